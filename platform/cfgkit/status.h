@@ -1,0 +1,48 @@
+// The result of an internal store operation: OK, or a code with a message that
+// names the file and the reason. The TalReg* boundary turns it into an int status.
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace cfgkit {
+
+class [[nodiscard]] Status {
+ public:
+  enum class Code { kOk, kNotFound, kCorruption, kIOError, kInvalidArgument, kBusy };
+
+  Status() = default;
+
+  static Status OK() { return Status(); }
+  static Status NotFound(std::string message) { return Status(Code::kNotFound, std::move(message)); }
+  static Status Corruption(std::string message) {
+    return Status(Code::kCorruption, std::move(message));
+  }
+  static Status IOError(std::string message) { return Status(Code::kIOError, std::move(message)); }
+  static Status InvalidArgument(std::string message) {
+    return Status(Code::kInvalidArgument, std::move(message));
+  }
+  static Status Busy(std::string message) { return Status(Code::kBusy, std::move(message)); }
+
+  bool ok() const { return code_ == Code::kOk; }
+  bool IsNotFound() const { return code_ == Code::kNotFound; }
+  bool IsCorruption() const { return code_ == Code::kCorruption; }
+  bool IsIOError() const { return code_ == Code::kIOError; }
+  Code code() const { return code_; }
+  const std::string& message() const { return message_; }
+
+  // "OK", or the code's name followed by the message.
+  std::string ToString() const;
+
+  // For the rare place where a failure changes nothing, e.g. cleaning up after
+  // an earlier failure that is already being reported.
+  void IgnoreError() const {}
+
+ private:
+  Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
+
+  Code code_ = Code::kOk;
+  std::string message_;
+};
+
+}  // namespace cfgkit

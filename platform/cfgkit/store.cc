@@ -1,0 +1,239 @@
+#include "cfgkit/store.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "cfgkit/atomic_save.h"
+#include "cfgkit/key_path.h"
+#include "cfgkit/xml_codec.h"
+
+namespace cfgkit {
+namespace {
+
+constexpr std::string_view kExtension = ".XML";
+
+// Forward slashes and exactly one trailing '/', so equal folders compare equal.
+std::string NormalizeDir(std::string_view dir) {
+  std::string normal;
+  for (char c : dir) {
+    if (c == '\\') c = '/';
+    if (c == '/' && !normal.empty() && normal.back() == '/') continue;
+    normal.push_back(c);
+  }
+  if (!normal.empty() && normal.back() != '/') normal.push_back('/');
+  return normal;
+}
+
+// The key name of a store file name, or empty for files that are not store files.
+std::string_view KeyNameOfFile(std::string_view fileName) {
+  if (fileName.size() <= kExtension.size() || fileName.front() == '.') return {};
+  if (!fileName.ends_with(kExtension)) return {};
+  std::string_view keyName = fileName.substr(0, fileName.size() - kExtension.size());
+  return IsValidKeyName(keyName) ? keyName : std::string_view();
+}
+
+// A top-level key must be able to live in a store file that loading reads.
+constexpr size_t kMaxTopLevelNameSize = 200;
+
+bool CanNameStoreFile(std::string_view keyName) {
+  return keyName.front() != '.' && keyName.size() <= kMaxTopLevelNameSize;
+}
+
+bool BelongsInUserDir(std::string_view keyName) {
+  return keyName == "user" || keyName.ends_with("_user");
+}
+
+}  // namespace
+
+Store::Store(FileOps& ops, LogSink log) : ops_(ops), log_(std::move(log)) {}
+
+Status Store::Load(std::string_view adminDir, std::string_view userDir) {
+  adminDir_ = NormalizeDir(adminDir);
+  userDir_ = NormalizeDir(userDir);
+  tree_ = KeyTree();
+  files_.clear();
+  fileIndex_.clear();
+
+  // Key name -> the folder its file is read from; ordered for a stable key order.
+  std::map<std::string, std::string> sources;
+  Status result;
+  std::vector<std::string> dirs{adminDir_};
+  if (userDir_ != adminDir_) dirs.push_back(userDir_);
+  for (const std::string& dir : dirs) {
+    std::vector<std::string> names;
+    Status status = ops_.ListDir(dir, &names);
+    if (status.IsNotFound()) continue;
+    if (!status.ok()) {
+      if (log_) log_(1, "Error: cfgkit cannot read store folder " + status.message() + "\n");
+      if (result.ok()) result = status;
+      continue;
+    }
+    for (const std::string& fileName : names) {
+      std::string keyName(KeyNameOfFile(fileName));
+      if (keyName.empty()) continue;
+      auto [entry, added] = sources.emplace(keyName, dir);
+      if (!added && dir == HomeDir(keyName)) entry->second = dir;
+    }
+  }
+  for (const auto& [keyName, dir] : sources) LoadFile(dir, keyName);
+  return result;
+}
+
+void Store::LoadFile(const std::string& dir, const std::string& keyName) {
+  AddFile(keyName);
+  files_.back().sourceDir = dir;
+  std::string path = JoinPath(dir, keyName + std::string(kExtension));
+  std::string bytes;
+  Status status = ops_.ReadFile(path, &bytes);
+  if (status.ok()) {
+    status = ParseKeyFile(&bytes, keyName, &tree_);
+    if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
+  }
+  if (status.ok()) return;
+  files_.back().damaged = true;
+  if (log_) log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
+}
+
+void Store::AddFile(std::string name) {
+  TopLevelFile file;
+  file.homeDir = HomeDir(name);
+  file.name = std::move(name);
+  fileIndex_.emplace(file.name, files_.size());
+  files_.push_back(std::move(file));
+}
+
+std::string Store::HomeDir(std::string_view keyName) const {
+  return BelongsInUserDir(keyName) ? userDir_ : adminDir_;
+}
+
+Store::TopLevelFile* Store::FileOf(std::string_view name) {
+  auto found = fileIndex_.find(std::string(name));
+  return found == fileIndex_.end() ? nullptr : &files_[found->second];
+}
+
+Store::TopLevelFile& Store::FileOfKey(KeyId key) {
+  return *FileOf(tree_.Name(tree_.TopLevelOf(key)));
+}
+
+bool Store::IsProtected(std::string_view name) const {
+  auto found = fileIndex_.find(std::string(name));
+  return found != fileIndex_.end() && files_[found->second].damaged;
+}
+
+KeyId Store::Find(KeyId parent, const std::vector<std::string_view>& components) const {
+  KeyId key = parent;
+  for (std::string_view name : components) {
+    key = tree_.FindSubkey(key, name);
+    if (key == kNoKey) return kNoKey;
+  }
+  return key;
+}
+
+KeyId Store::Create(KeyId parent, const std::vector<std::string_view>& components,
+                    CreateError* error) {
+  *error = CreateError::kNone;
+  std::string_view topName = parent == tree_.Root() ? components.front()
+                                                    : tree_.Name(tree_.TopLevelOf(parent));
+  if (IsProtected(topName)) {
+    *error = CreateError::kProtected;
+    return kNoKey;
+  }
+  if (parent == tree_.Root() && tree_.FindSubkey(parent, topName) == kNoKey &&
+      !CanNameStoreFile(topName)) {
+    *error = CreateError::kBadTopLevelName;
+    return kNoKey;
+  }
+  size_t depth = 0;
+  for (KeyId up = parent; up != tree_.Root(); up = tree_.Parent(up)) ++depth;
+  if (depth + components.size() > kMaxKeyDepth + 1) {
+    *error = CreateError::kTooDeep;
+    return kNoKey;
+  }
+  KeyId key = parent;
+  bool created = false;
+  for (std::string_view name : components) {
+    KeyId child = tree_.FindSubkey(key, name);
+    if (child == kNoKey) {
+      child = tree_.AddSubkey(key, std::string(name));
+      created = true;
+      if (key == tree_.Root() && FileOf(name) == nullptr) AddFile(std::string(name));
+    }
+    key = child;
+  }
+  if (created) Record(key, Change::Kind::kCreateKey, Value());
+  return key;
+}
+
+void Store::SetValue(KeyId key, Value value) {
+  tree_.SetValue(key, value);
+  Record(key, Change::Kind::kSetValue, std::move(value));
+}
+
+bool Store::DeleteValue(KeyId key, std::string_view name) {
+  if (!tree_.RemoveValue(key, name)) return false;
+  Value removed;
+  removed.name = std::string(name);
+  Record(key, Change::Kind::kDeleteValue, std::move(removed));
+  return true;
+}
+
+void Store::DeleteKey(KeyId key) {
+  Record(key, Change::Kind::kDeleteKey, Value());
+  if (tree_.Parent(key) == tree_.Root()) FileOfKey(key).deleted = true;
+  tree_.RemoveKey(key);
+}
+
+std::vector<std::string> Store::PathOf(KeyId key) const {
+  std::vector<std::string> path;
+  for (; key != tree_.Root(); key = tree_.Parent(key)) path.push_back(tree_.Name(key));
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+void Store::Record(KeyId key, Change::Kind kind, Value value) {
+  TopLevelFile& file = FileOfKey(key);
+  file.dirty = true;
+  if (kind != Change::Kind::kDeleteKey) file.deleted = false;
+  file.changes.push_back({kind, PathOf(key), std::move(value)});
+}
+
+const ChangeLog& Store::PendingChanges(std::string_view name) const {
+  static const ChangeLog kNone;
+  auto found = fileIndex_.find(std::string(name));
+  return found == fileIndex_.end() ? kNone : files_[found->second].changes;
+}
+
+Status Store::Save() {
+  std::vector<StagedFile> staged;
+  std::vector<TopLevelFile*> removed;
+  for (TopLevelFile& file : files_) {
+    if (!file.dirty || file.damaged) continue;
+    if (file.deleted) {
+      if (!file.sourceDir.empty()) removed.push_back(&file);
+      continue;
+    }
+    KeyId key = tree_.FindSubkey(tree_.Root(), file.name);
+    staged.emplace_back(ops_);
+    Status status = staged.back().Stage(file.homeDir, file.name + std::string(kExtension),
+                                        SerializeKey(tree_, key));
+    if (!status.ok()) return status;
+  }
+  Status status = ReplaceAll(ops_, staged);
+  if (!status.ok()) return status;
+  for (TopLevelFile* file : removed) {
+    status = ops_.Remove(JoinPath(file->sourceDir, file->name + std::string(kExtension)));
+    if (status.ok()) status = ops_.SyncDir(file->sourceDir);
+    if (!status.ok() && !status.IsNotFound()) return status;
+  }
+  for (TopLevelFile& file : files_) {
+    if (file.damaged || !file.dirty) continue;
+    file.sourceDir = file.deleted ? std::string() : file.homeDir;
+    file.dirty = false;
+    file.deleted = false;
+    file.changes.clear();
+  }
+  return Status::OK();
+}
+
+}  // namespace cfgkit

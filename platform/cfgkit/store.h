@@ -1,0 +1,99 @@
+// The loaded configuration store: the key tree of every store file of the
+// admin and user folders, which files are damaged, what changed, and saving.
+//
+// One file per top-level key K, "K.XML". The keys "user" and "*_user" belong
+// in the user folder, every other key in the admin folder; a key found in its
+// home folder wins over a copy in the other folder, which is never written.
+// A damaged file is not loaded and its key is protected: it is never created,
+// written or saved over. Not thread-safe.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "cfgkit/change_log.h"
+#include "cfgkit/file_ops.h"
+#include "cfgkit/key_tree.h"
+#include "cfgkit/status.h"
+
+namespace cfgkit {
+
+// Receives the store's diagnostics (damaged files) with a debug level.
+using LogSink = std::function<void(int level, const std::string& line)>;
+
+class Store {
+ public:
+  // `ops` must outlive the store.
+  Store(FileOps& ops, LogSink log);
+
+  // Loads every store file of both folders ('\' or '/' separators; a missing
+  // folder is empty; equal folders are read once). Damaged files are reported
+  // and skipped. Non-OK only when a folder exists but cannot be listed; what
+  // could be read is loaded all the same.
+  Status Load(std::string_view adminDir, std::string_view userDir);
+
+  const KeyTree& tree() const { return tree_; }
+
+  // The key at `components` below `parent`, or kNoKey.
+  KeyId Find(KeyId parent, const std::vector<std::string_view>& components) const;
+
+  // Why a key cannot be created.
+  enum class CreateError { kNone, kProtected, kTooDeep, kBadTopLevelName };
+
+  // Opens the key at `components` below `parent`, creating what is missing.
+  // REQUIRES: `components` is not empty when `parent` is the root.
+  KeyId Create(KeyId parent, const std::vector<std::string_view>& components, CreateError* error);
+
+  // Adds or replaces a value of `key`. REQUIRES: `key` is live, not the root.
+  void SetValue(KeyId key, Value value);
+
+  // False when `key` has no value called `name`.
+  bool DeleteValue(KeyId key, std::string_view name);
+
+  // Deletes `key` with everything below it. REQUIRES: live, not the root.
+  void DeleteKey(KeyId key);
+
+  // Whether the top-level key `name` comes from a damaged file.
+  bool IsProtected(std::string_view name) const;
+
+  // Writes the file of every top-level key that changed into the key's home
+  // folder, and removes the file of a deleted top-level key. Each file is
+  // replaced atomically, and a failure at any step leaves all old files as
+  // they were. Changed keys stay changed when the save fails.
+  Status Save();
+
+  // The changes not yet saved for the top-level key `name` (empty when none).
+  const ChangeLog& PendingChanges(std::string_view name) const;
+
+ private:
+  struct TopLevelFile {
+    std::string name;
+    std::string homeDir;
+    std::string sourceDir;  // where its file was loaded from; empty for a new key
+    bool damaged = false;
+    bool dirty = false;
+    bool deleted = false;  // its file is to be removed at the next save
+    ChangeLog changes;
+  };
+
+  void AddFile(std::string name);
+  TopLevelFile* FileOf(std::string_view name);
+  TopLevelFile& FileOfKey(KeyId key);
+  std::string HomeDir(std::string_view keyName) const;
+  std::vector<std::string> PathOf(KeyId key) const;
+  void Record(KeyId key, Change::Kind kind, Value value);
+  void LoadFile(const std::string& dir, const std::string& keyName);
+
+  FileOps& ops_;
+  LogSink log_;
+  std::string adminDir_;
+  std::string userDir_;
+  KeyTree tree_;
+  std::vector<TopLevelFile> files_;
+  std::unordered_map<std::string, size_t> fileIndex_;
+};
+
+}  // namespace cfgkit

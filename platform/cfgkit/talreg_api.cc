@@ -1,0 +1,245 @@
+// The TalReg* operations over the one store of the process.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "cfgkit/cfgkit.h"
+#include "cfgkit/key_path.h"
+#include "cfgkit/store.h"
+
+namespace {
+
+using cfgkit::KeyId;
+using cfgkit::kNoKey;
+
+struct ProcessStore {
+  cfgkit::FileOps* ops = &cfgkit::PosixFileOps();
+  void (*sink)(int level, const char* line) = nullptr;
+  std::unique_ptr<cfgkit::Store> store;
+  cfgkit::HandleTable handles;
+};
+
+ProcessStore& State() {
+  static ProcessStore state;
+  return state;
+}
+
+std::string_view NameOf(const char* name) { return name == nullptr ? std::string_view() : name; }
+
+// The key `handle` names, checked.
+int ResolveKey(TalRegKey handle, KeyId* key) {
+  ProcessStore& state = State();
+  if (!state.store) return kTalRegNotLoaded;
+  KeyId id = state.handles.Lookup(handle);
+  if (id == kNoKey) return kTalRegInvalidHandle;
+  if (!state.store->tree().IsLive(id)) return kTalRegStaleHandle;
+  *key = id;
+  return kTalRegOk;
+}
+
+// As ResolveKey, with null meaning the root.
+int ResolveParent(TalRegKey handle, KeyId* key) {
+  if (handle == nullptr && State().store) {
+    *key = State().store->tree().Root();
+    return kTalRegOk;
+  }
+  return ResolveKey(handle, key);
+}
+
+int CopyOut(std::string_view text, char* buffer, int32_t* size) {
+  if (size == nullptr) return kTalRegInvalidArgument;
+  if (text.size() >= INT32_MAX) return kTalRegInvalidArgument;
+  int32_t needed = static_cast<int32_t>(text.size() + 1);
+  bool fits = buffer != nullptr && *size >= needed;
+  *size = needed;
+  if (!fits) return kTalRegBufferTooSmall;
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return kTalRegOk;
+}
+
+const cfgkit::Value* FindValue(TalRegKey handle, const char* name, int* status) {
+  KeyId key = kNoKey;
+  *status = ResolveKey(handle, &key);
+  if (*status != kTalRegOk) return nullptr;
+  const cfgkit::Value* value = State().store->tree().FindValue(key, NameOf(name));
+  if (value == nullptr) *status = kTalRegValueNotFound;
+  return value;
+}
+
+int SetValue(TalRegKey handle, const char* name, cfgkit::Value value) {
+  KeyId key = kNoKey;
+  int status = ResolveKey(handle, &key);
+  if (status != kTalRegOk) return status;
+  value.name = NameOf(name);
+  State().store->SetValue(key, std::move(value));
+  return kTalRegOk;
+}
+
+// Opens the key at `path` below `parent`, creating it when `create` is set.
+int OpenOrCreate(TalRegKey parent, const char* path, TalRegKey* key, bool create) {
+  if (key == nullptr || path == nullptr) return kTalRegInvalidArgument;
+  *key = nullptr;
+  KeyId base = kNoKey;
+  int status = ResolveParent(parent, &base);
+  if (status != kTalRegOk) return status;
+  cfgkit::Store& store = *State().store;
+  std::vector<std::string_view> components = cfgkit::KeyPathComponents(path);
+  if (components.empty() && base == store.tree().Root()) return kTalRegInvalidArgument;
+  KeyId found = store.Find(base, components);
+  if (found == kNoKey && create) {
+    cfgkit::Store::CreateError error;
+    found = store.Create(base, components, &error);
+    if (error == cfgkit::Store::CreateError::kProtected) return kTalRegProtected;
+    if (error == cfgkit::Store::CreateError::kTooDeep) return kTalRegTooDeep;
+    if (error == cfgkit::Store::CreateError::kBadTopLevelName) return kTalRegInvalidArgument;
+  }
+  if (found == kNoKey) return kTalRegKeyNotFound;
+  *key = State().handles.Open(found);
+  return kTalRegOk;
+}
+
+// The name of the subkey (or value) at `index`.
+int NameAt(TalRegKey handle, int32_t index, char* buffer, int32_t* size, bool subkey) {
+  KeyId key = kNoKey;
+  int status = ResolveKey(handle, &key);
+  if (status != kTalRegOk) return status;
+  const cfgkit::KeyTree& tree = State().store->tree();
+  size_t count = subkey ? tree.SubkeyCount(key) : tree.ValueCount(key);
+  if (index < 0 || static_cast<size_t>(index) >= count) return kTalRegIndexOutOfRange;
+  const std::string& name =
+      subkey ? tree.Name(tree.SubkeyAt(key, index)) : tree.ValueAt(key, index).name;
+  return CopyOut(name, buffer, size);
+}
+
+int Count(TalRegKey handle, int32_t* count, bool subkeys) {
+  if (count == nullptr) return kTalRegInvalidArgument;
+  KeyId key = kNoKey;
+  int status = ResolveKey(handle, &key);
+  if (status != kTalRegOk) return status;
+  const cfgkit::KeyTree& tree = State().store->tree();
+  *count = static_cast<int32_t>(subkeys ? tree.SubkeyCount(key) : tree.ValueCount(key));
+  return kTalRegOk;
+}
+
+}  // namespace
+
+int _LoadPathsA(const char* adminDir, const char* userDir) {
+  if (adminDir == nullptr || userDir == nullptr) return kTalRegInvalidArgument;
+  ProcessStore& state = State();
+  state.handles.CloseAll();
+  state.store = std::make_unique<cfgkit::Store>(*state.ops, [](int level, const std::string& line) {
+    if (State().sink != nullptr) State().sink(level, line.c_str());
+  });
+  cfgkit::Status status = state.store->Load(adminDir, userDir);
+  return status.ok() ? kTalRegOk : kTalRegIoError;
+}
+
+int TalRegOpenKeyA(TalRegKey parent, const char* path, TalRegKey* key) {
+  return OpenOrCreate(parent, path, key, false);
+}
+
+int TalRegCreateKeyA(TalRegKey parent, const char* path, TalRegKey* key) {
+  return OpenOrCreate(parent, path, key, true);
+}
+
+int TalRegCloseKey(TalRegKey key) {
+  if (!State().store) return kTalRegNotLoaded;
+  return State().handles.Close(key) ? kTalRegOk : kTalRegInvalidHandle;
+}
+
+int TalRegGetStringValueA(TalRegKey key, const char* name, char* buffer, int32_t* size) {
+  if (size == nullptr) return kTalRegInvalidArgument;
+  int status;
+  const cfgkit::Value* value = FindValue(key, name, &status);
+  if (value == nullptr) return status;
+  if (value->type != cfgkit::ValueType::kString) return kTalRegWrongType;
+  return CopyOut(value->text, buffer, size);
+}
+
+int TalRegGetInt32ValueA(TalRegKey key, const char* name, int32_t* out) {
+  if (out == nullptr) return kTalRegInvalidArgument;
+  int status;
+  const cfgkit::Value* value = FindValue(key, name, &status);
+  if (value == nullptr) return status;
+  if (value->type != cfgkit::ValueType::kInt32) return kTalRegWrongType;
+  *out = static_cast<int32_t>(value->number);
+  return kTalRegOk;
+}
+
+int TalRegSetStringValueA(TalRegKey key, const char* name, const char* text) {
+  if (text == nullptr) return kTalRegInvalidArgument;
+  cfgkit::Value value;
+  value.type = cfgkit::ValueType::kString;
+  value.text = text;
+  return SetValue(key, name, std::move(value));
+}
+
+int TalRegSetInt32ValueA(TalRegKey key, const char* name, int32_t number) {
+  cfgkit::Value value;
+  value.type = cfgkit::ValueType::kInt32;
+  value.number = static_cast<uint32_t>(number);
+  return SetValue(key, name, std::move(value));
+}
+
+int TalRegGetValueTypeA(TalRegKey key, const char* name, int32_t* type) {
+  if (type == nullptr) return kTalRegInvalidArgument;
+  int status;
+  const cfgkit::Value* value = FindValue(key, name, &status);
+  if (value == nullptr) return status;
+  *type = static_cast<int32_t>(value->type);
+  return kTalRegOk;
+}
+
+int TalRegDeleteValueA(TalRegKey key, const char* name) {
+  KeyId id = kNoKey;
+  int status = ResolveKey(key, &id);
+  if (status != kTalRegOk) return status;
+  return State().store->DeleteValue(id, NameOf(name)) ? kTalRegOk : kTalRegValueNotFound;
+}
+
+int TalRegDeleteKeyRecursiveA(TalRegKey parent, const char* path) {
+  if (path == nullptr) return kTalRegInvalidArgument;
+  KeyId base = kNoKey;
+  int status = ResolveParent(parent, &base);
+  if (status != kTalRegOk) return status;
+  cfgkit::Store& store = *State().store;
+  std::vector<std::string_view> components = cfgkit::KeyPathComponents(path);
+  if (components.empty()) return kTalRegInvalidArgument;
+  if (base == store.tree().Root() && store.IsProtected(components.front())) {
+    return kTalRegProtected;
+  }
+  KeyId found = store.Find(base, components);
+  if (found == kNoKey) return kTalRegKeyNotFound;
+  store.DeleteKey(found);
+  return kTalRegOk;
+}
+
+int TalRegGetNumKeys(TalRegKey key, int32_t* count) { return Count(key, count, true); }
+
+int TalRegGetNumValues(TalRegKey key, int32_t* count) { return Count(key, count, false); }
+
+int TalRegGetSubKeyNameA(TalRegKey key, int32_t index, char* buffer, int32_t* size) {
+  return NameAt(key, index, buffer, size, true);
+}
+
+int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* size) {
+  return NameAt(key, index, buffer, size, false);
+}
+
+int TalRegSave() {
+  if (!State().store) return kTalRegNotLoaded;
+  cfgkit::Status status = State().store->Save();
+  if (status.ok()) return kTalRegOk;
+  if (State().sink != nullptr) {
+    State().sink(1, ("Error: cfgkit save failed: " + status.ToString() + "\n").c_str());
+  }
+  return kTalRegIoError;
+}
+
+void TalRegSetLogSink(void (*sink)(int level, const char* line)) { State().sink = sink; }
+
+void TalRegUseFileOps(cfgkit::FileOps* ops) {
+  State().ops = ops == nullptr ? &cfgkit::PosixFileOps() : ops;
+}

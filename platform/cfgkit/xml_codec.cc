@@ -1,0 +1,261 @@
+#include "cfgkit/xml_codec.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cfgkit/key_path.h"
+#include "cfgkit/xml_text.h"
+
+namespace cfgkit {
+namespace {
+
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                                   pugi::parse_wconv_attribute | pugi::parse_ws_pcdata_single;
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view TrimXmlSpace(std::string_view text) {
+  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool IsBlank(std::string_view text) { return TrimXmlSpace(text).empty(); }
+
+// Decimal text with an optional '-' in -2147483648..4294967295, as its 32-bit pattern.
+std::optional<uint32_t> ParseInt32(std::string_view text) {
+  text = TrimXmlSpace(text);
+  bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  uint64_t magnitude = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    if (magnitude > 4294967295ull) return std::nullopt;
+  }
+  if (negative && magnitude > 2147483648ull) return std::nullopt;
+  return static_cast<uint32_t>(negative ? 0 - magnitude : magnitude);
+}
+
+class FileParser {
+ public:
+  explicit FileParser(KeyTree* tree) : tree_(tree) {}
+
+  Status Parse(std::string* bytes, const std::string& keyName) {
+    pugi::xml_document document;
+    pugi::xml_parse_result result = document.load_buffer_inplace(
+        bytes->data(), bytes->size(), kParseOptions, pugi::encoding_utf8);
+    if (!result) {
+      return Status::Corruption("offset " + std::to_string(result.offset) + ": " +
+                                result.description());
+    }
+    pugi::xml_node root = document.document_element();
+    if (std::strcmp(root.name(), "key") != 0) return Damaged(root, "the root element is not <key>");
+    if (root.attribute("name") || root.attribute("hexname")) {
+      std::optional<std::string> name = ElementName(root);
+      if (!name) return Damaged(root, error_);
+      if (*name != keyName) return Damaged(root, "the root key is not named after the file");
+    }
+    KeyId top = tree_->AddSubkey(tree_->Root(), keyName);
+    Status status = ParseKeys(root, top);
+    if (!status.ok()) tree_->RemoveKey(top);
+    return status;
+  }
+
+ private:
+  struct Pending {
+    pugi::xml_node element;
+    KeyId key;
+    size_t depth;
+  };
+
+  // Walks the key elements without recursion, so that depth costs no stack.
+  Status ParseKeys(pugi::xml_node root, KeyId top) {
+    std::vector<Pending> pending{{root, top, 0}};
+    while (!pending.empty()) {
+      Pending current = pending.back();
+      pending.pop_back();
+      size_t firstChild = pending.size();
+      for (pugi::xml_node child : current.element.children()) {
+        Status status = ParseChild(child, current, &pending);
+        if (!status.ok()) return status;
+      }
+      // Children were pushed in document order; visit them in that order too.
+      std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstChild), pending.end());
+    }
+    return Status::OK();
+  }
+
+  Status ParseChild(pugi::xml_node child, const Pending& parent, std::vector<Pending>* pending) {
+    switch (child.type()) {
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+        if (IsBlank(child.value())) return Status::OK();
+        return Damaged(child, "text inside a <key>");
+      case pugi::node_element:
+        break;
+      default:
+        return Status::OK();
+    }
+    std::optional<std::string> name = ElementName(child);
+    if (!name) return Damaged(child, error_);
+    if (std::strcmp(child.name(), "key") == 0) {
+      if (!IsValidKeyName(*name)) return Damaged(child, "invalid key name");
+      if (parent.depth + 1 > kMaxKeyDepth) return Damaged(child, "keys nested too deep");
+      if (tree_->FindSubkey(parent.key, *name) != kNoKey) return Damaged(child, "duplicate key");
+      KeyId key = tree_->AddSubkey(parent.key, std::move(*name));
+      pending->push_back({child, key, parent.depth + 1});
+      return Status::OK();
+    }
+    if (std::strcmp(child.name(), "value") == 0) {
+      if (tree_->FindValue(parent.key, *name) != nullptr) return Damaged(child, "duplicate value");
+      Value value;
+      value.name = std::move(*name);
+      if (const char* reason = ReadValue(child, &value)) return Damaged(child, reason);
+      tree_->AddValue(parent.key, std::move(value));
+      return Status::OK();
+    }
+    return Damaged(child, std::string("unexpected element <") + child.name() + ">");
+  }
+
+  // The name from `name`, or decoded from `hexname`; exactly one must be there.
+  std::optional<std::string> ElementName(pugi::xml_node element) {
+    pugi::xml_attribute plain = element.attribute("name");
+    pugi::xml_attribute hex = element.attribute("hexname");
+    if (plain && hex) return Fail("both name and hexname");
+    if (plain) return std::string(plain.value());
+    if (!hex) return Fail("missing name");
+    std::optional<std::string> decoded = HexDecode(hex.value());
+    if (!decoded) return Fail("hexname is not hex");
+    return decoded;
+  }
+
+  // nullptr when the value was read, else why the element is damaged.
+  static const char* ReadValue(pugi::xml_node element, Value* value) {
+    std::string text;
+    for (pugi::xml_node part : element.children()) {
+      if (part.type() == pugi::node_element) return "a <value> holds an element";
+      if (part.type() == pugi::node_pcdata || part.type() == pugi::node_cdata) {
+        text += part.value();
+      }
+    }
+    std::string_view type = element.attribute("type").value();
+    pugi::xml_attribute encoding = element.attribute("encoding");
+    if (encoding && std::strcmp(encoding.value(), "hex") != 0) return "unknown encoding";
+    if (type == "int") {
+      if (encoding) return "an int cannot be hex";
+      std::optional<uint32_t> number = ParseInt32(text);
+      if (!number) return "int value out of range or not a number";
+      value->type = ValueType::kInt32;
+      value->number = *number;
+      return nullptr;
+    }
+    if (type != "string") return type.empty() ? "missing type" : "unknown type";
+    value->type = ValueType::kString;
+    if (!encoding) {
+      value->text = std::move(text);
+      return nullptr;
+    }
+    std::optional<std::string> decoded = HexDecode(TrimXmlSpace(text));
+    if (!decoded) return "value is not hex";
+    value->text = std::move(*decoded);
+    return nullptr;
+  }
+
+  std::nullopt_t Fail(const char* reason) {
+    error_ = reason;
+    return std::nullopt;
+  }
+
+  static Status Damaged(pugi::xml_node node, const std::string& reason) {
+    ptrdiff_t offset = node.offset_debug();
+    if (offset < 0) return Status::Corruption(reason);
+    return Status::Corruption("offset " + std::to_string(offset) + ": " + reason);
+  }
+
+  KeyTree* tree_;
+  std::string error_;
+};
+
+void AppendIndent(size_t depth, std::string* out) { out->append(depth * 2, ' '); }
+
+void AppendNameAttribute(std::string_view name, std::string* out) {
+  if (IsXmlSafe(name)) {
+    out->append(" name=\"");
+    AppendEscapedAttribute(name, out);
+  } else {
+    out->append(" hexname=\"");
+    out->append(HexEncode(name));
+  }
+  out->push_back('"');
+}
+
+void AppendValue(const Value& value, size_t depth, std::string* out) {
+  AppendIndent(depth, out);
+  out->append("<value");
+  AppendNameAttribute(value.name, out);
+  if (value.type == ValueType::kInt32) {
+    out->append(" type=\"int\">");
+    out->append(std::to_string(static_cast<int32_t>(value.number)));
+  } else if (value.text.empty()) {
+    out->append(" type=\"string\"/>\n");
+    return;
+  } else if (IsXmlSafe(value.text)) {
+    out->append(" type=\"string\">");
+    AppendEscapedText(value.text, out);
+  } else {
+    out->append(" type=\"string\" encoding=\"hex\">");
+    out->append(HexEncode(value.text));
+  }
+  out->append("</value>\n");
+}
+
+}  // namespace
+
+Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tree) {
+  return FileParser(tree).Parse(bytes, keyName);
+}
+
+std::string SerializeKey(const KeyTree& tree, KeyId topKey) {
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  struct Frame {
+    KeyId key;
+    size_t nextSubkey;
+  };
+  std::vector<Frame> open;
+  auto startKey = [&](KeyId key) {
+    AppendIndent(open.size(), &out);
+    out.append("<key");
+    AppendNameAttribute(tree.Name(key), &out);
+    if (tree.ValueCount(key) == 0 && tree.SubkeyCount(key) == 0) {
+      out.append("/>\n");
+      return;
+    }
+    out.append(">\n");
+    for (size_t i = 0; i < tree.ValueCount(key); ++i) {
+      AppendValue(tree.ValueAt(key, i), open.size() + 1, &out);
+    }
+    open.push_back({key, 0});
+  };
+  startKey(topKey);
+  while (!open.empty()) {
+    Frame& frame = open.back();
+    if (frame.nextSubkey < tree.SubkeyCount(frame.key)) {
+      startKey(tree.SubkeyAt(frame.key, frame.nextSubkey++));
+      continue;
+    }
+    open.pop_back();
+    AppendIndent(open.size(), &out);
+    out.append("</key>\n");
+  }
+  return out;
+}
+
+}  // namespace cfgkit

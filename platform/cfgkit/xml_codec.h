@@ -1,0 +1,29 @@
+// Reading and writing one store file: the XML form of one top-level key.
+// This is the only place that knows pugixml.
+#pragma once
+
+#include <string>
+
+#include "cfgkit/key_tree.h"
+#include "cfgkit/status.h"
+
+namespace cfgkit {
+
+// Keys nested deeper than this below their top-level key make a file damaged,
+// and cannot be created, so every file the store writes loads again.
+constexpr size_t kMaxKeyDepth = 512;
+
+// Parses the content of the store file of the top-level key `keyName` and adds
+// that key with everything below it to `tree`, as the last top-level key.
+// `bytes` is used as scratch space and left unspecified.
+// On failure `tree` gets no new live key and the Corruption status gives the
+// reason (with the byte offset where the parser knows it).
+// REQUIRES: `tree` has no live top-level key called `keyName`.
+Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tree);
+
+// The file content for the top-level key `topKey`, in the writer's fixed
+// layout: declaration, two blanks of indent per level, one element per line,
+// values before subkeys, a final line break.
+std::string SerializeKey(const KeyTree& tree, KeyId topKey);
+
+}  // namespace cfgkit

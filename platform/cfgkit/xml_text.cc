@@ -1,0 +1,108 @@
+#include "cfgkit/xml_text.h"
+
+namespace cfgkit {
+namespace {
+
+// Length of the UTF-8 sequence at `text[i]` holding an allowed character, or 0.
+size_t SafeSequenceLength(std::string_view text, size_t i) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) return (lead >= 0x20 || lead == '\t' || lead == '\n') ? 1 : 0;
+  size_t length;
+  uint32_t code;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  bool nonCharacter = code == 0xFFFE || code == 0xFFFF;
+  if (overlong || surrogate || nonCharacter || code > 0x10FFFF) return 0;
+  return length;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* replacement = nullptr;
+    switch (text[i]) {
+      case '&': replacement = "&amp;"; break;
+      case '<': replacement = "&lt;"; break;
+      case '>': replacement = "&gt;"; break;
+      case '"': replacement = inAttribute ? "&quot;" : nullptr; break;
+      case '\t': replacement = inAttribute ? "&#9;" : nullptr; break;
+      case '\n': replacement = inAttribute ? "&#10;" : nullptr; break;
+      default: break;
+    }
+    if (replacement == nullptr) continue;
+    out->append(text.substr(start, i - start));
+    out->append(replacement);
+    start = i + 1;
+  }
+  out->append(text.substr(start));
+}
+
+}  // namespace
+
+bool IsXmlSafe(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t length = SafeSequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string HexEncode(std::string_view bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    hex.push_back(kDigits[c >> 4]);
+    hex.push_back(kDigits[c & 0x0F]);
+  }
+  return hex;
+}
+
+std::optional<std::string> HexDecode(std::string_view hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int high = HexDigitValue(hex[i]);
+    int low = HexDigitValue(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>((high << 4) | low));
+  }
+  return bytes;
+}
+
+void AppendEscapedText(std::string_view text, std::string* out) {
+  AppendEscaped(text, false, out);
+}
+
+void AppendEscapedAttribute(std::string_view text, std::string* out) {
+  AppendEscaped(text, true, out);
+}
+
+}  // namespace cfgkit

@@ -1,0 +1,30 @@
+// What XML 1.0 text can carry as it is, and the hex form for everything else.
+// Names and values are arbitrary byte strings; a file the store writes must
+// reload to the same bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cfgkit {
+
+// True when `text` is valid UTF-8 made only of characters that XML 1.0 allows
+// and that a parser returns unchanged: no control character other than tab and
+// line feed (a carriage return would be normalised away), no U+FFFE or U+FFFF.
+bool IsXmlSafe(std::string_view text);
+
+// Lower-case hex digits, two per byte.
+std::string HexEncode(std::string_view bytes);
+
+// The bytes of `hex` (either letter case, even length); nullopt when it is not hex.
+std::optional<std::string> HexDecode(std::string_view hex);
+
+// Appends `text` escaped for element content (&, <, >).
+void AppendEscapedText(std::string_view text, std::string* out);
+
+// Appends `text` escaped for a double-quoted attribute; tab and line feed become
+// character references so that attribute normalisation keeps them.
+void AppendEscapedAttribute(std::string_view text, std::string* out);
+
+}  // namespace cfgkit

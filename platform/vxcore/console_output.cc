@@ -1,0 +1,62 @@
+#include "vxcore/console_output.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "vxcore/astring.h"
+#include "vxcore/posix_io.h"
+#include "vxcore/wide_format.h"
+
+namespace core {
+namespace {
+
+// Null means standard output. A plain pointer rather than a default sink object keeps printing
+// safe from static destructors that run late at exit.
+OutputSink* currentSink = nullptr;
+
+void Emit(const char* data, size_t size) {
+  if (currentSink != nullptr) {
+    currentSink->Write(data, size);
+  } else {
+    // A failed write to stdout has nowhere to be reported; the print is lost.
+    WriteAll(STDOUT_FILENO, std::string_view(data, size));
+  }
+}
+
+}  // namespace
+
+OutputSink* SetOutputSink(OutputSink* sink) {
+  OutputSink* previous = currentSink;
+  currentSink = sink;
+  return previous;
+}
+
+void PrintWide(const wchar_t* format, ...) {
+  AString text;
+  va_list args;
+  va_start(args, format);
+  text.FormatV(format, args);
+  va_end(args);
+  const std::string bytes = text.ASCII();
+  Emit(bytes.data(), bytes.size());
+}
+
+void PrintNarrow(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int size = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (size > 0) {
+    std::string bytes(static_cast<size_t>(size) + 1, '\0');
+    std::vsnprintf(bytes.data(), bytes.size(), format, args);
+    Emit(bytes.data(), static_cast<size_t>(size));
+  }
+  va_end(args);
+}
+
+}  // namespace core

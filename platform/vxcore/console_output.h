@@ -1,0 +1,29 @@
+#pragma once
+
+// The one writer of standard output. Wide and 8-bit prints both end up as bytes in the same
+// sink, so their order is kept; wprintf and printf on one C stream would instead fix the
+// stream's width at its first use and lose the other kind.
+
+#include <cstddef>
+
+namespace core {
+
+// Receives the bytes of each print, one call per print.
+class OutputSink {
+ public:
+  virtual ~OutputSink() = default;
+  virtual void Write(const char* data, size_t size) = 0;
+};
+
+// Routes every later print to `sink` (not owned; it must outlive its use) and returns the
+// previous one. Null, the default, writes each print to file descriptor 1 at once, unbuffered.
+OutputSink* SetOutputSink(OutputSink* sink);
+
+// Formats with the wide formatter (see wide_format.h: "%s" takes const wchar_t*), narrows the
+// result byte by byte like AString::ASCII and writes it.
+void PrintWide(const wchar_t* format, ...);
+
+// Formats with vsnprintf ("%s" takes const char*) and writes the bytes.
+void PrintNarrow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace core

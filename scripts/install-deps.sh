@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only when they are missing.
+set -euo pipefail
+needed=()
+for pkg in libpugixml-dev ninja-build cmake g++ libgtest-dev; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || needed+=("$pkg")
+done
+if [ "${#needed[@]}" -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${needed[@]}"
+fi

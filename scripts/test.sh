@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what a fresh machine lacks, then builds and tests the default and the sanitizer preset.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+for preset in default asan; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
