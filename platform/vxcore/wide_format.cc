@@ -54,7 +54,10 @@ void AppendPrintf(std::wstring& out, const std::string& narrowFormat, T value) {
 std::string NarrowDirective(const Directive& d, const char* lengthAndConversion) {
   std::string directive = "%" + d.flags;
   if (d.width >= 0) directive += std::to_string(d.width);
-  if (d.precision >= 0) directive += "." + std::to_string(d.precision);
+  if (d.precision >= 0) {
+    directive += '.';
+    directive += std::to_string(d.precision);
+  }
   return directive + lengthAndConversion;
 }
 

@@ -1,0 +1,151 @@
+// The configuration registry over the configuration store.
+//
+// Providers, from the most specific: user_machine (this user on this machine,
+// store key "<host>_user"), user ("user"), install_machine (installMachineKey),
+// install (installKey); admin (adminKey) stands alone and is the whole of top
+// HKLM. A read by precedence takes the first of user_machine, user,
+// install_machine, install that holds the value; a missing value is told apart
+// from an empty one by the out provider (ProviderNone) or the bool result.
+//
+// The store is loaded once per process, on the first operation that needs it;
+// every operation opens the keys it uses and closes them before it returns.
+// Changes stay in the loaded store until CommitRegistryChanges() saves them.
+// Everything is logged through TalDebug: level 1 for errors and traces of
+// loading, level 5 for reads, writes and enumerations. Single-threaded.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cfgkit/cfgkit.h"
+#include "registry/morix_registry_client.h"
+#include "registry/registry_impl.h"
+#include "registry/store_key.h"
+#include "vxcore/astring.h"
+
+class MorixRegistryImpl : public IRegistryImpl {
+ public:
+  // `client` is not owned and must outlive the object. Touches neither the store nor the disk.
+  explicit MorixRegistryImpl(IMorixRegistryClient* client);
+  ~MorixRegistryImpl() override;
+
+  // Names and host.
+  static AString GetHostName();
+  static AString GetTopName(uint32_t top);
+  static AString GetProviderName(uint32_t provider);
+  bool SetRegistryFlag(bool flag) override;
+  bool OpenRegistryKey(uint32_t top, const AString& section, bool readOnly) override;
+
+  // Locations.
+  AString GetAdminDir();
+  AString GetUserConfigDir();
+  bool GetRegistryFiles(std::vector<AString>& files);
+
+  // Loading and key paths.
+  void EnsureMorixRegistryIsLoaded();
+  AString GetProviderKeyPath(uint32_t top, const AString& section, uint32_t provider);
+  bool GetMorixRegistryKey(TalRegKey& key, const AString& path, bool bCreateIfNecessary);
+  bool IsMultiProductStore();
+  AString GetBestMatchingProductNameFromRegistry();
+  void GetMorixSubkeyNames(std::vector<AString>& names, const AString& regpath);
+  bool CommitRegistryChanges() override;
+
+  // Reads and existence.
+  bool ReadRegistryStringFromProvider(AString& value, uint32_t top, const AString& section,
+                                      const AString& entry, uint32_t provider);
+  bool ReadRegistryIntFromProvider(uint32_t& value, uint32_t top, const AString& section,
+                                   const AString& entry, uint32_t provider);
+  AString GetRegistryString(ConfigurationProvider& provider, uint32_t top, const AString& section,
+                            const AString& entry, const AString& defaultValue);
+  AString GetRegistryString(uint32_t top, const AString& section, const AString& entry,
+                            const AString& defaultValue) override;
+  uint32_t GetRegistryInt(ConfigurationProvider& provider, uint32_t top, const AString& section,
+                          const AString& entry, uint32_t defaultValue);
+  uint32_t GetRegistryInt(uint32_t top, const AString& section, const AString& entry,
+                          uint32_t defaultValue) override;
+  bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
+                                        const AString& entry, uint32_t provider);
+  bool DoesRegistryValueExist(uint32_t top, const AString& section,
+                              const AString& entry) override;
+  uint32_t GetRegistryValueType(uint32_t top, const AString& section, const AString& entry,
+                                uint32_t provider);
+  bool DoesRegistryKeyExistInProvider(uint32_t top, const AString& section, uint32_t provider);
+  bool DoesRegistryKeyExist(uint32_t top, const AString& section) override;
+
+  // Writes.
+  bool WriteRegistryStringToProvider(uint32_t top, const AString& section, const AString& entry,
+                                     const AString& value, uint32_t provider);
+  bool WriteRegistryIntToProvider(uint32_t top, const AString& section, const AString& entry,
+                                  int32_t value, uint32_t provider);
+  bool WriteRegistryString(uint32_t top, const AString& section, const AString& entry,
+                           const AString& value) override;
+  bool WriteRegistryInt(uint32_t top, const AString& section, const AString& entry,
+                        int32_t value) override;
+  static bool IsForceRegistryWritesSet();
+
+  // Keys and entries.
+  bool CreateRegistryKey(uint32_t top, const AString& section) override;
+  bool DeleteRegistryKey(uint32_t top, const AString& section, uint32_t provider);
+  bool DeleteRegistryKey(uint32_t top, const AString& section) override;
+  bool DeleteRegistryEntry(uint32_t top, const AString& section, const AString& entry,
+                           uint32_t provider);
+  bool DeleteRegistryEntry(uint32_t top, const AString& section, const AString& entry) override;
+  bool ClearRegistryEntry(uint32_t top, const AString& section, const AString& entry) override;
+
+  // Enumeration.
+  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top, const AString& section,
+                      uint32_t provider);
+  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top,
+                      const AString& section) override;
+  void GetSubkeyNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+                                          const AString& rootKeyName);
+  void GetValueNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+                                         const AString& rootKeyName);
+  void GetSubkeyNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
+  void GetValueNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
+
+  // Syntax. Lookup results: 0 not defined, -1 the key is defined (no entry
+  // asked for), else the entry's store type code (2 string, 4 integer).
+  bool IsRegistryEntryDefined(const AString& path) override;
+  void GetRegistrySyntaxEntries(std::vector<RegistrySyntaxEntry>& entries) override;
+  int32_t LookupRegistrySyntax(AString& section, AString& entryName, bool* syntaxFound);
+  int32_t LookupSingleSyntaxFile(bool& syntaxFound, AString& section, AString& entryName,
+                                 const AString& rootKeyName);
+  int32_t FindSyntaxEntry(StoreKey key, std::vector<AString>::iterator firstComponent,
+                          std::vector<AString>::iterator endComponent, AString& entryName);
+  void CollectSyntaxEntries(const AString& keyName, const AString& prefix,
+                            std::vector<RegistrySyntaxEntry>& entries);
+  int GetNumSyntaxFiles();
+  AString GetSyntaxRootKeyName(int index);
+
+  AString adminKey;
+  AString installKey;
+  AString installMachineKey;
+  AString syntaxKey;
+  IMorixRegistryClient* client;
+  // Set before the first load to use the admin folder as the user folder too.
+  bool userDirIsAdminDir;
+
+ private:
+  void PrepareUserFolder(AString& userDir, class FunctionTrace& trace);
+  void SetKeyFields(bool multiProduct, const AString& product);
+
+  template <class T>
+  bool ReadFromProvider(T& value, uint32_t top, const AString& section, const AString& entry,
+                        uint32_t provider);
+  template <class T>
+  T GetByPrecedence(ConfigurationProvider& provider, uint32_t top, const AString& section,
+                    const AString& entry, const T& defaultValue);
+  template <class T>
+  bool WriteToProvider(uint32_t top, const AString& section, const AString& entry,
+                       const T& value, uint32_t provider);
+  template <class T>
+  bool WriteWithChangeCheck(uint32_t top, const AString& section, const AString& entry,
+                            const T& value);
+  template <class Test>
+  bool ExistsByPrecedence(uint32_t top, const Test& existsIn, ConfigurationProvider& found);
+  void GetNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+                                    const AString& rootKeyName, bool subkeys);
+  void MergeNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section,
+                                 bool subkeys);
+};

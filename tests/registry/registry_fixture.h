@@ -1,0 +1,114 @@
+// A throw-away installation and home folder per test, store files written as
+// XML, and the debug log captured in a file.
+//
+// The store loads once per process and never unloads, so each test needs a
+// process of its own (ctest starts one per test); SetUp fails any second test
+// in a process rather than let it run against a stale store.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "registry/morix_registry_impl.h"
+#include "vxcore/tal_debug.h"
+
+namespace regtest {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
+}
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+inline std::string Str(const std::string& name, const std::string& text) {
+  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
+}
+inline std::string Int(const std::string& name, int value) {
+  return "<value name=\"" + name + "\" type=\"int\">" + std::to_string(value) + "</value>";
+}
+inline std::string Key(const std::string& name, const std::string& body = "") {
+  return "<key name=\"" + name + "\">" + body + "</key>";
+}
+inline std::string A(const AString& text) { return text.ASCII(); }
+
+class TestClient : public IMorixRegistryClient {
+ public:
+  bool SetClientFlag(bool) override { return true; }
+  AString GetInstallDirOverride() override { return installDir; }
+  AString GetVersionedProductName() override { return versionedName; }
+  AString GetDesktopProductName() override { return desktopName; }
+  AString installDir, versionedName = L"Product12.1", desktopName;
+};
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int testsInThisProcess = 0;
+    ASSERT_EQ(++testsInThisProcess, 1) << "one test per process: run the suite through ctest";
+    char pattern[] = "/tmp/registry_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root = pattern, admin = root + "/inst/config", home = root + "/home";
+    MakeDirs(admin);
+    char name[2048] = {};
+    ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+    host = name;
+    client.installDir = AString((root + "/inst").c_str());
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("TALVEN_FORCE_REGISTRY_WRITES");
+    SetLogLevel(5);
+  }
+
+  void TearDown() override {
+    ::unsetenv("TALVEN_DEBUG_FILE");
+    my_tal_debug_data.ReloadFromEnvironment();  // closes the log file
+    if (!root.empty()) std::filesystem::remove_all(root);
+  }
+
+  void SetLogLevel(int level) {
+    ::setenv("TALVEN_DEBUG_LEVEL", std::to_string(level).c_str(), 1);
+    ::setenv("TALVEN_DEBUG_FILE", (root + "/log").c_str(), 1);
+    my_tal_debug_data.ReloadFromEnvironment();
+  }
+
+  std::string UserDir() const {
+    return home + "/Documents/Talven/" + A(client.versionedName) + "/config";
+  }
+  std::string UserMachineFile() const { return UserDir() + "/" + host + "_user.XML"; }
+
+  void Put(const std::string& dir, const std::string& key, const std::string& body) {
+    MakeDirs(dir);
+    std::ofstream(dir + "/" + key + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                            << Key(key, body) << "\n";
+  }
+  void PutAdmin(const std::string& body) { Put(admin, "admin", body); }
+  void PutInstall(const std::string& body) { Put(admin, "default", body); }
+  void PutInstallMachine(const std::string& body) { Put(admin, host, body); }
+  void PutUser(const std::string& body) { Put(UserDir(), "user", body); }
+  void PutUserMachine(const std::string& body) { Put(UserDir(), host + "_user", body); }
+
+  std::string KeyFields() const {
+    return A(reg.adminKey + L"|" + reg.installKey + L"|" + reg.installMachineKey + L"|" +
+             reg.syntaxKey);
+  }
+  std::string Log() const { return ReadFile(root + "/log"); }
+  // `text` was logged from the start of a line.
+  ::testing::AssertionResult Logged(const std::string& text) const {
+    const std::string log = Log();
+    if (("\n" + log).find("\n" + text) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not logged: " << text << "\nlog:\n" << log;
+  }
+
+  std::string root, admin, home, host;
+  TestClient client;
+  MorixRegistryImpl reg{&client};
+};
+
+}  // namespace regtest
