@@ -1,0 +1,430 @@
+// Runs the real Setwise binary in a throw-away installation and compares its
+// whole standard output, its (empty) standard error and its exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+namespace {
+
+struct RunResult {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string Read(const fs::path& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+std::string HostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+std::string Key(const std::string& name, const std::string& body = "") {
+  return "<key name=\"" + name + "\">" + body + "</key>";
+}
+std::string Str(const std::string& name, const std::string& text = "") {
+  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
+}
+std::string Int(const std::string& name, const std::string& number = "0") {
+  return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
+}
+
+// The product Meridian with settings at every level:
+//   Desktop/Theme          install "light", user "dark"
+//   Desktop/FontSize       install 10, user_machine 14
+//   Desktop/Options/Units  install "mm", user_machine "in" (beside a subkey Extra/Deep)
+//   Solver/Threads -1 and Flag "on" (no section) at user_machine
+//   Logging/File at admin only; Desktop/ZSRConfigurations/Item3 "zsr3" at user
+class Installation {
+ public:
+  explicit Installation(bool withSyntax = true) {
+    char pattern[] = "/tmp/setwise_cli.XXXXXX";
+    root_ = mkdtemp(pattern);
+    const fs::path admin = root_ / "inst/config",
+                   user = root_ / "home/Documents/Talven/Meridian/config";
+    fs::create_directories(admin);
+    fs::create_directories(user);
+    std::error_code linkFailed;
+    fs::create_hard_link(SETWISE_BINARY, root_ / "inst/Setwise", linkFailed);
+    if (linkFailed) fs::copy_file(SETWISE_BINARY, root_ / "inst/Setwise");
+    std::ofstream(admin / "ProductList.txt") << "  Meridian  \nOther\nMeridianViewer";
+    const std::string host = HostName() + "_user";
+    std::map<fs::path, std::string> files = {
+        {admin / "admin", Key("Logging", Str("File", "/var/log/m.log"))},
+        {admin / "default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
+                                               Key("Options", Str("Units", "mm")))},
+        {user / "user",
+         Key("Desktop", Str("Theme", "dark") + Key("ZSRConfigurations", Str("Item3", "zsr3")))},
+        {user / host, Str("Flag", "on") + Key("Solver", Int("Threads", "-1")) +
+                          Key("Desktop", Int("FontSize", "14") +
+                                             Key("Options", Str("Units", "in") +
+                                                                Key("Extra", Str("Deep", "d"))))},
+    };
+    if (withSyntax) {
+      files[admin / "RegistrySyntax"] =
+          Key("Desktop", Str("Theme") + Int("FontSize") + Key("Options", Str("Units"))) +
+          Key("Solver", Int("Threads"));
+      files[admin / "CoreRegistrySyntax"] =
+          Key("Desktop", Int("Recent") + Str("Theme")) + Key("Logging", Str("File"));
+    }
+    for (const auto& [path, body] : files) {
+      std::ofstream(path.string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                            << Key(path.filename(), body) << "\n";
+    }
+  }
+  ~Installation() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  // Every store, list and own-registry file, with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const char* folder : {"inst/config", "home"}) {
+      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
+        if (item.is_regular_file()) files[item.path()] = Read(item.path());
+      }
+    }
+    return files;
+  }
+
+  RunResult Run(Args args) const {
+    const std::string binary = root_ / "inst/Setwise", out = root_ / "out", err = root_ / "err";
+    args.insert(args.begin(), binary);
+    // A clean environment: no TALVEN_*, no XDG_CONFIG_HOME.
+    Args env{"HOME=" + (root_ / "home").string()};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+    }
+    std::vector<char*> argv, envp;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    for (std::string& entry : env) envp.push_back(entry.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+      waitpid(pid, &status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return {Read(out), Read(err), WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status};
+  }
+
+  fs::path root_;
+};
+
+std::string Show(const Args& args) {
+  std::string text;
+  for (const std::string& arg : args) text += " '" + arg.substr(0, 60) + "'";
+  return text;
+}
+
+// One run and what it must print and return. Without checks the run must leave
+// every file as it was; each check is a later run and its expected output.
+struct Step {
+  Args args;
+  std::string out;
+  int status;
+  std::vector<std::pair<Args, std::string>> checks = {};
+};
+
+// Each step in a fresh installation, or all of them in one when `shared`.
+void RunSteps(const std::vector<Step>& steps, bool withSyntax = true, bool shared = false) {
+  auto installation = std::make_unique<Installation>(withSyntax);
+  for (const Step& step : steps) {
+    if (!shared) installation = std::make_unique<Installation>(withSyntax);
+    auto before = installation->Snapshot();
+    RunResult run = installation->Run(step.args);
+    EXPECT_EQ(run.out, step.out) << Show(step.args);
+    EXPECT_EQ(run.err, "") << Show(step.args);
+    EXPECT_EQ(run.status, step.status) << Show(step.args);
+    if (step.checks.empty()) {
+      EXPECT_TRUE(installation->Snapshot() == before) << "files changed by" << Show(step.args);
+    }
+    for (const auto& [args, out] : step.checks) {
+      RunResult check = installation->Run(args);
+      EXPECT_EQ(check.out + check.err, out) << Show(step.args) << " then" << Show(args);
+    }
+  }
+}
+
+Args Command(const char* command, const std::string& key, Args more) {
+  Args args{command, "-ProductName", "Meridian", "-RegistryKey", key};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+Args Get(const std::string& key, const std::string& level = "") {
+  return Command("-Get", key, level.empty() ? Args{} : Args{"-RegistryLevel", level});
+}
+Args Set(const std::string& key, const std::string& value, Args more = {}) {
+  // A value that starts with '-' needs the other prefix on its option.
+  more.insert(more.begin(), {value[0] == '-' ? "/RegistryValue" : "-RegistryValue", value});
+  return Command("-Set", key, more);
+}
+Args Delete(const std::string& key, Args more = {}) { return Command("-Delete", key, more); }
+
+std::string Found(const std::string& key, const std::string& value, const std::string& type,
+                  const std::string& level = "user_machine") {
+  return "Registry setting <" + key + "> has value <" + value + "> of type <" + type +
+         "> at level <" + level + ">.\n";
+}
+std::string NotFound(const std::string& key, const std::string& level = "") {
+  return "No registry setting found for <" + key +
+         (level.empty() ? ">.\n" : "> at level <" + level + ">.\n");
+}
+std::string Created(const std::string& key, const std::string& value) {
+  return "Register value <" + key + "> is created with value <" + value + "> \n";
+}
+std::string SetTo(const std::string& key, const std::string& value) {
+  return "Register value <" + key + "> is set to <" + value + ">\n ";
+}
+std::string SetFailed(const std::string& key) {
+  return "error on to set registry value at <" + key + ">\n";
+}
+const std::string kNotInt = "Value type is Int32, but registry value is not an integer\n";
+const std::string kUsage =
+    "usage: Setwise -Get -ProductName name -RegistryKey keyPath [-RegistryLevel level]\n"
+    "usage: Setwise -GetKeys [pattern] [-Case] -ProductName name\n"
+    "usage: Setwise -Set -ProductName name -RegistryKey keyPath  -RegistryValue value "
+    "[-RegistryLevel level]\n"
+    "usage: Setwise -Delete -ProductName name -RegistryKey keyPath  [-RegistryLevel level]\n"
+    "note: RegistryLevel  -- >  install | install_machine | user | user_machine; default to "
+    "user_machine\n"
+    "      For the -Get command, if RegistryLevel is not specified, then the levels are searched "
+    "in order.\n"
+    "      For the -GetKeys command, if pattern is present, then only keys matching the pattern "
+    "are shown.\n"
+    "      The -Case option specifies a case sensitive pattern match; otherwise the match is case "
+    "insensitive.\n";
+
+// The tables read best one row to a line.
+// clang-format off
+TEST(CliOptions, UsageAndOptionErrors) {
+  const std::string flag = Found("Flag", "on", "string");
+  RunSteps({
+      {{}, kUsage, 255},
+      {{"-Help"}, kUsage, 255},
+      {{"-Help", "-ProductName", "Nobody"}, kUsage, 0},
+      {{"-Help", "-x"}, "Unkown option <x> is ignored\n" + kUsage, 0},
+      {{"-Help", "-Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"}, flag, 255},
+      {{"-Get", "-Foo", "bar", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
+       "Unkown option <Foo> and its value <bar> are ignored\n" + flag, 255},
+      {{"--Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
+       "Unkown option <-Get> is ignored\nMissing -Get, -GetKeys, -Set and -Delete option\n" +
+       kUsage, 255},
+      {{"-Get", "-ProductName", "Meridian", "-RegistryKey"},
+       "Value for option <RegistryKey> is missing\nMissing RegistryKey parameter\n" + kUsage, 255},
+      {Command("-Set", "Solver/Threads", {"-RegistryValue", "-5"}),
+       "Value for option <RegistryValue> is missing\nUnkown option <5> is ignored\n"
+       "RegistryValue parameter is required for Setting Registry value\n" + kUsage, 255},
+      {{"foo", "-Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
+       "Parameter option <foo> must started with - or /\nMissing ProductName parameter\n" + kUsage,
+       255},
+      {{"-Get", "", "-ProductName", "Meridian"},
+       "Parameter option <> must started with - or /\nMissing ProductName parameter\n" + kUsage,
+       255},
+      {Get("Flag", "machine"), "unknown RegistryLevel <machine>\n" + kUsage, 255},
+      {Set("Solver/Threads", "3", {"-RegistryLevel", "machine"}),
+       "unknown RegistryLevel <machine>\n" + kUsage, 255},
+      {{"-Get", "-ProductName", "Merid", "-RegistryKey", "Flag"},
+       "<Merid> is not an installed product\n" + kUsage, 255},
+      {{"-Get", "-ProductName", "\xff\xfe", "-RegistryKey", "Flag"},
+       "<\xff\xfe> is not an installed product\n" + kUsage, 255},
+      // The list's spelling names the user folder that holds Flag.
+      {{"-Get", "-ProductName", "MERIDIAN", "-RegistryKey", "Flag"}, flag, 255},
+      // The list's last line has no line break; this product has no user files.
+      {{"-Get", "-ProductName", "meridianviewer", "-RegistryKey", "Flag"}, NotFound("Flag"), 255},
+  }, true, /*shared=*/true);
+}
+
+TEST(CliGet, PrecedenceLevelsAndSpelling) {
+  std::vector<Step> steps;
+  for (auto& [args, out] : std::vector<std::pair<Args, std::string>>{
+      {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")},
+      {Get("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install")},
+      {Get("Desktop/FontSize"), Found("Desktop/FontSize", "14", "integer")},
+      {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")},
+      {Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967295", "integer")},
+      {Get("Nope/x"), NotFound("Nope/x")},
+      {Get("Nope/x", "user"), NotFound("Nope/x", "user")},
+      {Get("Logging/File"), NotFound("Logging/File")},  // admin is not searched
+      {Get("logging/file", "ADMIN"), Found("Logging/File", "/var/log/m.log", "string", "admin")},
+      {Get("desktop/zsrconfigurations/item3"),
+       Found("Desktop/ZSRConfigurations/Item3", "zsr3", "string", "user")},
+      {Get("Desktop/TempDirectory"), NotFound("Desktop/TempDirectory")},
+      {Get(""), NotFound("")}})
+    steps.push_back({args, out, 255});
+  RunSteps(steps, true, /*shared=*/true);
+}
+
+TEST(CliSet, OutcomesAndRefusals) {
+  RunSteps({
+      {Set("Desktop/Theme", "blue"), Created("Desktop/Theme", "blue"), 0,
+       {{Get("Desktop/Theme"), Found("Desktop/Theme", "blue", "string")}}},
+      // Declared a string, so 42 stays one; the message uses the declared spelling.
+      {Set("desktop/theme", "42"), Created("Desktop/Theme", "42"), 0,
+       {{Get("Desktop/Theme", "user_machine"), Found("Desktop/Theme", "42", "string")}}},
+      {Set("Solver/Threads", "8"), SetTo("Solver/Threads", "8"), 0,
+       {{Get("Solver/Threads"), Found("Solver/Threads", "8", "integer")}}},
+      {Set("Solver/Threads", "-3"), SetTo("Solver/Threads", "-3"), 0,
+       {{Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967293", "integer")}}},
+      {Set("Solver/Threads", "4294967295"), SetTo("Solver/Threads", "4294967295"), 0,
+       {{Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
+      {Set("Desktop/Options/Units", ""), SetTo("Desktop/Options/Units", ""), 0,
+       {{Get("Desktop/Options/Units"), Found("Desktop/Options/Units", "", "string")}}},
+      {Set("desktop/zsrconfigurations/item9", "v"), Created("Desktop/ZSRConfigurations/Item9", "v"),
+       0, {{Get("Desktop/ZSRConfigurations/ITEM9"),
+            Found("Desktop/ZSRConfigurations/Item9", "v", "string")}}},
+      {Set("Desktop/Theme", "blue", {"-RegistryLevel", "install"}), SetTo("Desktop/Theme", "blue"),
+       0, {{Get("Desktop/Theme", "install"), Found("Desktop/Theme", "blue", "string", "install")},
+           {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")}}},
+      // Refusals: every file stays as it was.
+      {Set("Desktop/Theme", "x", {"-ValueType", "integer"}),
+       "Unsupported value type integer\n" + kUsage, 255},
+      {Set("Desktop/FontSize", "abc", {"-ValueType", "4"}), kNotInt + SetFailed("Desktop/FontSize"),
+       255},
+      {Set("Desktop/Recent", "42a"), kNotInt + SetFailed("Desktop/Recent"), 255},
+      {Set("Solver/Threads", "abc"), kNotInt + SetFailed("Solver/Threads"), 255},
+      {Set("Solver/Threads", "abc", {"-ValueType", "2"}),
+       "Cannot set the registry value to different data type\n"
+       "The work around is delete it, then create it again\n" + SetFailed("Solver/Threads"), 255},
+      {Set("Desktop/Nope", "x"),
+       "registry key is not defined in this product\n" + SetFailed("Desktop/Nope"), 255},
+      {Set("", "x"), SetFailed(""), 255},
+  });
+  // Without any syntax file the value's spelling picks the type.
+  RunSteps({
+      {Set("A/B", "42"), Created("A/B", "42"), 0, {{Get("A/B"), Found("A/B", "42", "integer")}}},
+      {Set("A/B", "42a"), Created("A/B", "42a"), 0, {{Get("A/B"), Found("A/B", "42a", "string")}}},
+      {Set("A/B", "42", {"-ValueType", "2"}), Created("A/B", "42"), 0,
+       {{Get("A/B"), Found("A/B", "42", "string")}}},
+      {Set("Top", "-7"), Created("Top", "-7"), 0, {{Get("Top"), Found("Top", "-7", "integer")}}},
+      // An existing integer keeps its type, so the text is refused as a number.
+      {Set("Solver/Threads", "abc"), kNotInt + SetFailed("Solver/Threads"), 255},
+  }, /*withSyntax=*/false);
+}
+
+TEST(CliDelete, KeysEntriesAndLevels) {
+  const std::string failed = "No able to delete Value or Key <";
+  RunSteps({
+      {Delete("desktop/options"), "Register key <Desktop/Options> is deleted \n", 0,
+       {{Get("Desktop/Options/Units"), Found("Desktop/Options/Units", "mm", "string", "install")},
+        {Get("Desktop/Options/Extra/Deep"), NotFound("Desktop/Options/Extra/Deep")}}},
+      {Delete("Solver/Threads"), "Register value  <Solver/Threads> is deleted \n", 0,
+       {{Get("Solver/Threads"), NotFound("Solver/Threads")},
+        {Get("Flag"), Found("Flag", "on", "string")}}},
+      {Delete("Flag"), "Register value  <Flag> is deleted \n", 0,
+       {{Get("Flag"), NotFound("Flag")}}},
+      {Delete("Desktop/FontSize"), "Register value  <Desktop/FontSize> is deleted \n", 0,
+       {{Get("Desktop/FontSize"), Found("Desktop/FontSize", "10", "integer", "install")}}},
+      {Delete("desktop/THEME", {"-RegistryLevel", "user"}),
+       "Register value  <Desktop/Theme> is deleted \n", 0,
+       {{Get("Desktop/Theme"), Found("Desktop/Theme", "light", "string", "install")}}},
+      // Failures name the argument as typed; nothing is saved.
+      {Delete("desktop/nope"), failed + "desktop/nope> \n", 255},
+      {Delete("x"), failed + "/x> \n", 255},
+      {Delete("desktop/THEME"), failed + "desktop/THEME> \n", 255},  // not at user_machine
+  });
+}
+
+TEST(CliGetKeys, ListingAndPatterns) {
+  const std::string options = "Desktop/Options: no value (key only)\n"
+                              "Desktop/Options/Units: value is <in> at level <user_machine>\n";
+  const std::string all = "Desktop: no value (key only)\n"
+                          "Desktop/FontSize: value is <14> at level <user_machine>\n"
+                          "Desktop/Recent: no value found in registry\n"
+                          "Desktop/Theme: value is <dark> at level <user>\n" + options +
+                          "Logging: no value (key only)\n"
+                          "Logging/File: no value found in registry\n"
+                          "Solver: no value (key only)\n"
+                          "Solver/Threads: value is <-1> at level <user_machine>\n";
+  auto keys = [](Args more) {
+    more.insert(more.begin(), "-GetKeys");
+    more.insert(more.end(), {"-ProductName", "Meridian"});
+    return more;
+  };
+  const std::string none = "No registry keys found matching pattern <";
+  RunSteps({
+      {keys({}), "Registry keys:\n" + all, 255},
+      {keys({"-Case"}), "Option -Case ignored; it is valid only if a pattern is specified with the "
+                        "-GetKeys command\nRegistry keys:\n" + all, 255},
+      {keys({"OPT"}), "Registry keys matching pattern <OPT> case insensitively:\n" + options, 255},
+      {keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
+       255},
+      {keys({"opt", "-Case"}), none + "opt> case sensitively.\n", 255},
+      {keys({"zzz"}), none + "zzz> case insensitively.\n", 255},
+      {keys({"D?sk*Units"}), "Registry keys matching pattern <D?sk*Units> case insensitively:\n"
+                             "Desktop/Options/Units: value is <in> at level <user_machine>\n", 255},
+  }, true, /*shared=*/true);
+  RunSteps({{keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
+}
+
+TEST(CliTempDirectory, OwnRegistryByLevel) {
+  const std::string refused =
+      "Registry level <admin> in not valid for registry entry <TempDirectory>.\n";
+  auto found = [](const std::string& value, const std::string& level) {
+    return "Registry setting <TempDirectory> has value <" + value + "> at level <" + level + ">.\n";
+  };
+  auto written = [](const std::string& value, const std::string& level) {
+    return "Success setting registry <TempDirectory> value to <" + value + "> at level <" + level +
+           ">.\n";
+  };
+  RunSteps({
+      {Get("TempDirectory", "admin"), refused, 255},
+      {Set("TEMPDIRECTORY", "/scratch/a", {"-RegistryLevel", "Admin"}), refused, 255},
+      {Set("tempdirectory", "/scratch/u", {"-RegistryLevel", "user"}),
+       written("/scratch/u", "user"), 255,
+       {{Get("TempDirectory"), found("/scratch/u", "user")},
+        {Get("TempDirectory", "install"), NotFound("TempDirectory", "install")}}},
+      {Set("TempDirectory", "/scratch/m"), written("/scratch/m", "user_machine"), 255,
+       {{Get("TempDirectory"), found("/scratch/m", "user_machine")}}},
+      {Delete("TempDirectory"),
+       "Success deleting registry entry <TempDirectory> from level <user_machine>.\n", 255,
+       {{Get("TempDirectory", "user_machine"), NotFound("TempDirectory", "user_machine")},
+        {Get("TempDirectory", "user"), found("/scratch/u", "user")}}},
+  }, true, /*shared=*/true);
+}
+
+TEST(CliBadInput, LargeAndNonUtf8Arguments) {
+  // The kernel caps one argument at 128 KiB; reading this one back needs the largest buffer.
+  const std::string large(130000, 'x'), bytes = "\xff\xfe", key = "A" + bytes + "/B\x01" + bytes;
+  RunSteps({
+      {Set("Desktop/Theme", large), Created("Desktop/Theme", large), 0,
+       {{Get("Desktop/Theme"), Found("Desktop/Theme", large, "string")},
+        {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
+      {Set("Desktop/Theme", bytes), Created("Desktop/Theme", bytes), 0,
+       {{Get("Desktop/Theme"), Found("Desktop/Theme", bytes, "string")},
+        {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
+      {Get(bytes + "/" + bytes), NotFound(bytes + "/" + bytes), 255},
+  });
+  // Names that are not UTF-8, with a control character, must survive the store file.
+  RunSteps({{Set(key, bytes), Created(key, bytes), 0,
+             {{Get(key), Found(key, bytes, "string")},
+              {Get("Flag"), Found("Flag", "on", "string")}}}},
+           /*withSyntax=*/false);
+}
+// clang-format on
+
+}  // namespace

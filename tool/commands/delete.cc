@@ -1,0 +1,54 @@
+#include "tool/commands/commands.h"
+#include "tool/key_operations.h"
+#include "tool/messages.h"
+#include "tool/set_setting.h"
+#include "tool/tool_registry_access.h"
+#include "vxcore/console_output.h"
+
+namespace {
+
+// Brings section and entry to their alias or declared spelling.
+void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry) {
+  if (LookupKeyAlias(section, entry) != 0) return;
+  bool syntaxFound = false;
+  registry.LookupRegistrySyntax(section, entry, &syntaxFound);
+}
+
+}  // namespace
+
+int RunDelete(ToolOptions& options, int level) {
+  ToolRegistryAccess client(options.values[SlotProductName]);
+  MorixRegistryImpl registry(&client);
+  IRegistryImpl& changes = registry;
+
+  // First the whole argument as a key.
+  AString wholeKey = options.values[SlotRegistryKey];
+  AString noEntry;
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
+  NormaliseKey(registry, wholeKey, noEntry);
+  if (registry.DoesRegistryKeyExistInProvider(HKCU, wholeKey, level) &&
+      registry.DeleteRegistryKey(HKCU, wholeKey, level)) {
+    // A failed save after a deletion has never been reported; scripts rely on that.
+    changes.CommitRegistryChanges();
+    core::PrintWide(msg::kKeyDeleted, wholeKey.c_str());
+    return 0;
+  }
+
+  // Then as a section and an entry.
+  KeyPathParts parts = SplitKeyPath(options.values[SlotRegistryKey]);
+  AString section = parts.section;
+  AString entry = parts.entry;
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
+  NormaliseKey(registry, section, entry);
+  if (!registry.DeleteRegistryEntry(HKCU, section, entry, level)) {
+    core::PrintWide(msg::kDeleteFailed, parts.section, parts.entry);
+    return -1;
+  }
+  changes.CommitRegistryChanges();
+  if (parts.section[0] != L'\0') {
+    core::PrintWide(msg::kValueDeletedInSection, section.c_str(), entry.c_str());
+  } else {
+    core::PrintWide(msg::kValueDeleted, entry.c_str());
+  }
+  return 0;
+}

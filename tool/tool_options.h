@@ -1,0 +1,67 @@
+// The command line: the parsed record, the option grammar and its checks,
+// the usage text, and the names of levels and value types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "vxcore/astring.h"
+
+enum ToolCommand : int32_t {
+  CommandNone = -1,
+  CommandSet = 0,
+  CommandDelete = 1,
+  CommandHelp = 2,
+  CommandGet = 3,
+  CommandGetKeys = 4,
+};
+
+enum ValueSlot : int32_t {
+  SlotProductName = 0,
+  SlotRegistryKey = 1,
+  SlotRegistryValue = 2,
+  SlotValueType = 3,
+  SlotRegistryLevel = 4,
+  SlotGetKeysPattern = 5,
+  kValueSlotCount = 6,
+};
+
+// Registry levels; the numbers are the registry's provider numbers. Level 0:
+// none chosen (Get then searches the levels).
+enum ToolLevel : int {
+  LevelNone = 0,
+  LevelUserMachine = 1,
+  LevelUser = 2,
+  LevelInstallMachine = 3,
+  LevelInstall = 4,
+  LevelAdmin = 5,
+};
+
+// Value type codes, shared with the registry.
+constexpr int kTypeNone = 0;
+constexpr int kTypeString = 2;
+constexpr int kTypeInt32 = 4;
+
+struct ToolOptions {
+  int32_t command = CommandNone;
+  // One per ValueSlot; null when the option was absent. They point into the
+  // argument strings (or a product-list line) and own nothing.
+  std::array<wchar_t*, kValueSlotCount> values{};
+  // Option values taken; 0 marks the record unusable after a failed check.
+  int32_t valueCount = 0;
+  // Lines of the product list, kept so that a corrected product name can point into them.
+  std::vector<AString> productListLines;
+  bool caseSensitive = false;
+};
+
+// Fills `record` from the `count` strings of `args` (without the program
+// name), printing a message for each problem. Never ends the process.
+ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args);
+
+void PrintUsage();
+
+// The level number (1 to 5) of a level name in any letter case, or 0.
+int LevelFromName(const wchar_t* name);
+AString LevelName(int level);
+AString ValueTypeName(int type);
