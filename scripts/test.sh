@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what a fresh machine lacks, then builds and tests the default and the sanitizer preset.
+# Installs what a fresh machine lacks, builds and tests the default and the
+# sanitizer preset, then fuzzes the option parser and the store loader.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -8,3 +9,4 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"

@@ -15,6 +15,8 @@ std::string HiddenName(const std::string& fileName, const char* kind) {
          std::to_string(counter.fetch_add(1));
 }
 
+constexpr std::string_view kLeftoverMarks[] = {".XML.tmp.", ".XML.old."};
+
 std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 struct Replaced {
@@ -36,6 +38,14 @@ void RollBack(FileOps& ops, const std::vector<Replaced>& replaced) {
 }
 
 }  // namespace
+
+bool IsLeftoverOfSave(std::string_view fileName) {
+  if (fileName.empty() || fileName.front() != '.') return false;
+  for (std::string_view mark : kLeftoverMarks) {
+    if (fileName.find(mark) != std::string_view::npos) return true;
+  }
+  return false;
+}
 
 std::string JoinPath(const std::string& dir, const std::string& fileName) {
   if (dir.empty() || dir.back() == '/') return dir + fileName;

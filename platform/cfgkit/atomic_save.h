@@ -57,6 +57,10 @@ class StagedFile {
 // (targets that did not exist are removed) and the failure is returned.
 Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files);
 
+// Whether `fileName` is a temporary or backup file that a save left behind
+// when its process died. Only meaningful while holding the folder's lock.
+bool IsLeftoverOfSave(std::string_view fileName);
+
 // The folder and file name joined with exactly one '/'.
 std::string JoinPath(const std::string& dir, const std::string& fileName);
 

@@ -1,10 +1,13 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "cfgkit/file_ops.h"
 
@@ -17,15 +20,32 @@ Status ErrnoToStatus(const std::string& context, int error) {
   return Status::IOError(std::move(message));
 }
 
+// How long a save waits for another process's lock before it gives up.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockRetryInterval = std::chrono::milliseconds(5);
+
+FileIdentity IdentityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.exists = true;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  identity.size = static_cast<uint64_t>(info.st_size);
+  identity.modifiedNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+  identity.changedNs = info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec;
+  return identity;
+}
+
 class PosixFileOpsImpl final : public FileOps {
  public:
-  Status ReadFile(const std::string& path, std::string* contents) override {
+  Status ReadFile(const std::string& path, std::string* contents,
+                  FileIdentity* identity) override {
     contents->clear();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return ErrnoToStatus(path, errno);
     struct stat info;
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-      contents->reserve(static_cast<size_t>(info.st_size));
+    if (::fstat(fd, &info) == 0) {
+      if (info.st_size > 0) contents->reserve(static_cast<size_t>(info.st_size));
+      if (identity != nullptr) *identity = IdentityOf(info);
     }
     char buffer[65536];
     Status status;
@@ -42,6 +62,17 @@ class PosixFileOpsImpl final : public FileOps {
     }
     ::close(fd);
     return status;
+  }
+
+  Status Stat(const std::string& path, FileIdentity* identity) override {
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0) {
+      *identity = IdentityOf(info);
+      return Status::OK();
+    }
+    *identity = FileIdentity();
+    if (errno == ENOENT) return Status::OK();
+    return ErrnoToStatus(path, errno);
   }
 
   Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
@@ -108,6 +139,30 @@ class PosixFileOpsImpl final : public FileOps {
 
   Status Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) return ErrnoToStatus(path, errno);
+    return Status::OK();
+  }
+
+  Status LockFile(const std::string& path, int* fd) override {
+    *fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (*fd < 0) return ErrnoToStatus(path, errno);
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+      int error = errno;
+      if (error == EINTR) continue;
+      if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+        ::close(*fd);
+        *fd = -1;
+        if (error == EWOULDBLOCK) return Status::Busy(path + ": held by another process");
+        return ErrnoToStatus(path, error);
+      }
+      std::this_thread::sleep_for(kLockRetryInterval);
+    }
+    return Status::OK();
+  }
+
+  Status UnlockFile(int fd) override {
+    // Closing the descriptor releases the lock.
+    if (::close(fd) != 0) return ErrnoToStatus("close", errno);
     return Status::OK();
   }
 };

@@ -11,8 +11,6 @@
 namespace cfgkit {
 namespace {
 
-constexpr std::string_view kExtension = ".XML";
-
 // Forward slashes and exactly one trailing '/', so equal folders compare equal.
 std::string NormalizeDir(std::string_view dir) {
   std::string normal;
@@ -27,9 +25,9 @@ std::string NormalizeDir(std::string_view dir) {
 
 // The key name of a store file name, or empty for files that are not store files.
 std::string_view KeyNameOfFile(std::string_view fileName) {
-  if (fileName.size() <= kExtension.size() || fileName.front() == '.') return {};
-  if (!fileName.ends_with(kExtension)) return {};
-  std::string_view keyName = fileName.substr(0, fileName.size() - kExtension.size());
+  if (fileName.size() <= kStoreFileExtension.size() || fileName.front() == '.') return {};
+  if (!fileName.ends_with(kStoreFileExtension)) return {};
+  std::string_view keyName = fileName.substr(0, fileName.size() - kStoreFileExtension.size());
   return IsValidKeyName(keyName) ? keyName : std::string_view();
 }
 
@@ -82,16 +80,20 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
 
 void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   AddFile(keyName);
-  files_.back().sourceDir = dir;
-  std::string path = JoinPath(dir, keyName + std::string(kExtension));
+  TopLevelFile& file = files_.back();
+  file.sourceDir = dir;
+  std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
   std::string bytes;
-  Status status = ops_.ReadFile(path, &bytes);
+  FileIdentity identity;
+  Status status = ops_.ReadFile(path, &bytes, &identity);
+  // A file read from the other folder means there was none in the home folder.
+  if (dir == file.homeDir) file.homeIdentity = identity;
   if (status.ok()) {
     status = ParseKeyFile(&bytes, keyName, &tree_);
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) return;
-  files_.back().damaged = true;
+  file.damaged = true;
   if (log_) log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
 }
 
@@ -101,6 +103,10 @@ void Store::AddFile(std::string name) {
   file.name = std::move(name);
   fileIndex_.emplace(file.name, files_.size());
   files_.push_back(std::move(file));
+}
+
+std::string Store::HomePath(const TopLevelFile& file) const {
+  return JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension));
 }
 
 std::string Store::HomeDir(std::string_view keyName) const {
@@ -150,18 +156,24 @@ KeyId Store::Create(KeyId parent, const std::vector<std::string_view>& component
     *error = CreateError::kTooDeep;
     return kNoKey;
   }
-  KeyId key = parent;
   bool created = false;
+  KeyId key = EnsurePath(parent, components, &created);
+  if (created) Record(key, Change::Kind::kCreateKey, Value());
+  return key;
+}
+
+KeyId Store::EnsurePath(KeyId parent, const std::vector<std::string_view>& components,
+                        bool* created) {
+  KeyId key = parent;
   for (std::string_view name : components) {
     KeyId child = tree_.FindSubkey(key, name);
     if (child == kNoKey) {
       child = tree_.AddSubkey(key, std::string(name));
-      created = true;
+      *created = true;
       if (key == tree_.Root() && FileOf(name) == nullptr) AddFile(std::string(name));
     }
     key = child;
   }
-  if (created) Record(key, Change::Kind::kCreateKey, Value());
   return key;
 }
 
@@ -202,38 +214,6 @@ const ChangeLog& Store::PendingChanges(std::string_view name) const {
   static const ChangeLog kNone;
   auto found = fileIndex_.find(std::string(name));
   return found == fileIndex_.end() ? kNone : files_[found->second].changes;
-}
-
-Status Store::Save() {
-  std::vector<StagedFile> staged;
-  std::vector<TopLevelFile*> removed;
-  for (TopLevelFile& file : files_) {
-    if (!file.dirty || file.damaged) continue;
-    if (file.deleted) {
-      if (!file.sourceDir.empty()) removed.push_back(&file);
-      continue;
-    }
-    KeyId key = tree_.FindSubkey(tree_.Root(), file.name);
-    staged.emplace_back(ops_);
-    Status status = staged.back().Stage(file.homeDir, file.name + std::string(kExtension),
-                                        SerializeKey(tree_, key));
-    if (!status.ok()) return status;
-  }
-  Status status = ReplaceAll(ops_, staged);
-  if (!status.ok()) return status;
-  for (TopLevelFile* file : removed) {
-    status = ops_.Remove(JoinPath(file->sourceDir, file->name + std::string(kExtension)));
-    if (status.ok()) status = ops_.SyncDir(file->sourceDir);
-    if (!status.ok() && !status.IsNotFound()) return status;
-  }
-  for (TopLevelFile& file : files_) {
-    if (file.damaged || !file.dirty) continue;
-    file.sourceDir = file.deleted ? std::string() : file.homeDir;
-    file.dirty = false;
-    file.deleted = false;
-    file.changes.clear();
-  }
-  return Status::OK();
 }
 
 }  // namespace cfgkit

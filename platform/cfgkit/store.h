@@ -18,8 +18,12 @@
 #include "cfgkit/file_ops.h"
 #include "cfgkit/key_tree.h"
 #include "cfgkit/status.h"
+#include "cfgkit/store_lock.h"
 
 namespace cfgkit {
+
+// The extension of store files: the key K lives in "K.XML".
+inline constexpr std::string_view kStoreFileExtension = ".XML";
 
 // Receives the store's diagnostics (damaged files) with a debug level.
 using LogSink = std::function<void(int level, const std::string& line)>;
@@ -63,6 +67,11 @@ class Store {
   // folder, and removes the file of a deleted top-level key. Each file is
   // replaced atomically, and a failure at any step leaves all old files as
   // they were. Changed keys stay changed when the save fails.
+  //
+  // Writers in other processes lose nothing: the save holds the lock of each
+  // folder it writes (Busy after a few seconds), and a file that another
+  // process saved since this one loaded it is read again and this process's
+  // changes are applied on top of it. Leftovers of saves that died are removed.
   Status Save();
 
   // The changes not yet saved for the top-level key `name` (empty when none).
@@ -73,6 +82,7 @@ class Store {
     std::string name;
     std::string homeDir;
     std::string sourceDir;  // where its file was loaded from; empty for a new key
+    FileIdentity homeIdentity;  // of the file in homeDir when loaded or last saved
     bool damaged = false;
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
@@ -80,6 +90,11 @@ class Store {
   };
 
   void AddFile(std::string name);
+  std::string HomePath(const TopLevelFile& file) const;
+  KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);
+  void RemoveLeftovers(const std::string& dir);
+  Status CatchUpWithDisk(TopLevelFile& file);
+  void ReplayChanges(TopLevelFile& file);
   TopLevelFile* FileOf(std::string_view name);
   TopLevelFile& FileOfKey(KeyId key);
   std::string HomeDir(std::string_view keyName) const;

@@ -161,6 +161,59 @@ TEST_F(SaveTest, PendingChangesListEditsInOrderUntilSaved) {
   EXPECT_TRUE(store.PendingChanges("user").empty());
 }
 
+// Two processes load the same file, then each changes it and saves in turn:
+// the second save starts from the first one's file.
+TEST_F(SaveTest, ASaveCatchesUpWithFilesSavedMeanwhile) {
+  Put(admin, "a", "<value name='base' type='string'>0</value><key name='gone'/>");
+  cfgkit::Store first(cfgkit::PosixFileOps(), nullptr), second(cfgkit::PosixFileOps(), nullptr);
+  ASSERT_TRUE(first.Load(admin, user).ok());
+  ASSERT_TRUE(second.Load(admin, user).ok());
+  const cfgkit::KeyId root = first.tree().Root();
+  first.SetValue(first.Find(root, {"a"}), Value{"one", ValueType::kString, "1", 0});
+  first.SetValue(first.Find(root, {"a"}), Value{"both", ValueType::kString, "first", 0});
+  ASSERT_TRUE(first.Save().ok());
+  second.SetValue(second.Find(root, {"a"}), Value{"both", ValueType::kString, "second", 0});
+  EXPECT_TRUE(second.DeleteValue(second.Find(root, {"a"}), "base"));
+  second.DeleteKey(second.Find(root, {"a", "gone"}));
+  ASSERT_TRUE(second.Save().ok());
+
+  ASSERT_EQ(0, Load());
+  TalRegKey key = Open("a");
+  EXPECT_EQ("1", Str(key, "one"));
+  EXPECT_EQ("second", Str(key, "both"));
+  int32_t type = 0;
+  EXPECT_EQ(kTalRegValueNotFound, TalRegGetValueTypeA(key, "base", &type));
+  EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("a/gone"));
+}
+
+TEST_F(SaveTest, AFileDamagedSinceTheLoadIsNeverOverwritten) {
+  Put(admin, "a", "<value name='v' type='string'>old</value>");
+  ASSERT_EQ(0, Load());
+  ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("a"), "v", "new"));
+  WriteBytes(admin + "/a.XML", "<key name='a'><broken>");
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_EQ("<key name='a'><broken>", ReadBytes(admin + "/a.XML"));
+}
+
+TEST_F(SaveTest, LeftoversOfDeadSavesAreRemovedAndABusyLockFailsTheSave) {
+  for (const char* name : {".a.XML.tmp.99999.0", ".a.XML.old.99999.3"}) {
+    WriteBytes(admin + "/" + name, "half");
+  }
+  WriteBytes(admin + "/.keep", "not ours");
+  ASSERT_EQ(0, Load());
+  TalRegKey key = nullptr;
+  ASSERT_EQ(kTalRegOk, TalRegCreateKeyA(nullptr, "a", &key));
+  FaultyFileOps busy(1);
+  TalRegUseFileOps(&busy);
+  ASSERT_EQ(0, Load());
+  ASSERT_EQ(kTalRegOk, TalRegCreateKeyA(nullptr, "a", &key));
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_EQ("LockFile", busy.failed());
+  EXPECT_EQ((Names{".a.XML.old.99999.3", ".a.XML.tmp.99999.0", ".keep"}), ListNames(admin));
+  ASSERT_EQ(kTalRegOk, TalRegSave());
+  EXPECT_EQ((Names{".keep", "a.XML"}), ListNames(admin));
+}
+
 // The loader skips files beginning with '.', so no key may need one.
 TEST_F(SaveTest, TopLevelKeysThatNoFileCouldHoldAreRefused) {
   ASSERT_EQ(0, Load());

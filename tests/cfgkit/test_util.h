@@ -34,7 +34,10 @@ inline std::vector<std::string> ListNames(const std::string& dir) {
     while (dirent* entry = ::readdir(handle)) names.emplace_back(entry->d_name);
     ::closedir(handle);
   }
-  std::erase_if(names, [](const std::string& name) { return name == "." || name == ".."; });
+  // The lock file stays for good; everything else a save leaves is a fault.
+  std::erase_if(names, [](const std::string& name) {
+    return name == "." || name == ".." || name == ".cfgkit.lock";
+  });
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -69,6 +72,12 @@ class FaultyFileOps : public cfgkit::FileOpsWrapper {
   }
   Status SyncDir(const std::string& dir) override {
     return Hit("SyncDir") ? Error() : FileOpsWrapper::SyncDir(dir);
+  }
+  Status Link(const std::string& from, const std::string& to) override {
+    return Hit("Link") ? Error() : FileOpsWrapper::Link(from, to);
+  }
+  Status LockFile(const std::string& path, int* fd) override {
+    return Hit("LockFile") ? Status::Busy(path) : FileOpsWrapper::LockFile(path, fd);
   }
 
  private:

@@ -1,0 +1,18 @@
+#include "cfgkit/store_lock.h"
+
+#include "cfgkit/atomic_save.h"
+
+namespace cfgkit {
+
+Status StoreLock::Acquire(const std::string& dir) {
+  Release();
+  return ops_.LockFile(JoinPath(dir, kLockFileName), &fd_);
+}
+
+void StoreLock::Release() {
+  // The lock goes with the descriptor whatever close reports.
+  if (fd_ >= 0) ops_.UnlockFile(fd_).IgnoreError();
+  fd_ = -1;
+}
+
+}  // namespace cfgkit

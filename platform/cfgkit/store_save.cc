@@ -1,0 +1,141 @@
+// Saving the store: locking the folders, catching up with files that other
+// processes saved meanwhile, and replacing the changed files.
+#include <set>
+#include <utility>
+
+#include "cfgkit/atomic_save.h"
+#include "cfgkit/store.h"
+#include "cfgkit/xml_codec.h"
+
+namespace cfgkit {
+
+Status Store::Save() {
+  std::vector<TopLevelFile*> changed;
+  std::set<std::string> dirs;
+  for (TopLevelFile& file : files_) {
+    if (!file.dirty || file.damaged) continue;
+    // A key created and deleted again before any save has nothing on disk.
+    if (file.deleted && file.sourceDir.empty()) continue;
+    changed.push_back(&file);
+    dirs.insert(file.deleted ? file.sourceDir : file.homeDir);
+  }
+
+  std::vector<StoreLock> locks;
+  for (const std::string& dir : dirs) {
+    locks.emplace_back(ops_);
+    Status status = locks.back().Acquire(dir);
+    if (!status.ok()) return status;
+    RemoveLeftovers(dir);
+  }
+
+  std::vector<StagedFile> staged;
+  std::vector<std::string> removals;
+  for (TopLevelFile* file : changed) {
+    if (!file->deleted) {
+      Status status = CatchUpWithDisk(*file);
+      if (!status.ok()) return status;
+    }
+    if (file->deleted) {
+      std::string dir = file->sourceDir.empty() ? file->homeDir : file->sourceDir;
+      removals.push_back(JoinPath(dir, file->name + std::string(kStoreFileExtension)));
+      continue;
+    }
+    KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
+    staged.emplace_back(ops_);
+    Status status = staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension),
+                                        SerializeKey(tree_, key));
+    if (!status.ok()) return status;
+  }
+  Status status = ReplaceAll(ops_, staged);
+  if (!status.ok()) return status;
+  for (const std::string& path : removals) {
+    status = ops_.Remove(path);
+    if (status.ok()) status = ops_.SyncDir(path.substr(0, path.rfind('/') + 1));
+    if (!status.ok() && !status.IsNotFound()) return status;
+  }
+
+  for (TopLevelFile& file : files_) {
+    if (file.damaged || !file.dirty) continue;
+    if (file.deleted) {
+      file.sourceDir.clear();
+      file.homeIdentity = FileIdentity();
+    } else {
+      file.sourceDir = file.homeDir;
+      // Under the lock nobody else has touched the file since it was written.
+      ops_.Stat(HomePath(file), &file.homeIdentity).IgnoreError();
+    }
+    file.dirty = false;
+    file.deleted = false;
+    file.changes.clear();
+  }
+  return Status::OK();
+}
+
+void Store::RemoveLeftovers(const std::string& dir) {
+  std::vector<std::string> names;
+  if (!ops_.ListDir(dir, &names).ok()) return;
+  for (const std::string& name : names) {
+    // Best effort: a leftover that stays is removed by a later save.
+    if (IsLeftoverOfSave(name)) ops_.Remove(JoinPath(dir, name)).IgnoreError();
+  }
+}
+
+Status Store::CatchUpWithDisk(TopLevelFile& file) {
+  std::string path = HomePath(file);
+  FileIdentity now;
+  Status status = ops_.Stat(path, &now);
+  if (!status.ok() || now == file.homeIdentity) return status;
+
+  // Another process saved this file after we loaded it: start from its
+  // version and apply this process's changes again.
+  std::string bytes;
+  status = ops_.ReadFile(path, &bytes, nullptr);
+  if (!status.ok() && !status.IsNotFound()) return status;
+  bool onDisk = status.ok();
+  if (onDisk) {
+    // Check it before giving up our own version of the key.
+    std::string scratch = bytes;
+    KeyTree check;
+    status = ParseKeyFile(&scratch, file.name, &check);
+    if (!status.ok()) return Status::Corruption(path + ": " + status.message());
+  }
+  KeyId old = tree_.FindSubkey(tree_.Root(), file.name);
+  if (old != kNoKey) tree_.RemoveKey(old);
+  if (onDisk) {
+    ParseKeyFile(&bytes, file.name, &tree_).IgnoreError();
+  } else {
+    tree_.AddSubkey(tree_.Root(), file.name);
+  }
+  ReplayChanges(file);
+  return Status::OK();
+}
+
+void Store::ReplayChanges(TopLevelFile& file) {
+  for (const Change& change : file.changes) {
+    std::vector<std::string_view> components(change.path.begin(), change.path.end());
+    bool created = false;
+    switch (change.kind) {
+      case Change::Kind::kCreateKey:
+        EnsurePath(tree_.Root(), components, &created);
+        file.deleted = false;
+        break;
+      case Change::Kind::kSetValue:
+        tree_.SetValue(EnsurePath(tree_.Root(), components, &created), change.value);
+        file.deleted = false;
+        break;
+      case Change::Kind::kDeleteValue:
+        if (KeyId key = Find(tree_.Root(), components); key != kNoKey) {
+          tree_.RemoveValue(key, change.value.name);
+        }
+        break;
+      case Change::Kind::kDeleteKey:
+        if (KeyId key = Find(tree_.Root(), components); key != kNoKey) {
+          if (tree_.Parent(key) == tree_.Root()) file.deleted = true;
+          tree_.RemoveKey(key);
+        }
+        break;
+    }
+  }
+}
+
+}  // namespace cfgkit

@@ -1,0 +1,209 @@
+// What scripts rely on when many runs share one installation: concurrent
+// writers lose nothing, a run killed at any moment or failing to write tears
+// nothing, and damaged files are left exactly as they are.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "cfgkit/key_tree.h"
+#include "cfgkit/xml_codec.h"
+#include "support/spawn.h"
+
+namespace fs = std::filesystem;
+using testsupport::Args;
+
+namespace {
+
+std::string HostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A product Meridian without syntax files (every key may be set), with the
+// install value S/Base and a user_machine file holding S/Old.
+class Installation {
+ public:
+  explicit Installation(const char* binary = SETWISE_BINARY) {
+    char pattern[] = "/tmp/setwise_reliability.XXXXXX";
+    root_ = mkdtemp(pattern);
+    fs::create_directories(admin());
+    fs::create_directories(user());
+    fs::copy_file(binary, root_ / "inst/Setwise");
+    WriteFile(admin() / "ProductList.txt", "Meridian\n");
+    WriteFile(admin() / "default.XML",
+              "<key name='default'><key name='S'><value name='Base' type='string'>install</value>"
+              "</key></key>");
+    WriteFile(userMachineFile(), "<key name='" + HostName() +
+                                     "_user'><key name='S'><value name='Old' type='string'>"
+                                     "old</value></key></key>");
+  }
+  ~Installation() { fs::remove_all(root_); }
+
+  fs::path admin() const { return root_ / "inst/config"; }
+  fs::path user() const { return root_ / "home/Documents/Talven/Meridian/config"; }
+  fs::path userMachineFile() const { return user() / (HostName() + "_user.XML"); }
+  std::string binary() const { return root_ / "inst/Setwise"; }
+  std::string home() const { return root_ / "home"; }
+
+  testsupport::RunResult Run(const Args& args, const Args& env = {}) const {
+    return testsupport::Run(binary(), args, home(), root_, env);
+  }
+
+  // Files a save left behind in the user folder (the lock file stays by design).
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(user())) {
+      std::string name = item.path().filename();
+      if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(name);
+    }
+    return names;
+  }
+
+  // The string values of key S in the user_machine file; nullopt when it does not load.
+  std::optional<std::map<std::string, std::string>> UserMachineValues() const {
+    std::string bytes = testsupport::ReadFile(userMachineFile());
+    cfgkit::KeyTree tree;
+    if (!cfgkit::ParseKeyFile(&bytes, HostName() + "_user", &tree).ok()) return std::nullopt;
+    std::map<std::string, std::string> values;
+    cfgkit::KeyId top = tree.FindSubkey(tree.Root(), HostName() + "_user");
+    cfgkit::KeyId section = tree.FindSubkey(top, "S");
+    for (size_t i = 0; section != cfgkit::kNoKey && i < tree.ValueCount(section); ++i) {
+      values[tree.ValueAt(section, i).name] = tree.ValueAt(section, i).text;
+    }
+    return values;
+  }
+
+  fs::path root_;
+};
+
+Args SetArgs(const std::string& entry, const std::string& value) {
+  return {"-Set", "-ProductName", "Meridian", "-RegistryKey", "S/" + entry, "-RegistryValue", value};
+}
+
+TEST(ReliabilityTest, ConcurrentWritersLoseNothing) {
+  constexpr int kWriters = 8, kEntriesEach = 50;
+  Installation installation;
+  for (int round = 0; round < kEntriesEach; ++round) {
+    std::vector<pid_t> writers;
+    for (int writer = 0; writer < kWriters; ++writer) {
+      std::string name = "w" + std::to_string(writer) + "_" + std::to_string(round);
+      fs::path out = installation.root_ / ("out" + std::to_string(writer));
+      writers.push_back(testsupport::Spawn(installation.binary(), SetArgs(name, "v" + name),
+                                           installation.home(), out, out.string() + ".err"));
+    }
+    for (int writer = 0; writer < kWriters; ++writer) {
+      ASSERT_EQ(0, testsupport::Wait(writers[writer])) << "round " << round << " writer " << writer;
+    }
+  }
+  auto values = installation.UserMachineValues();
+  ASSERT_TRUE(values.has_value());
+  EXPECT_EQ(kWriters * kEntriesEach + 1u, values->size());
+  for (int writer = 0; writer < kWriters; ++writer) {
+    for (int round = 0; round < kEntriesEach; ++round) {
+      std::string name = "w" + std::to_string(writer) + "_" + std::to_string(round);
+      EXPECT_EQ("v" + name, (*values)[name]);
+    }
+  }
+  EXPECT_EQ("old", (*values)["Old"]);
+}
+
+TEST(ReliabilityTest, KilledRunsLeaveEveryValueOldOrNew) {
+  Installation installation;
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, installation.Run(SetArgs("Entry", "v0")).status);
+  auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - started);
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<int64_t> delay(0, runTime.count() * 3 / 2);
+  std::string previous = "v0";
+  int landed = 0;
+  for (int run = 1; run <= 200; ++run) {
+    std::string value = "v" + std::to_string(run);
+    fs::path out = installation.root_ / "killed";
+    pid_t pid = testsupport::Spawn(installation.binary(), SetArgs("Entry", value),
+                                   installation.home(), out, out);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    kill(pid, SIGKILL);
+    testsupport::Wait(pid);
+    auto values = installation.UserMachineValues();
+    ASSERT_TRUE(values.has_value()) << "run " << run << " tore the file";
+    const std::string now = (*values)["Entry"];
+    ASSERT_TRUE(now == previous || now == value) << "run " << run << ": " << now;
+    EXPECT_EQ("old", (*values)["Old"]);
+    landed += now == value;
+    previous = now;
+  }
+  // A kill right after the start always lands before the save.
+  std::cout << "killed runs whose value landed: " << landed << " of 200\n";
+  EXPECT_LT(landed, 200);
+  ASSERT_EQ(0, installation.Run(SetArgs("Entry", "final")).status);
+  EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
+}
+
+TEST(ReliabilityTest, EveryFailedWriteStepLeavesTheFileAsItWas) {
+  Installation installation(FAULTY_SETWISE_BINARY);
+  const std::string before = testsupport::ReadFile(installation.userMachineFile());
+  for (const char* call :
+       {"LockFile", "CreateTemp", "Write", "Sync", "Close", "Link", "Rename", "SyncDir"}) {
+    auto result = installation.Run(SetArgs("Old", "new"),
+                                   {std::string("SETWISE_TEST_FAIL_CALL=") + call});
+    EXPECT_EQ(
+        "error on save registry changes make sure user has the write access to the registry\n",
+        result.out)
+        << call;
+    EXPECT_EQ("", result.err) << call;
+    EXPECT_EQ(255, result.status) << call;
+    EXPECT_EQ(before, testsupport::ReadFile(installation.userMachineFile())) << call;
+    EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers()) << call;
+  }
+  EXPECT_EQ(0, installation.Run(SetArgs("Old", "new")).status);
+  EXPECT_EQ("new", (*installation.UserMachineValues())["Old"]);
+}
+
+TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
+  const std::string top = "<key name='" + HostName() + "_user'>";
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<key name='k'>";
+  const std::pair<const char*, std::string> kinds[] = {
+      {"malformed", top + "<key name='S'>"},
+      {"empty", ""},
+      {"root is not a key", "<value name='x' type='string'/>"},
+      {"root named otherwise", "<key name='other'/>"},
+      {"unknown element", top + "<entry/></key>"},
+      {"value with an element", top + "<value name='v' type='string'><b/></value></key>"},
+      {"missing type", top + "<value name='v'>1</value></key>"},
+      {"unknown type", top + "<value name='v' type='float'>1</value></key>"},
+      {"int out of range", top + "<value name='v' type='int'>4294967296</value></key>"},
+      {"duplicate keys", top + "<key name='S'/><key name='S'/></key>"},
+      {"duplicate values",
+       top + "<value name='v' type='int'>1</value><value name='v' type='int'>2</value></key>"},
+      {"bad hex", top + "<value name='v' type='string' encoding='hex'>4g</value></key>"},
+      {"nested 100,000 deep", top + deep},
+  };
+  for (const auto& [kind, content] : kinds) {
+    Installation installation;
+    WriteFile(installation.userMachineFile(), content);
+    auto get = installation.Run({"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base"});
+    EXPECT_EQ("Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
+              get.out)
+        << kind;
+    auto set = installation.Run(SetArgs("New", "1"));
+    EXPECT_EQ("error on to set registry value at <S/New>\n", set.out) << kind;
+    EXPECT_EQ(255, set.status) << kind;
+    EXPECT_EQ("", get.err + set.err) << kind;
+    EXPECT_EQ(content, testsupport::ReadFile(installation.userMachineFile())) << kind;
+  }
+}
+
+}  // namespace
