@@ -88,6 +88,13 @@ constexpr int32_t kTalRegTypeInt32 = 4;
 // `line` ends with a line break.
 void TalRegSetLogSink(void (*sink)(int level, const char* line));
 
+// From the next _LoadPathsA on, read store files through compiled snapshot
+// images kept in the folder `dir` when they are current, and write images of
+// the files that had to be parsed. An image is used only for the very file
+// it was made from, and only when made more than `racyWindowNs` after that
+// file's last change. Null `dir`: no images (the default).
+void TalRegUseSnapshots(const char* dir, int64_t racyWindowNs);
+
 // The file operations the next _LoadPathsA and everything after it use;
 // null restores the real file system. `ops` must outlive its use.
 void TalRegUseFileOps(cfgkit::FileOps* ops);

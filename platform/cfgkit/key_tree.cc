@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "cfgkit/snapshot.h"
+
 namespace cfgkit {
 
 KeyTree::KeyTree() { keys_.emplace_back(); }
@@ -13,12 +15,14 @@ KeyId KeyTree::TopLevelOf(KeyId key) const {
 }
 
 KeyId KeyTree::FindSubkey(KeyId parent, std::string_view name) const {
+  Subkeys(parent);
   const Node& node = keys_[parent];
   uint32_t position = node.subkeyIndex.Find(name, node.subkeys.size(), SubkeyNames(node));
   return position == NameIndex::kNone ? kNoKey : node.subkeys[position];
 }
 
 KeyId KeyTree::AddSubkey(KeyId parent, std::string name) {
+  Subkeys(parent);
   KeyId id = static_cast<KeyId>(keys_.size());
   Node child;
   child.name = std::move(name);
@@ -31,6 +35,7 @@ KeyId KeyTree::AddSubkey(KeyId parent, std::string name) {
 }
 
 void KeyTree::RemoveKey(KeyId key) {
+  Subkeys(keys_[key].parent);
   Node& parent = keys_[keys_[key].parent];
   auto position = std::find(parent.subkeys.begin(), parent.subkeys.end(), key);
   parent.subkeys.erase(position);
@@ -42,6 +47,7 @@ void KeyTree::RemoveKey(KeyId key) {
     pending.pop_back();
     pending.insert(pending.end(), node.subkeys.begin(), node.subkeys.end());
     node.live = false;
+    node.subkeysPending = node.valuesPending = false;
     std::vector<KeyId>().swap(node.subkeys);
     std::vector<Value>().swap(node.values);
     node.subkeyIndex.Rebuild(0, SubkeyNames(node));
@@ -50,12 +56,14 @@ void KeyTree::RemoveKey(KeyId key) {
 }
 
 const Value* KeyTree::FindValue(KeyId key, std::string_view name) const {
+  Values(key);
   const Node& node = keys_[key];
   uint32_t position = node.valueIndex.Find(name, node.values.size(), ValueNames(node));
   return position == NameIndex::kNone ? nullptr : &node.values[position];
 }
 
 void KeyTree::SetValue(KeyId key, Value value) {
+  Values(key);
   Node& node = keys_[key];
   uint32_t position = node.valueIndex.Find(value.name, node.values.size(), ValueNames(node));
   if (position == NameIndex::kNone) {
@@ -66,18 +74,93 @@ void KeyTree::SetValue(KeyId key, Value value) {
 }
 
 void KeyTree::AddValue(KeyId key, Value value) {
+  Values(key);
   Node& node = keys_[key];
   node.values.push_back(std::move(value));
   node.valueIndex.Appended(node.values.size(), ValueNames(node));
 }
 
 bool KeyTree::RemoveValue(KeyId key, std::string_view name) {
+  Values(key);
   Node& node = keys_[key];
   uint32_t position = node.valueIndex.Find(name, node.values.size(), ValueNames(node));
   if (position == NameIndex::kNone) return false;
   node.values.erase(node.values.begin() + position);
   node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
   return true;
+}
+
+KeyId KeyTree::AddImageKey(KeyId parent, std::string name, const Snapshot* image,
+                           uint32_t imageKey) const {
+  const SnapshotKey* record = image->Key(imageKey);
+  KeyId id = static_cast<KeyId>(keys_.size());
+  Node child;
+  child.name = std::move(name);
+  child.parent = parent;
+  child.image = image;
+  child.imageKey = imageKey;
+  child.subkeysPending = record != nullptr && record->subkeyCount > 0;
+  child.valuesPending = record != nullptr && record->valueCount > 0;
+  keys_.push_back(std::move(child));
+  return id;
+}
+
+KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
+  Subkeys(Root());
+  KeyId id = AddImageKey(Root(), std::move(name), image, 0);
+  Node& root = keys_[Root()];
+  root.subkeys.push_back(id);
+  root.subkeyIndex.Appended(root.subkeys.size(), SubkeyNames(root));
+  return id;
+}
+
+void KeyTree::LoadSubkeys(KeyId key) const {
+  keys_[key].subkeysPending = false;
+  const Snapshot* image = keys_[key].image;
+  uint32_t parentIndex = keys_[key].imageKey;
+  const SnapshotKey& record = *image->Key(parentIndex);
+  std::vector<KeyId> subkeys;
+  // Subkeys always come after their parent; anything else would not end.
+  uint32_t first = std::max(record.firstSubkey, parentIndex + 1);
+  uint64_t end = uint64_t{record.firstSubkey} + record.subkeyCount;
+  for (uint32_t i = first; i < end && image->Key(i) != nullptr; ++i) {
+    const SnapshotKey& child = *image->Key(i);
+    std::string_view name = image->Text(child.nameOffset, child.nameLength);
+    if (name.empty()) continue;
+    subkeys.push_back(AddImageKey(key, std::string(name), image, i));
+  }
+  Node& node = keys_[key];
+  node.subkeys = std::move(subkeys);
+  node.subkeyIndex.Rebuild(node.subkeys.size(), SubkeyNames(node));
+}
+
+void KeyTree::LoadValues(KeyId key) const {
+  Node& node = keys_[key];
+  node.valuesPending = false;
+  const SnapshotKey& record = *node.image->Key(node.imageKey);
+  uint64_t end = uint64_t{record.firstValue} + record.valueCount;
+  for (uint32_t i = record.firstValue; i < end; ++i) {
+    const SnapshotValue* stored = node.image->ValueAt(i);
+    if (stored == nullptr) break;
+    Value value;
+    value.name = node.image->Text(stored->nameOffset, stored->nameLength);
+    value.type = static_cast<ValueType>(stored->type);
+    value.text = node.image->Text(stored->textOffset, stored->textLength);
+    value.number = stored->number;
+    node.values.push_back(std::move(value));
+  }
+  node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
+}
+
+void KeyTree::LoadAll(KeyId key) const {
+  std::vector<KeyId> pending{key};
+  while (!pending.empty()) {
+    KeyId next = pending.back();
+    pending.pop_back();
+    Values(next);
+    const std::vector<KeyId>& subkeys = Subkeys(next);
+    pending.insert(pending.end(), subkeys.begin(), subkeys.end());
+  }
 }
 
 }  // namespace cfgkit

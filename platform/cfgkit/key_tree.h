@@ -5,6 +5,12 @@
 // Keys live in an arena and are addressed by KeyId, so an id stays valid (and
 // can be told dead) after its key was deleted. The root is a nameless key whose
 // subkeys are the top-level keys, one per store file. Not thread-safe.
+//
+// A top-level key may come from a snapshot image instead of its XML file; its
+// keys are then read from the image one key at a time, when first touched, so
+// a run pays for what it looks at, not for the size of the file. Reading may
+// therefore grow the arena: a reference to a key's name does not survive the
+// next call on the tree.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +21,8 @@
 #include "cfgkit/name_index.h"
 
 namespace cfgkit {
+
+class Snapshot;
 
 using KeyId = uint32_t;
 constexpr KeyId kNoKey = UINT32_MAX;
@@ -42,8 +50,8 @@ class KeyTree {
   // REQUIRES: `key` is live and not the root.
   KeyId TopLevelOf(KeyId key) const;
 
-  size_t SubkeyCount(KeyId key) const { return keys_[key].subkeys.size(); }
-  KeyId SubkeyAt(KeyId key, size_t index) const { return keys_[key].subkeys[index]; }
+  size_t SubkeyCount(KeyId key) const { return Subkeys(key).size(); }
+  KeyId SubkeyAt(KeyId key, size_t index) const { return Subkeys(key)[index]; }
   KeyId FindSubkey(KeyId parent, std::string_view name) const;
 
   // Appends a new subkey. REQUIRES: `parent` has no subkey called `name`.
@@ -53,8 +61,8 @@ class KeyTree {
   // REQUIRES: `key` is live and not the root.
   void RemoveKey(KeyId key);
 
-  size_t ValueCount(KeyId key) const { return keys_[key].values.size(); }
-  const Value& ValueAt(KeyId key, size_t index) const { return keys_[key].values[index]; }
+  size_t ValueCount(KeyId key) const { return Values(key).size(); }
+  const Value& ValueAt(KeyId key, size_t index) const { return Values(key)[index]; }
   const Value* FindValue(KeyId key, std::string_view name) const;
 
   // Replaces the value called `value.name`, or appends it when there is none.
@@ -66,6 +74,13 @@ class KeyTree {
   // False when `key` has no value called `name`.
   bool RemoveValue(KeyId key, std::string_view name);
 
+  // Adds the top-level key `name` whose content is read from `image` when
+  // needed. `image` must outlive the tree.
+  KeyId AddTopFromSnapshot(std::string name, const Snapshot* image);
+
+  // Reads everything below `key` that is still in its image.
+  void LoadAll(KeyId key) const;
+
  private:
   struct Node {
     std::string name;
@@ -75,7 +90,24 @@ class KeyTree {
     NameIndex subkeyIndex;
     std::vector<Value> values;
     NameIndex valueIndex;
+    // Where the subkeys and values not read yet are.
+    const Snapshot* image = nullptr;
+    uint32_t imageKey = 0;
+    bool subkeysPending = false;
+    bool valuesPending = false;
   };
+
+  const std::vector<KeyId>& Subkeys(KeyId key) const {
+    if (keys_[key].subkeysPending) LoadSubkeys(key);
+    return keys_[key].subkeys;
+  }
+  const std::vector<Value>& Values(KeyId key) const {
+    if (keys_[key].valuesPending) LoadValues(key);
+    return keys_[key].values;
+  }
+  void LoadSubkeys(KeyId key) const;
+  void LoadValues(KeyId key) const;
+  KeyId AddImageKey(KeyId parent, std::string name, const Snapshot* image, uint32_t imageKey) const;
 
   auto SubkeyNames(const Node& node) const {
     return [this, &node](size_t i) -> std::string_view { return keys_[node.subkeys[i]].name; };
@@ -84,7 +116,8 @@ class KeyTree {
     return [&node](size_t i) -> std::string_view { return node.values[i].name; };
   }
 
-  std::vector<Node> keys_;
+  // Mutable because reading from an image fills it in.
+  mutable std::vector<Node> keys_;
 };
 
 }  // namespace cfgkit

@@ -1,5 +1,7 @@
 #include "cfgkit/store.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -50,6 +52,7 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
   adminDir_ = NormalizeDir(adminDir);
   userDir_ = NormalizeDir(userDir);
   tree_ = KeyTree();
+  images_.clear();
   files_.clear();
   fileIndex_.clear();
 
@@ -83,6 +86,7 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   TopLevelFile& file = files_.back();
   file.sourceDir = dir;
   std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
+  if (LoadFromSnapshot(file, path)) return;
   std::string bytes;
   FileIdentity identity;
   Status status = ops_.ReadFile(path, &bytes, &identity);
@@ -92,9 +96,46 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
     status = ParseKeyFile(&bytes, keyName, &tree_);
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
-  if (status.ok()) return;
+  if (status.ok()) {
+    WriteSnapshotOf(file, path, identity);
+    return;
+  }
   file.damaged = true;
   if (log_) log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
+}
+
+void Store::UseSnapshots(std::string dir, int64_t racyWindowNs) {
+  snapshotDir_ = std::move(dir);
+  racyWindowNs_ = racyWindowNs;
+}
+
+bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path) {
+  if (snapshotDir_.empty()) return false;
+  FileIdentity identity;
+  if (!ops_.Stat(path, &identity).ok() || !identity.exists) return false;
+  std::unique_ptr<Snapshot> image =
+      Snapshot::Open(SnapshotPathFor(snapshotDir_, path), path, identity, racyWindowNs_);
+  if (!image) return false;
+  tree_.AddTopFromSnapshot(file.name, image.get());
+  images_.push_back(std::move(image));
+  if (path == JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension))) {
+    file.homeIdentity = identity;
+  }
+  return true;
+}
+
+void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
+                            const FileIdentity& identity) {
+  if (snapshotDir_.empty()) return;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  int64_t nowNs = now.tv_sec * 1000000000LL + now.tv_nsec;
+  // An image made now could not be told apart from a change made in the same
+  // clock tick; a later run makes it.
+  if (nowNs - identity.changedNs <= racyWindowNs_) return;
+  KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
+  std::string image = BuildSnapshot(tree_, top, path, identity, nowNs);
+  if (!image.empty()) WriteSnapshot(SnapshotPathFor(snapshotDir_, path), image);
 }
 
 void Store::AddFile(std::string name) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include "cfgkit/change_log.h"
 #include "cfgkit/file_ops.h"
 #include "cfgkit/key_tree.h"
+#include "cfgkit/snapshot.h"
 #include "cfgkit/status.h"
 #include "cfgkit/store_lock.h"
 
@@ -38,6 +40,12 @@ class Store {
   // and skipped. Non-OK only when a folder exists but cannot be listed; what
   // could be read is loaded all the same.
   Status Load(std::string_view adminDir, std::string_view userDir);
+
+  // From the next Load on, store files are read through their snapshot
+  // images in `dir` when the images are current, and images are written for
+  // files that had to be parsed. An image is trusted only when it was made
+  // more than `racyWindowNs` after its file's last change. Empty `dir`: none.
+  void UseSnapshots(std::string dir, int64_t racyWindowNs);
 
   const KeyTree& tree() const { return tree_; }
 
@@ -102,8 +110,15 @@ class Store {
   void Record(KeyId key, Change::Kind kind, Value value);
   void LoadFile(const std::string& dir, const std::string& keyName);
 
+  bool LoadFromSnapshot(TopLevelFile& file, const std::string& path);
+  void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
+                       const FileIdentity& identity);
+
   FileOps& ops_;
   LogSink log_;
+  std::string snapshotDir_;
+  int64_t racyWindowNs_ = 0;
+  std::vector<std::unique_ptr<Snapshot>> images_;  // the tree reads from these
   std::string adminDir_;
   std::string userDir_;
   KeyTree tree_;

@@ -41,6 +41,7 @@ Status Store::Save() {
       continue;
     }
     KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
+    tree_.LoadAll(key);
     staged.emplace_back(ops_);
     Status status = staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension),
                                         SerializeKey(tree_, key));

@@ -16,6 +16,8 @@ using cfgkit::kNoKey;
 struct ProcessStore {
   cfgkit::FileOps* ops = &cfgkit::PosixFileOps();
   void (*sink)(int level, const char* line) = nullptr;
+  std::string snapshotDir;
+  int64_t racyWindowNs = 0;
   std::unique_ptr<cfgkit::Store> store;
   cfgkit::HandleTable handles;
 };
@@ -132,6 +134,7 @@ int _LoadPathsA(const char* adminDir, const char* userDir) {
   state.store = std::make_unique<cfgkit::Store>(*state.ops, [](int level, const std::string& line) {
     if (State().sink != nullptr) State().sink(level, line.c_str());
   });
+  state.store->UseSnapshots(state.snapshotDir, state.racyWindowNs);
   cfgkit::Status status = state.store->Load(adminDir, userDir);
   return status.ok() ? kTalRegOk : kTalRegIoError;
 }
@@ -239,6 +242,11 @@ int TalRegSave() {
 }
 
 void TalRegSetLogSink(void (*sink)(int level, const char* line)) { State().sink = sink; }
+
+void TalRegUseSnapshots(const char* dir, int64_t racyWindowNs) {
+  State().snapshotDir = dir == nullptr ? std::string() : dir;
+  State().racyWindowNs = racyWindowNs;
+}
 
 void TalRegUseFileOps(cfgkit::FileOps* ops) {
   State().ops = ops == nullptr ? &cfgkit::PosixFileOps() : ops;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "vxcore/astring.h"
@@ -17,16 +18,34 @@ namespace {
 // safe from static destructors that run late at exit.
 OutputSink* currentSink = nullptr;
 
+constexpr size_t kBufferLimit = 64 * 1024;
+
+std::string& Buffer() {
+  static std::string buffer;
+  return buffer;
+}
+
 void Emit(const char* data, size_t size) {
   if (currentSink != nullptr) {
     currentSink->Write(data, size);
-  } else {
-    // A failed write to stdout has nowhere to be reported; the print is lost.
-    WriteAll(STDOUT_FILENO, std::string_view(data, size));
+    return;
   }
+  // The buffer must exist before the exit handler is registered, so that it
+  // is destroyed only after the handler has written it out.
+  std::string& buffer = Buffer();
+  static const bool flushAtExit = std::atexit(FlushOutput) == 0;
+  buffer.append(data, size);
+  if (!flushAtExit || buffer.size() >= kBufferLimit) FlushOutput();
 }
 
 }  // namespace
+
+void FlushOutput() {
+  std::string& buffer = Buffer();
+  // A failed write to stdout has nowhere to be reported; the output is lost.
+  WriteAll(STDOUT_FILENO, buffer);
+  buffer.clear();
+}
 
 OutputSink* SetOutputSink(OutputSink* sink) {
   OutputSink* previous = currentSink;

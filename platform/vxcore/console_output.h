@@ -16,8 +16,13 @@ class OutputSink {
 };
 
 // Routes every later print to `sink` (not owned; it must outlive its use) and returns the
-// previous one. Null, the default, writes each print to file descriptor 1 at once, unbuffered.
+// previous one. Null, the default, writes to file descriptor 1 through a buffer that is
+// written out when it fills, at FlushOutput() and at normal process exit, so that a long
+// listing costs a few writes rather than one per line.
 OutputSink* SetOutputSink(OutputSink* sink);
+
+// Writes out what the standard-output buffer holds.
+void FlushOutput();
 
 // Formats with the wide formatter (see wide_format.h: "%s" takes const wchar_t*), narrows the
 // result byte by byte like AString::ASCII and writes it.

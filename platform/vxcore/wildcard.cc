@@ -69,6 +69,8 @@ bool WildcardMatch(std::wstring_view pattern, std::wstring_view text, bool ignor
 
 bool WildcardCapture(std::wstring_view pattern, std::wstring_view text, bool ignoreCase,
                      std::vector<std::wstring_view>& captures) {
+  // Most texts do not match at all; finding that out needs no table.
+  if (!WildcardMatch(pattern, text, ignoreCase)) return false;
   const std::vector<Token> tokens = ParsePattern(pattern);
   const size_t columns = text.size() + 1;
   // fits[i * columns + j]: tokens[i..] match text[j..].
