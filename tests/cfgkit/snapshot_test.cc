@@ -61,6 +61,11 @@ TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSees) {
   ASSERT_EQ(0, ::access(ImageOf(admin + "/a.XML").c_str(), R_OK));
   std::string warm = LoadAndWriteAll();
   EXPECT_EQ(cold, warm);
+  // The warm load really read the image: a text changed there shows.
+  std::string image = ReadBytes(ImageOf(admin + "/a.XML"));
+  image.replace(image.find("deep"), 4, "DEEP");
+  WriteBytes(ImageOf(admin + "/a.XML"), image);
+  EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">DEEP<"));
   // Deleting every image changes nothing but speed.
   std::filesystem::remove_all(cache());
   EXPECT_EQ(cold, LoadAndWriteAll());

@@ -1,13 +1,9 @@
 // A throw-away installation and home folder per test, store files written as
-// XML, and the debug log captured in a file.
-//
-// The store loads once per process and never unloads, so each test needs a
-// process of its own (ctest starts one per test); SetUp fails any second test
-// in a process rather than let it run against a stale store.
+// XML, and the debug log captured in a file. The store loads once per process,
+// so SetUp fails a second test in one process (ctest runs one per process).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,7 +21,6 @@ inline std::string ReadFile(const std::string& path) {
   return out.str();
 }
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-inline void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 inline std::string Str(const std::string& name, const std::string& text) {
   return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
@@ -38,13 +33,12 @@ inline std::string Key(const std::string& name, const std::string& body = "") {
 }
 inline std::string A(const AString& text) { return text.ASCII(); }
 
-class TestClient : public IMorixRegistryClient {
- public:
+struct TestClient : IMorixRegistryClient {
   bool SetClientFlag(bool) override { return true; }
   AString GetInstallDirOverride() override { return installDir; }
-  AString GetVersionedProductName() override { return versionedName; }
-  AString GetDesktopProductName() override { return desktopName; }
-  AString installDir, versionedName = L"Product12.1", desktopName;
+  AString GetVersionedProductName() override { return L"Product12.1"; }
+  AString GetDesktopProductName() override { return AString(); }
+  AString installDir;
 };
 
 class RegistryTest : public ::testing::Test {
@@ -55,10 +49,8 @@ class RegistryTest : public ::testing::Test {
     char pattern[] = "/tmp/registry_test.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root = pattern, admin = root + "/inst/config", home = root + "/home";
-    MakeDirs(admin);
-    char name[2048] = {};
-    ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
-    host = name;
+    std::filesystem::create_directories(admin);
+    host = A(MorixRegistryImpl::GetHostName());
     client.installDir = AString((root + "/inst").c_str());
     ::setenv("HOME", home.c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
@@ -78,19 +70,16 @@ class RegistryTest : public ::testing::Test {
     my_tal_debug_data.ReloadFromEnvironment();
   }
 
-  std::string UserDir() const {
-    return home + "/Documents/Talven/" + A(client.versionedName) + "/config";
-  }
+  std::string UserDir() const { return home + "/Documents/Talven/Product12.1/config"; }
   std::string UserMachineFile() const { return UserDir() + "/" + host + "_user.XML"; }
 
   void Put(const std::string& dir, const std::string& key, const std::string& body) {
-    MakeDirs(dir);
+    std::filesystem::create_directories(dir);
     std::ofstream(dir + "/" + key + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                             << Key(key, body) << "\n";
   }
   void PutAdmin(const std::string& body) { Put(admin, "admin", body); }
   void PutInstall(const std::string& body) { Put(admin, "default", body); }
-  void PutInstallMachine(const std::string& body) { Put(admin, host, body); }
   void PutUser(const std::string& body) { Put(UserDir(), "user", body); }
   void PutUserMachine(const std::string& body) { Put(UserDir(), host + "_user", body); }
 

@@ -1,41 +1,21 @@
 // Runs the real Setwise binary in a throw-away installation and compares its
 // whole standard output, its (empty) standard error and its exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/spawn.h"
+
 namespace fs = std::filesystem;
-using Args = std::vector<std::string>;
+using testsupport::Args;
 
 namespace {
-
-struct RunResult {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string Read(const fs::path& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
-
-std::string HostName() {
-  char name[256] = {};
-  gethostname(name, sizeof name - 1);
-  return name;
-}
 
 std::string Key(const std::string& name, const std::string& body = "") {
   return "<key name=\"" + name + "\">" + body + "</key>";
@@ -55,28 +35,30 @@ std::string Int(const std::string& name, const std::string& number = "0") {
 //   Logging/File at admin only; Desktop/ZSRConfigurations/Item3 "zsr3" at user
 class Installation {
  public:
-  explicit Installation(bool withSyntax = true) {
+  explicit Installation(bool withSyntax) {
     char pattern[] = "/tmp/setwise_cli.XXXXXX";
     root_ = mkdtemp(pattern);
     const fs::path admin = root_ / "inst/config",
                    user = root_ / "home/Documents/Talven/Meridian/config";
     fs::create_directories(admin);
     fs::create_directories(user);
-    std::error_code linkFailed;
+    std::error_code linkFailed;  // a link is much faster than a copy of the binary
     fs::create_hard_link(SETWISE_BINARY, root_ / "inst/Setwise", linkFailed);
     if (linkFailed) fs::copy_file(SETWISE_BINARY, root_ / "inst/Setwise");
     std::ofstream(admin / "ProductList.txt") << "  Meridian  \nOther\nMeridianViewer";
-    const std::string host = HostName() + "_user";
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
     std::map<fs::path, std::string> files = {
         {admin / "admin", Key("Logging", Str("File", "/var/log/m.log"))},
         {admin / "default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
                                                Key("Options", Str("Units", "mm")))},
         {user / "user",
          Key("Desktop", Str("Theme", "dark") + Key("ZSRConfigurations", Str("Item3", "zsr3")))},
-        {user / host, Str("Flag", "on") + Key("Solver", Int("Threads", "-1")) +
-                          Key("Desktop", Int("FontSize", "14") +
-                                             Key("Options", Str("Units", "in") +
-                                                                Key("Extra", Str("Deep", "d"))))},
+        {user / (std::string(host) + "_user"),
+         Str("Flag", "on") + Key("Solver", Int("Threads", "-1")) +
+             Key("Desktop",
+                 Int("FontSize", "14") +
+                     Key("Options", Str("Units", "in") + Key("Extra", Str("Deep", "d"))))},
     };
     if (withSyntax) {
       files[admin / "RegistrySyntax"] =
@@ -90,46 +72,34 @@ class Installation {
                                             << Key(path.filename(), body) << "\n";
     }
   }
-  ~Installation() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  ~Installation() { fs::remove_all(root_); }
 
-  // Every store, list and own-registry file, with its bytes.
+  // Every store, list and own-registry file, with its bytes (not the
+  // snapshot cache, which is no part of the registry).
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;
     for (const char* folder : {"inst/config", "home"}) {
       for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
-        if (item.is_regular_file()) files[item.path()] = Read(item.path());
+        bool cached = item.path().string().find("/.cache/") != std::string::npos;
+        if (item.is_regular_file() && !cached) {
+          files[item.path()] = testsupport::ReadFile(item.path());
+        }
       }
     }
     return files;
   }
 
-  RunResult Run(Args args) const {
-    const std::string binary = root_ / "inst/Setwise", out = root_ / "out", err = root_ / "err";
-    args.insert(args.begin(), binary);
-    // A clean environment: no TALVEN_*, no XDG_CONFIG_HOME.
-    Args env{"HOME=" + (root_ / "home").string()};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-      if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  // No TALVEN_* and no XDG_CONFIG_HOME reach the binary. The warm variant of
+  // the suite first lets a listing make snapshot images of every file, with
+  // no waiting for files to age, so that the run itself reads the images.
+  testsupport::RunResult Run(const Args& args) const {
+    const std::string binary = root_ / "inst/Setwise", home = root_ / "home";
+    Args env;
+    if (getenv("SETWISE_CLI_WARM") != nullptr) {
+      env.push_back("SETWISE_SNAPSHOT_RACY_WINDOW_MS=0");
+      testsupport::Run(binary, {"-GetKeys", "-ProductName", "Meridian"}, home, root_, env);
     }
-    std::vector<char*> argv, envp;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    for (std::string& entry : env) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
-      waitpid(pid, &status, 0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return {Read(out), Read(err), WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status};
+    return testsupport::Run(binary, args, home, root_, env);
   }
 
   fs::path root_;
@@ -156,7 +126,7 @@ void RunSteps(const std::vector<Step>& steps, bool withSyntax = true, bool share
   for (const Step& step : steps) {
     if (!shared) installation = std::make_unique<Installation>(withSyntax);
     auto before = installation->Snapshot();
-    RunResult run = installation->Run(step.args);
+    auto run = installation->Run(step.args);
     EXPECT_EQ(run.out, step.out) << Show(step.args);
     EXPECT_EQ(run.err, "") << Show(step.args);
     EXPECT_EQ(run.status, step.status) << Show(step.args);
@@ -164,7 +134,7 @@ void RunSteps(const std::vector<Step>& steps, bool withSyntax = true, bool share
       EXPECT_TRUE(installation->Snapshot() == before) << "files changed by" << Show(step.args);
     }
     for (const auto& [args, out] : step.checks) {
-      RunResult check = installation->Run(args);
+      auto check = installation->Run(args);
       EXPECT_EQ(check.out + check.err, out) << Show(step.args) << " then" << Show(args);
     }
   }
@@ -219,16 +189,18 @@ const std::string kUsage =
     "      The -Case option specifies a case sensitive pattern match; otherwise the match is case "
     "insensitive.\n";
 
-// The tables read best one row to a line.
-// clang-format off
+// The step tables read best one row to a line, so clang-format leaves them alone.
 TEST(CliOptions, UsageAndOptionErrors) {
   const std::string flag = Found("Flag", "on", "string");
+  // clang-format off
   RunSteps({
       {{}, kUsage, 255},
-      {{"-Help"}, kUsage, 255},
       {{"-Help", "-ProductName", "Nobody"}, kUsage, 0},
-      {{"-Help", "-x"}, "Unkown option <x> is ignored\n" + kUsage, 0},
       {{"-Help", "-Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"}, flag, 255},
+      // Option names in any case after either prefix; the last command and value win.
+      {{"/GET", "/productname", "Meridian", "-REGISTRYKEY", "Flag"}, flag, 255},
+      {{"-Set", "-Get", "-ProductName", "Other", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
+       flag, 255},
       {{"-Get", "-Foo", "bar", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
        "Unkown option <Foo> and its value <bar> are ignored\n" + flag, 255},
       {{"--Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
@@ -239,36 +211,30 @@ TEST(CliOptions, UsageAndOptionErrors) {
       {Command("-Set", "Solver/Threads", {"-RegistryValue", "-5"}),
        "Value for option <RegistryValue> is missing\nUnkown option <5> is ignored\n"
        "RegistryValue parameter is required for Setting Registry value\n" + kUsage, 255},
-      {{"foo", "-Get", "-ProductName", "Meridian", "-RegistryKey", "Flag"},
-       "Parameter option <foo> must started with - or /\nMissing ProductName parameter\n" + kUsage,
-       255},
       {{"-Get", "", "-ProductName", "Meridian"},
        "Parameter option <> must started with - or /\nMissing ProductName parameter\n" + kUsage,
        255},
       {Get("Flag", "machine"), "unknown RegistryLevel <machine>\n" + kUsage, 255},
-      {Set("Solver/Threads", "3", {"-RegistryLevel", "machine"}),
-       "unknown RegistryLevel <machine>\n" + kUsage, 255},
       {{"-Get", "-ProductName", "Merid", "-RegistryKey", "Flag"},
        "<Merid> is not an installed product\n" + kUsage, 255},
-      {{"-Get", "-ProductName", "\xff\xfe", "-RegistryKey", "Flag"},
-       "<\xff\xfe> is not an installed product\n" + kUsage, 255},
       // The list's spelling names the user folder that holds Flag.
       {{"-Get", "-ProductName", "MERIDIAN", "-RegistryKey", "Flag"}, flag, 255},
       // The list's last line has no line break; this product has no user files.
       {{"-Get", "-ProductName", "meridianviewer", "-RegistryKey", "Flag"}, NotFound("Flag"), 255},
   }, true, /*shared=*/true);
+  // clang-format on
 }
 
 TEST(CliGet, PrecedenceLevelsAndSpelling) {
   std::vector<Step> steps;
+  // clang-format off
   for (auto& [args, out] : std::vector<std::pair<Args, std::string>>{
       {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")},
       {Get("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install")},
       {Get("Desktop/FontSize"), Found("Desktop/FontSize", "14", "integer")},
       {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")},
       {Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967295", "integer")},
-      {Get("Nope/x"), NotFound("Nope/x")},
-      {Get("Nope/x", "user"), NotFound("Nope/x", "user")},
+      {Get("Desktop/Theme", "install_machine"), NotFound("Desktop/Theme", "install_machine")},
       {Get("Logging/File"), NotFound("Logging/File")},  // admin is not searched
       {Get("logging/file", "ADMIN"), Found("Logging/File", "/var/log/m.log", "string", "admin")},
       {Get("desktop/zsrconfigurations/item3"),
@@ -276,10 +242,12 @@ TEST(CliGet, PrecedenceLevelsAndSpelling) {
       {Get("Desktop/TempDirectory"), NotFound("Desktop/TempDirectory")},
       {Get(""), NotFound("")}})
     steps.push_back({args, out, 255});
+  // clang-format on
   RunSteps(steps, true, /*shared=*/true);
 }
 
 TEST(CliSet, OutcomesAndRefusals) {
+  // clang-format off
   RunSteps({
       {Set("Desktop/Theme", "blue"), Created("Desktop/Theme", "blue"), 0,
        {{Get("Desktop/Theme"), Found("Desktop/Theme", "blue", "string")}}},
@@ -290,8 +258,6 @@ TEST(CliSet, OutcomesAndRefusals) {
        {{Get("Solver/Threads"), Found("Solver/Threads", "8", "integer")}}},
       {Set("Solver/Threads", "-3"), SetTo("Solver/Threads", "-3"), 0,
        {{Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967293", "integer")}}},
-      {Set("Solver/Threads", "4294967295"), SetTo("Solver/Threads", "4294967295"), 0,
-       {{Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
       {Set("Desktop/Options/Units", ""), SetTo("Desktop/Options/Units", ""), 0,
        {{Get("Desktop/Options/Units"), Found("Desktop/Options/Units", "", "string")}}},
       {Set("desktop/zsrconfigurations/item9", "v"), Created("Desktop/ZSRConfigurations/Item9", "v"),
@@ -303,8 +269,6 @@ TEST(CliSet, OutcomesAndRefusals) {
       // Refusals: every file stays as it was.
       {Set("Desktop/Theme", "x", {"-ValueType", "integer"}),
        "Unsupported value type integer\n" + kUsage, 255},
-      {Set("Desktop/FontSize", "abc", {"-ValueType", "4"}), kNotInt + SetFailed("Desktop/FontSize"),
-       255},
       {Set("Desktop/Recent", "42a"), kNotInt + SetFailed("Desktop/Recent"), 255},
       {Set("Solver/Threads", "abc"), kNotInt + SetFailed("Solver/Threads"), 255},
       {Set("Solver/Threads", "abc", {"-ValueType", "2"}),
@@ -320,14 +284,15 @@ TEST(CliSet, OutcomesAndRefusals) {
       {Set("A/B", "42a"), Created("A/B", "42a"), 0, {{Get("A/B"), Found("A/B", "42a", "string")}}},
       {Set("A/B", "42", {"-ValueType", "2"}), Created("A/B", "42"), 0,
        {{Get("A/B"), Found("A/B", "42", "string")}}},
-      {Set("Top", "-7"), Created("Top", "-7"), 0, {{Get("Top"), Found("Top", "-7", "integer")}}},
       // An existing integer keeps its type, so the text is refused as a number.
       {Set("Solver/Threads", "abc"), kNotInt + SetFailed("Solver/Threads"), 255},
   }, /*withSyntax=*/false);
+  // clang-format on
 }
 
 TEST(CliDelete, KeysEntriesAndLevels) {
   const std::string failed = "No able to delete Value or Key <";
+  // clang-format off
   RunSteps({
       {Delete("desktop/options"), "Register key <Desktop/Options> is deleted \n", 0,
        {{Get("Desktop/Options/Units"), Found("Desktop/Options/Units", "mm", "string", "install")},
@@ -337,8 +302,6 @@ TEST(CliDelete, KeysEntriesAndLevels) {
         {Get("Flag"), Found("Flag", "on", "string")}}},
       {Delete("Flag"), "Register value  <Flag> is deleted \n", 0,
        {{Get("Flag"), NotFound("Flag")}}},
-      {Delete("Desktop/FontSize"), "Register value  <Desktop/FontSize> is deleted \n", 0,
-       {{Get("Desktop/FontSize"), Found("Desktop/FontSize", "10", "integer", "install")}}},
       {Delete("desktop/THEME", {"-RegistryLevel", "user"}),
        "Register value  <Desktop/Theme> is deleted \n", 0,
        {{Get("Desktop/Theme"), Found("Desktop/Theme", "light", "string", "install")}}},
@@ -347,37 +310,42 @@ TEST(CliDelete, KeysEntriesAndLevels) {
       {Delete("x"), failed + "/x> \n", 255},
       {Delete("desktop/THEME"), failed + "desktop/THEME> \n", 255},  // not at user_machine
   });
+  // clang-format on
 }
 
 TEST(CliGetKeys, ListingAndPatterns) {
-  const std::string options = "Desktop/Options: no value (key only)\n"
-                              "Desktop/Options/Units: value is <in> at level <user_machine>\n";
-  const std::string all = "Desktop: no value (key only)\n"
-                          "Desktop/FontSize: value is <14> at level <user_machine>\n"
-                          "Desktop/Recent: no value found in registry\n"
-                          "Desktop/Theme: value is <dark> at level <user>\n" + options +
-                          "Logging: no value (key only)\n"
-                          "Logging/File: no value found in registry\n"
-                          "Solver: no value (key only)\n"
-                          "Solver/Threads: value is <-1> at level <user_machine>\n";
+  const std::string options =
+      "Desktop/Options: no value (key only)\n"
+      "Desktop/Options/Units: value is <in> at level <user_machine>\n";
+  const std::string all =
+      "Desktop: no value (key only)\n"
+      "Desktop/FontSize: value is <14> at level <user_machine>\n"
+      "Desktop/Recent: no value found in registry\n"
+      "Desktop/Theme: value is <dark> at level <user>\n" +
+      options +
+      "Logging: no value (key only)\n"
+      "Logging/File: no value found in registry\n"
+      "Solver: no value (key only)\n"
+      "Solver/Threads: value is <-1> at level <user_machine>\n";
   auto keys = [](Args more) {
     more.insert(more.begin(), "-GetKeys");
     more.insert(more.end(), {"-ProductName", "Meridian"});
     return more;
   };
-  const std::string none = "No registry keys found matching pattern <";
+  // clang-format off
   RunSteps({
       {keys({}), "Registry keys:\n" + all, 255},
       {keys({"-Case"}), "Option -Case ignored; it is valid only if a pattern is specified with the "
                         "-GetKeys command\nRegistry keys:\n" + all, 255},
-      {keys({"OPT"}), "Registry keys matching pattern <OPT> case insensitively:\n" + options, 255},
+      {keys({"/x"}), "Unkown option <x> is ignored\nRegistry keys:\n" + all, 255},
       {keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
        255},
-      {keys({"opt", "-Case"}), none + "opt> case sensitively.\n", 255},
-      {keys({"zzz"}), none + "zzz> case insensitively.\n", 255},
+      {keys({"opt", "-Case"}), "No registry keys found matching pattern <opt> case sensitively.\n",
+       255},
       {keys({"D?sk*Units"}), "Registry keys matching pattern <D?sk*Units> case insensitively:\n"
                              "Desktop/Options/Units: value is <in> at level <user_machine>\n", 255},
   }, true, /*shared=*/true);
+  // clang-format on
   RunSteps({{keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
 }
 
@@ -391,6 +359,7 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
     return "Success setting registry <TempDirectory> value to <" + value + "> at level <" + level +
            ">.\n";
   };
+  // clang-format off
   RunSteps({
       {Get("TempDirectory", "admin"), refused, 255},
       {Set("TEMPDIRECTORY", "/scratch/a", {"-RegistryLevel", "Admin"}), refused, 255},
@@ -405,18 +374,19 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
        {{Get("TempDirectory", "user_machine"), NotFound("TempDirectory", "user_machine")},
         {Get("TempDirectory", "user"), found("/scratch/u", "user")}}},
   }, true, /*shared=*/true);
+  // clang-format on
 }
 
 TEST(CliBadInput, LargeAndNonUtf8Arguments) {
   // The kernel caps one argument at 128 KiB; reading this one back needs the largest buffer.
   const std::string large(130000, 'x'), bytes = "\xff\xfe", key = "A" + bytes + "/B\x01" + bytes;
+  // clang-format off
   RunSteps({
       {Set("Desktop/Theme", large), Created("Desktop/Theme", large), 0,
        {{Get("Desktop/Theme"), Found("Desktop/Theme", large, "string")},
         {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
       {Set("Desktop/Theme", bytes), Created("Desktop/Theme", bytes), 0,
-       {{Get("Desktop/Theme"), Found("Desktop/Theme", bytes, "string")},
-        {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}},
+       {{Get("Desktop/Theme"), Found("Desktop/Theme", bytes, "string")}}},
       {Get(bytes + "/" + bytes), NotFound(bytes + "/" + bytes), 255},
   });
   // Names that are not UTF-8, with a control character, must survive the store file.
@@ -424,7 +394,7 @@ TEST(CliBadInput, LargeAndNonUtf8Arguments) {
              {{Get(key), Found(key, bytes, "string")},
               {Get("Flag"), Found("Flag", "on", "string")}}}},
            /*withSyntax=*/false);
+  // clang-format on
 }
-// clang-format on
 
 }  // namespace

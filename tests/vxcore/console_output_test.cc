@@ -7,8 +7,7 @@
 
 namespace {
 
-class RecordingSink : public core::OutputSink {
- public:
+struct RecordingSink : core::OutputSink {
   void Write(const char* data, size_t size) override { writes.emplace_back(data, size); }
   std::vector<std::string> writes;
 };

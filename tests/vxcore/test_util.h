@@ -11,34 +11,25 @@
 namespace vxtest {
 
 // A fresh folder under /tmp, removed with its content.
-class TempDir {
- public:
-  TempDir() : path_("/tmp/vxcore_test.XXXXXX") { mkdtemp(path_.data()); }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
+struct TempDir {
+  TempDir() { mkdtemp(path.data()); }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  const std::string& Path() const { return path; }
+  std::string path = "/tmp/vxcore_test.XXXXXX";
 };
 
 // Sets (nullopt: unsets) one environment variable until the end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    Apply(value);
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
+    if (const char* old = getenv(name)) previous = old;
+    Set(value);
   }
-  ~ScopedEnv() { Apply(old_); }
-
- private:
-  void Apply(const std::optional<std::string>& value) {
-    value ? setenv(name_.c_str(), value->c_str(), 1) : unsetenv(name_.c_str());
+  ~ScopedEnv() { Set(previous); }
+  void Set(const std::optional<std::string>& value) {
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   }
-  std::string name_;
-  std::optional<std::string> old_;
+  std::string name;
+  std::optional<std::string> previous;
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
