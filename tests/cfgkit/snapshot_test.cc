@@ -1,10 +1,9 @@
 // Compiled snapshot images stand in for parsing only when they describe the
 // very file on disk; anything else costs speed and nothing more.
-#include <time.h>
+#include "cfgkit/snapshot.h"
 
 #include <filesystem>
 
-#include "cfgkit/snapshot.h"
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
 #include "test_util.h"
@@ -13,22 +12,22 @@ namespace cfgtest {
 namespace {
 
 using cfgkit::FileIdentity;
-using cfgkit::Snapshot;
-
-int64_t NowNs() {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
 
 class SnapshotTest : public StoreTest {
  protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    Put(admin, "a",
+        "<value name='v' type='string'>one</value><value name='n' type='int'>-7</value>"
+        "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>"
+        "<key name='C'/>");
+    cache = root + "/cache", file = admin + "/a.XML", image = cfgkit::SnapshotPathFor(cache, file);
+  }
   // Every top-level key as the writer would write it: what a run sees.
-  std::string LoadAndWriteAll(int64_t racyWindowNs = 0) {
-    cfgkit::Store store(cfgkit::PosixFileOps(), [this](int level, const std::string& line) {
-      logs().emplace_back(level, line);
-    });
-    store.UseSnapshots(cache(), racyWindowNs);
+  std::string LoadAndWriteAll() {
+    cfgkit::Store store(cfgkit::PosixFileOps(),
+                        [](int level, const std::string& line) { logs.emplace_back(level, line); });
+    store.UseSnapshots(cache, 0);
     EXPECT_TRUE(store.Load(admin, user).ok());
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
@@ -38,117 +37,72 @@ class SnapshotTest : public StoreTest {
     }
     return all;
   }
-  std::string cache() const { return root + "/cache"; }
-  std::string ImageOf(const std::string& path) const {
-    return cfgkit::SnapshotPathFor(cache(), path);
-  }
-  FileIdentity IdentityOf(const std::string& path) {
-    FileIdentity identity;
-    EXPECT_TRUE(cfgkit::PosixFileOps().Stat(path, &identity).ok());
-    return identity;
-  }
+  std::string cache, file, image;
 };
 
-const char kBody[] =
-    "<value name='v' type='string'>one</value><value name='n' type='int'>-7</value>"
-    "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>"
-    "<key name='C'/>";
-
 TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSees) {
-  Put(admin, "a", kBody);
   Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
   const std::string cold = LoadAndWriteAll();
-  ASSERT_EQ(0, ::access(ImageOf(admin + "/a.XML").c_str(), R_OK));
-  std::string warm = LoadAndWriteAll();
-  EXPECT_EQ(cold, warm);
-  // The warm load really read the image: a text changed there shows.
-  std::string image = ReadBytes(ImageOf(admin + "/a.XML"));
-  image.replace(image.find("deep"), 4, "DEEP");
-  WriteBytes(ImageOf(admin + "/a.XML"), image);
-  EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">DEEP<"));
-  // Deleting every image changes nothing but speed.
-  std::filesystem::remove_all(cache());
+  ASSERT_EQ(0, ::access(image.c_str(), R_OK));
   EXPECT_EQ(cold, LoadAndWriteAll());
+  // The warm load really read the image: a text changed there shows.
+  std::string bytes = ReadBytes(image);
+  WriteBytes(image, bytes.replace(bytes.find("deep"), 4, "DEEP"));
+  EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">DEEP<"));
 }
 
 TEST_F(SnapshotTest, AnImageIsTrustedOnlyForTheVeryFileLongEnoughAfterItsLastChange) {
-  Put(admin, "a", kBody);
-  const std::string path = admin + "/a.XML";
   cfgkit::KeyTree tree;
-  std::string bytes = ReadBytes(path);
+  std::string bytes = ReadBytes(file);
   ASSERT_TRUE(cfgkit::ParseKeyFile(&bytes, "a", &tree).ok());
-  const FileIdentity identity = IdentityOf(path);
-  const int64_t window = 2000000000;
+  FileIdentity identity;
+  ASSERT_TRUE(cfgkit::PosixFileOps().Stat(file, &identity).ok());
+  const int64_t window = 2000000000, late = identity.changedNs + window + 1;
   auto opens = [&](const FileIdentity& claimed, int64_t createdNs, const std::string& source) {
-    const std::string image = cfgkit::BuildSnapshot(
-        tree, tree.FindSubkey(tree.Root(), "a"), source, claimed, createdNs);
-    cfgkit::WriteSnapshot(ImageOf(path), image);
-    return Snapshot::Open(ImageOf(path), path, identity, window) != nullptr;
+    cfgkit::WriteSnapshot(image, cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"),
+                                                       source, claimed, createdNs));
+    return cfgkit::Snapshot::Open(image, file, identity, window) != nullptr;
   };
-  EXPECT_TRUE(opens(identity, identity.changedNs + window + 1, path));
-  // Made within the same clock tick as the file's change: a later edit could look identical.
-  EXPECT_FALSE(opens(identity, identity.changedNs + window, path));
-  EXPECT_FALSE(opens(identity, identity.changedNs, path));
-  for (auto change : {&FileIdentity::size, &FileIdentity::inode, &FileIdentity::device}) {
-    FileIdentity other = identity;
-    other.*change += 1;
-    EXPECT_FALSE(opens(other, identity.changedNs + window + 1, path));
-  }
-  for (auto change : {&FileIdentity::modifiedNs, &FileIdentity::changedNs}) {
-    FileIdentity other = identity;
-    other.*change -= 1;
-    EXPECT_FALSE(opens(other, identity.changedNs + window + 1, path));
-  }
-  EXPECT_FALSE(opens(identity, identity.changedNs + window + 1, admin + "/b.XML"));
+  EXPECT_TRUE(opens(identity, late, file));
+  // Made within the racy window of the file's change: a later edit could look identical.
+  EXPECT_FALSE(opens(identity, late - 1, file));
+  EXPECT_FALSE(opens(identity, late, admin + "/b.XML"));
+  FileIdentity changed[] = {identity, identity, identity, identity, identity};
+  changed[0].size++, changed[1].inode++, changed[2].device++;
+  changed[3].modifiedNs--, changed[4].changedNs--;
+  for (const FileIdentity& other : changed) EXPECT_FALSE(opens(other, late, file));
 }
 
 TEST_F(SnapshotTest, EditedAndReplacedFilesAreReadAgain) {
-  Put(admin, "a", "<value name='v' type='string'>one</value>");
   LoadAndWriteAll();
-  // Same size, edited in place.
-  WriteBytes(admin + "/a.XML", StoreFile("a", "<value name='v' type='string'>two</value>"));
+  // Edited in place at the same size, then replaced by a rename at another size.
+  WriteBytes(file, ReadBytes(file).replace(ReadBytes(file).find("one"), 3, "two"));
   EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">two<"));
-  // Other size, replaced by a rename.
   WriteBytes(admin + "/new", StoreFile("a", "<value name='v' type='string'>three</value>"));
-  ASSERT_EQ(0, ::rename((admin + "/new").c_str(), (admin + "/a.XML").c_str()));
+  ASSERT_EQ(0, ::rename((admin + "/new").c_str(), file.c_str()));
   EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">three<"));
 }
 
 TEST_F(SnapshotTest, BrokenImagesAndAnUnwritableCacheCostNothingButSpeed) {
-  Put(admin, "a", kBody);
-  const std::string cold = LoadAndWriteAll();
-  const std::string image = ReadBytes(ImageOf(admin + "/a.XML"));
-  const std::pair<const char*, std::string> broken[] = {
-      {"truncated", image.substr(0, image.size() - 3)},
-      {"header only", image.substr(0, 64)},
-      {"other version", image.substr(0, 8) + "\x7f" + image.substr(9)},
-      {"flipped header byte", image.substr(0, 24) + char(image[24] ^ 1) + image.substr(25)},
-      {"garbage", std::string(image.size(), 'x')},
-      {"empty", ""},
-  };
-  for (const auto& [kind, bytes] : broken) {
-    WriteBytes(ImageOf(admin + "/a.XML"), bytes);
-    EXPECT_EQ(cold, LoadAndWriteAll()) << kind;
+  const std::string cold = LoadAndWriteAll(), bytes = ReadBytes(image);
+  for (const std::string& broken :
+       {bytes.substr(0, bytes.size() - 3), bytes.substr(0, 8) + "\x7f" + bytes.substr(9),
+        bytes.substr(0, 24) + char(bytes[24] ^ 1) + bytes.substr(25), std::string()}) {
+    WriteBytes(image, broken);
+    EXPECT_EQ(cold, LoadAndWriteAll()) << broken.size();
   }
-  std::filesystem::remove_all(cache());
-  WriteBytes(cache(), "a file where the cache folder should be");
+  std::filesystem::remove_all(cache);
+  WriteBytes(cache, "a file where the cache folder should be");
   EXPECT_EQ(cold, LoadAndWriteAll());
 }
 
 TEST_F(SnapshotTest, ADamagedFileBehindAnImageIsReportedAndProtected) {
-  Put(admin, "a", kBody);
   LoadAndWriteAll();
-  WriteBytes(admin + "/a.XML", "<key name='a'><broken>");
-  logs().clear();
+  WriteBytes(file, "<key name='a'><broken>");
+  logs.clear();
   EXPECT_EQ("", LoadAndWriteAll());
-  ASSERT_EQ(1u, logs().size());
-  EXPECT_NE(std::string::npos, logs()[0].second.find(admin + "/a.XML"));
-}
-
-TEST_F(SnapshotTest, FreshFilesGetNoImageUntilTheyAreOldEnough) {
-  Put(admin, "a", kBody);
-  LoadAndWriteAll(NowNs());
-  EXPECT_NE(0, ::access(ImageOf(admin + "/a.XML").c_str(), F_OK));
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_NE(std::string::npos, logs[0].second.find(file));
 }
 
 }  // namespace
