@@ -251,10 +251,4 @@ void Store::Record(KeyId key, Change::Kind kind, Value value) {
   file.changes.push_back({kind, PathOf(key), std::move(value)});
 }
 
-const ChangeLog& Store::PendingChanges(std::string_view name) const {
-  static const ChangeLog kNone;
-  auto found = fileIndex_.find(std::string(name));
-  return found == fileIndex_.end() ? kNone : files_[found->second].changes;
-}
-
 }  // namespace cfgkit

@@ -82,8 +82,6 @@ class Store {
   // changes are applied on top of it. Leftovers of saves that died are removed.
   Status Save();
 
-  // The changes not yet saved for the top-level key `name` (empty when none).
-  const ChangeLog& PendingChanges(std::string_view name) const;
 
  private:
   struct TopLevelFile {
