@@ -6,6 +6,13 @@
 #include "cfgkit/snapshot.h"
 
 namespace cfgkit {
+namespace {
+
+// An image's counts are read unchecked; a damaged one must not make a run
+// reserve gigabytes.
+constexpr uint64_t kMaxReservedValues = 1 << 16;
+
+}  // namespace
 
 KeyTree::KeyTree() { keys_.emplace_back(); }
 
@@ -139,6 +146,7 @@ void KeyTree::LoadValues(KeyId key) const {
   node.valuesPending = false;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
   uint64_t end = uint64_t{record.firstValue} + record.valueCount;
+  node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
   for (uint32_t i = record.firstValue; i < end; ++i) {
     const SnapshotValue* stored = node.image->ValueAt(i);
     if (stored == nullptr) break;

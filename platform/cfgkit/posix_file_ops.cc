@@ -43,16 +43,20 @@ class PosixFileOpsImpl final : public FileOps {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return ErrnoToStatus(path, errno);
     struct stat info;
+    size_t expected = 0;
     if (::fstat(fd, &info) == 0) {
-      if (info.st_size > 0) contents->reserve(static_cast<size_t>(info.st_size));
+      if (info.st_size > 0) expected = static_cast<size_t>(info.st_size);
       if (identity != nullptr) *identity = IdentityOf(info);
     }
-    char buffer[65536];
+    // Read straight into the result; a file that grew meanwhile is read to its end.
     Status status;
+    size_t filled = 0;
+    contents->resize(expected + 1);
     for (;;) {
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (filled == contents->size()) contents->resize(contents->size() * 2);
+      ssize_t n = ::read(fd, contents->data() + filled, contents->size() - filled);
       if (n > 0) {
-        contents->append(buffer, static_cast<size_t>(n));
+        filled += static_cast<size_t>(n);
       } else if (n == 0) {
         break;
       } else if (errno != EINTR) {
@@ -60,6 +64,7 @@ class PosixFileOpsImpl final : public FileOps {
         break;
       }
     }
+    contents->resize(filled);
     ::close(fd);
     return status;
   }

@@ -18,14 +18,16 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 
 struct Header {
   char magic[8];
   uint32_t version;
   uint32_t sourcePathLength;
   uint64_t device, inode, size;
-  int64_t modifiedNs, changedNs, createdNs;
+  int64_t modifiedNs, changedNs;
+  int64_t settledNs;  // made, or last found to match its file, at this time
+  uint64_t contentHash;
   uint64_t imageSize;
   uint32_t keyCount, valueCount, poolSize, reserved;
   uint64_t checksum;  // of the header above, so a torn or stray header is refused
@@ -52,12 +54,14 @@ Snapshot::~Snapshot() {
 
 std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
                                          const std::string& sourcePath,
-                                         const FileIdentity& identity, int64_t racyWindowNs) {
+                                         const FileIdentity& identity) {
   int fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info;
   std::unique_ptr<Snapshot> image(new Snapshot());
   if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof(Header))) {
+    image->imageDevice_ = info.st_dev;
+    image->imageInode_ = info.st_ino;
     image->mappingSize_ = static_cast<size_t>(info.st_size);
     void* mapping = ::mmap(nullptr, image->mappingSize_, PROT_READ, MAP_PRIVATE, fd, 0);
     if (mapping != MAP_FAILED) image->mapping_ = mapping;
@@ -77,8 +81,7 @@ std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
                  identity.exists && header.device == identity.device &&
                  header.inode == identity.inode && header.size == identity.size &&
                  header.modifiedNs == identity.modifiedNs &&
-                 header.changedNs == identity.changedNs &&
-                 header.createdNs - header.changedNs > racyWindowNs;
+                 header.changedNs == identity.changedNs;
   if (!matches) return nullptr;
 
   size_t keysAt = Align8(sizeof(Header) + header.sourcePathLength);
@@ -91,7 +94,27 @@ std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
   image->keyCount_ = header.keyCount;
   image->valueCount_ = header.valueCount;
   image->poolSize_ = header.poolSize;
+  image->imagePath_ = imagePath;
+  image->changedNs_ = header.changedNs;
+  image->settledNs_ = header.settledNs;
+  image->contentHash_ = header.contentHash;
   return image;
+}
+
+void Snapshot::MarkSettled(int64_t verifiedNs) {
+  Header header;
+  std::memcpy(&header, mapping_, sizeof header);
+  header.settledNs = verifiedNs;
+  header.checksum = HeaderChecksum(header);
+  int fd = ::open(imagePath_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  // Only the very image that was checked: another run may have replaced it.
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && info.st_dev == imageDevice_ && info.st_ino == imageInode_ &&
+      ::pwrite(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
+    settledNs_ = verifiedNs;
+  }
+  ::close(fd);
 }
 
 const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
@@ -103,11 +126,12 @@ const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
 }
 
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
-                          const FileIdentity& identity, int64_t createdNs) {
+                          const FileIdentity& identity, uint64_t contentHash, int64_t createdNs) {
   std::vector<KeyId> order{top};  // breadth first: each key's subkeys are contiguous
   std::vector<SnapshotKey> keys;
   std::vector<SnapshotValue> values;
   std::string pool;
+  pool.reserve(identity.size);  // names and texts take less than their XML
   auto addText = [&pool](std::string_view text, uint32_t* offset, uint32_t* length) {
     *offset = static_cast<uint32_t>(pool.size());
     *length = static_cast<uint32_t>(text.size());
@@ -143,13 +167,16 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
   header.size = identity.size;
   header.modifiedNs = identity.modifiedNs;
   header.changedNs = identity.changedNs;
-  header.createdNs = createdNs;
+  header.settledNs = createdNs;
+  header.contentHash = contentHash;
   header.keyCount = static_cast<uint32_t>(keys.size());
   header.valueCount = static_cast<uint32_t>(values.size());
   header.poolSize = static_cast<uint32_t>(pool.size());
   if (pool.size() > UINT32_MAX || values.size() > UINT32_MAX) return std::string();
 
   std::string image(sizeof(Header), '\0');
+  image.reserve(sizeof(Header) + sourcePath.size() + keys.size() * sizeof(SnapshotKey) +
+                values.size() * sizeof(SnapshotValue) + pool.size() + 32);
   image += sourcePath;
   image.resize(Align8(image.size()), '\0');
   image.append(reinterpret_cast<const char*>(keys.data()), keys.size() * sizeof(SnapshotKey));

@@ -10,6 +10,12 @@
 // used; records are checked when they are read, not all at open, so that a
 // run pays only for what it reads. A record out of range is left out rather
 // than followed.
+//
+// An image made within a clock tick or two of its file's last change cannot
+// prove by timestamps that the file was not edited again in that tick (the
+// "racily clean" case), so it also records a digest of the file's bytes; such
+// an image is used only after the file is read and found to match it, and is
+// then marked settled so that later runs need not read the file.
 #pragma once
 
 #include <cstdint>
@@ -36,16 +42,26 @@ struct SnapshotValue {
 
 class Snapshot {
  public:
-  // Maps the image at `imagePath` when it was made from exactly the file
-  // `sourcePath` with `identity`, at least `racyWindowNs` after that file's
-  // last change (a file changed within the same clock tick as the image could
-  // differ from it unseen). Null in every other case.
+  // Maps the image at `imagePath` when it was made from the file
+  // `sourcePath` with `identity`. Null in every other case.
   static std::unique_ptr<Snapshot> Open(const std::string& imagePath, const std::string& sourcePath,
-                                        const FileIdentity& identity, int64_t racyWindowNs);
+                                        const FileIdentity& identity);
 
   ~Snapshot();
   Snapshot(const Snapshot&) = delete;
   Snapshot& operator=(const Snapshot&) = delete;
+
+  // Whether the image was made (or found to match its file) more than
+  // `racyWindowNs` after the file's last change: then a file with the same
+  // identity is the same file. Otherwise compare `contentHash()` first.
+  bool IsSettled(int64_t racyWindowNs) const {
+    return settledNs_ - changedNs_ > racyWindowNs;
+  }
+  uint64_t contentHash() const { return contentHash_; }
+
+  // Records in the image file that its file was found to match it at
+  // `verifiedNs`. Best effort: the image is a cache.
+  void MarkSettled(int64_t verifiedNs);
 
   // The key at `index`, or null when there is none.
   const SnapshotKey* Key(uint32_t index) const {
@@ -62,6 +78,10 @@ class Snapshot {
  private:
   Snapshot() = default;
 
+  std::string imagePath_;
+  uint64_t imageDevice_ = 0, imageInode_ = 0;
+  int64_t changedNs_ = 0, settledNs_ = 0;
+  uint64_t contentHash_ = 0;
   void* mapping_ = nullptr;
   size_t mappingSize_ = 0;
   const SnapshotKey* keys_ = nullptr;
@@ -73,9 +93,10 @@ class Snapshot {
 };
 
 // The image of the top-level key `top` of `tree` (which must be fully
-// loaded), for the file `sourcePath` with `identity`, made at `createdNs`.
+// loaded), for the file `sourcePath` with `identity` and the digest
+// `contentHash` of its bytes, made at `createdNs`.
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
-                          const FileIdentity& identity, int64_t createdNs);
+                          const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
 
 // Writes `image` to `imagePath` by atomic replacement, creating the folder
 // when missing. A cache: not flushed to disk, and false on any failure.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cfgkit/atomic_save.h"
+#include "cfgkit/content_hash.h"
 #include "cfgkit/key_path.h"
 #include "cfgkit/xml_codec.h"
 
@@ -42,6 +43,12 @@ bool CanNameStoreFile(std::string_view keyName) {
 
 bool BelongsInUserDir(std::string_view keyName) {
   return keyName == "user" || keyName.ends_with("_user");
+}
+
+int64_t NowNs() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 }  // namespace
@@ -86,18 +93,20 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   TopLevelFile& file = files_.back();
   file.sourceDir = dir;
   std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
-  if (LoadFromSnapshot(file, path)) return;
-  std::string bytes;
-  FileIdentity identity;
-  Status status = ops_.ReadFile(path, &bytes, &identity);
+  SourceFile source;
+  if (LoadFromSnapshot(file, path, &source)) return;
+  if (!source.read) source.status = ops_.ReadFile(path, &source.bytes, &source.identity);
   // A file read from the other folder means there was none in the home folder.
-  if (dir == file.homeDir) file.homeIdentity = identity;
+  if (dir == file.homeDir) file.homeIdentity = source.identity;
+  Status status = source.status;
+  uint64_t contentHash = 0;
   if (status.ok()) {
-    status = ParseKeyFile(&bytes, keyName, &tree_);
+    if (!snapshotDir_.empty()) contentHash = ContentHash(source.bytes);
+    status = ParseKeyFile(&source.bytes, keyName, &tree_);
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) {
-    WriteSnapshotOf(file, path, identity);
+    WriteSnapshotOf(file, path, source.identity, contentHash);
     return;
   }
   file.damaged = true;
@@ -109,13 +118,26 @@ void Store::UseSnapshots(std::string dir, int64_t racyWindowNs) {
   racyWindowNs_ = racyWindowNs;
 }
 
-bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path) {
+bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source) {
   if (snapshotDir_.empty()) return false;
   FileIdentity identity;
   if (!ops_.Stat(path, &identity).ok() || !identity.exists) return false;
   std::unique_ptr<Snapshot> image =
-      Snapshot::Open(SnapshotPathFor(snapshotDir_, path), path, identity, racyWindowNs_);
+      Snapshot::Open(SnapshotPathFor(snapshotDir_, path), path, identity);
   if (!image) return false;
+  if (!image->IsSettled(racyWindowNs_)) {
+    // The file changed too recently for its identity to prove anything:
+    // compare the bytes, which are then at hand for the parse if they differ.
+    int64_t startNs = NowNs();
+    source->read = true;
+    source->status = ops_.ReadFile(path, &source->bytes, &source->identity);
+    if (!source->status.ok() || source->identity != identity ||
+        ContentHash(source->bytes) != image->contentHash()) {
+      return false;
+    }
+    // Any later edit changes the file's identity: later runs need not compare.
+    if (startNs - identity.changedNs > racyWindowNs_) image->MarkSettled(startNs);
+  }
   tree_.AddTopFromSnapshot(file.name, image.get());
   images_.push_back(std::move(image));
   if (path == JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension))) {
@@ -125,16 +147,10 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path) {
 }
 
 void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                            const FileIdentity& identity) {
+                            const FileIdentity& identity, uint64_t contentHash) {
   if (snapshotDir_.empty()) return;
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  int64_t nowNs = now.tv_sec * 1000000000LL + now.tv_nsec;
-  // An image made now could not be told apart from a change made in the same
-  // clock tick; a later run makes it.
-  if (nowNs - identity.changedNs <= racyWindowNs_) return;
   KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
-  std::string image = BuildSnapshot(tree_, top, path, identity, nowNs);
+  std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, NowNs());
   if (!image.empty()) WriteSnapshot(SnapshotPathFor(snapshotDir_, path), image);
 }
 

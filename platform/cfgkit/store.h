@@ -43,8 +43,9 @@ class Store {
 
   // From the next Load on, store files are read through their snapshot
   // images in `dir` when the images are current, and images are written for
-  // files that had to be parsed. An image is trusted only when it was made
-  // more than `racyWindowNs` after its file's last change. Empty `dir`: none.
+  // files that had to be parsed and for files that a save wrote. An image
+  // made within `racyWindowNs` of its file's last change is used only when
+  // the file's bytes match it. Empty `dir`: none.
   void UseSnapshots(std::string dir, int64_t racyWindowNs);
 
   const KeyTree& tree() const { return tree_; }
@@ -93,6 +94,7 @@ class Store {
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
+    uint64_t savedHash = 0;  // of the bytes the running save writes
   };
 
   void AddFile(std::string name);
@@ -108,9 +110,16 @@ class Store {
   void Record(KeyId key, Change::Kind kind, Value value);
   void LoadFile(const std::string& dir, const std::string& keyName);
 
-  bool LoadFromSnapshot(TopLevelFile& file, const std::string& path);
+  // A store file as read from disk, when it had to be read.
+  struct SourceFile {
+    bool read = false;
+    Status status;
+    std::string bytes;
+    FileIdentity identity;
+  };
+  bool LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source);
   void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                       const FileIdentity& identity);
+                       const FileIdentity& identity, uint64_t contentHash);
 
   FileOps& ops_;
   LogSink log_;

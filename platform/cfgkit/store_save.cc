@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cfgkit/atomic_save.h"
+#include "cfgkit/content_hash.h"
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
 
@@ -42,9 +43,11 @@ Status Store::Save() {
     }
     KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
     tree_.LoadAll(key);
+    std::string bytes = SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
+    if (!snapshotDir_.empty()) file->savedHash = ContentHash(bytes);
     staged.emplace_back(ops_);
-    Status status = staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension),
-                                        SerializeKey(tree_, key));
+    Status status =
+        staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension), bytes);
     if (!status.ok()) return status;
   }
   Status status = ReplaceAll(ops_, staged);
@@ -64,6 +67,10 @@ Status Store::Save() {
       file.sourceDir = file.homeDir;
       // Under the lock nobody else has touched the file since it was written.
       ops_.Stat(HomePath(file), &file.homeIdentity).IgnoreError();
+      // The next run reads the file through this image instead of parsing it.
+      if (file.homeIdentity.exists) {
+        WriteSnapshotOf(file, HomePath(file), file.homeIdentity, file.savedHash);
+      }
     }
     file.dirty = false;
     file.deleted = false;

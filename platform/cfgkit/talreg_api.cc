@@ -22,8 +22,10 @@ struct ProcessStore {
   cfgkit::HandleTable handles;
 };
 
+// Lives until the process ends and is never torn down: freeing a large tree
+// key by key at exit would only delay the exit.
 ProcessStore& State() {
-  static ProcessStore state;
+  static ProcessStore& state = *new ProcessStore;
   return state;
 }
 

@@ -223,8 +223,10 @@ Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tre
   return FileParser(tree).Parse(bytes, keyName);
 }
 
-std::string SerializeKey(const KeyTree& tree, KeyId topKey) {
-  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
+  std::string out;
+  out.reserve(sizeHint);
+  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   struct Frame {
     KeyId key;
     size_t nextSubkey;

@@ -23,7 +23,8 @@ Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tre
 
 // The file content for the top-level key `topKey`, in the writer's fixed
 // layout: declaration, two blanks of indent per level, one element per line,
-// values before subkeys, a final line break.
-std::string SerializeKey(const KeyTree& tree, KeyId topKey);
+// values before subkeys, a final line break. `sizeHint`, the expected size
+// (say, that of the file's last version), saves regrowing a large result.
+std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint = 0);
 
 }  // namespace cfgkit

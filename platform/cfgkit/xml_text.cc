@@ -41,9 +41,12 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+bool MayNeedEscape(char c) { return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n'; }
+
 void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
+    if (!MayNeedEscape(text[i])) continue;
     const char* replacement = nullptr;
     switch (text[i]) {
       case '&': replacement = "&amp;"; break;
@@ -66,6 +69,11 @@ void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
 
 bool IsXmlSafe(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x80) {  // the common case, without decoding
+      ++i;
+      continue;
+    }
     size_t length = SafeSequenceLength(text, i);
     if (length == 0) return false;
     i += length;

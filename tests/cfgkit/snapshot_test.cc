@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "cfgkit/content_hash.h"
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
 #include "test_util.h"
@@ -24,10 +25,10 @@ class SnapshotTest : public StoreTest {
     cache = root + "/cache", file = admin + "/a.XML", image = cfgkit::SnapshotPathFor(cache, file);
   }
   // Every top-level key as the writer would write it: what a run sees.
-  std::string LoadAndWriteAll() {
+  std::string LoadAndWriteAll(int64_t racyWindowNs = 0) {
     cfgkit::Store store(cfgkit::PosixFileOps(),
                         [](int level, const std::string& line) { logs.emplace_back(level, line); });
-    store.UseSnapshots(cache, 0);
+    store.UseSnapshots(cache, racyWindowNs);
     EXPECT_TRUE(store.Load(admin, user).ok());
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
@@ -36,6 +37,22 @@ class SnapshotTest : public StoreTest {
       all += cfgkit::SerializeKey(tree, tree.SubkeyAt(tree.Root(), i));
     }
     return all;
+  }
+  // Writes an image of the file's content with "deep" changed to "DEEP", so a
+  // load shows whether it read the image; it claims `identity` and `hash`.
+  void ForgeImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
+                  const std::string& source) {
+    cfgkit::KeyTree tree;
+    std::string bytes = ReadBytes(file);
+    bytes.replace(bytes.find("deep"), 4, "DEEP");
+    ASSERT_TRUE(cfgkit::ParseKeyFile(&bytes, "a", &tree).ok());
+    cfgkit::WriteSnapshot(image, cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"),
+                                                       source, identity, hash, createdNs));
+  }
+  FileIdentity IdentityOfFile() {
+    FileIdentity identity;
+    EXPECT_TRUE(cfgkit::PosixFileOps().Stat(file, &identity).ok());
+    return identity;
   }
   std::string cache, file, image;
 };
@@ -51,26 +68,53 @@ TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSees) {
   EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">DEEP<"));
 }
 
-TEST_F(SnapshotTest, AnImageIsTrustedOnlyForTheVeryFileLongEnoughAfterItsLastChange) {
-  cfgkit::KeyTree tree;
-  std::string bytes = ReadBytes(file);
-  ASSERT_TRUE(cfgkit::ParseKeyFile(&bytes, "a", &tree).ok());
-  FileIdentity identity;
-  ASSERT_TRUE(cfgkit::PosixFileOps().Stat(file, &identity).ok());
-  const int64_t window = 2000000000, late = identity.changedNs + window + 1;
-  auto opens = [&](const FileIdentity& claimed, int64_t createdNs, const std::string& source) {
-    cfgkit::WriteSnapshot(image, cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"),
-                                                       source, claimed, createdNs));
-    return cfgkit::Snapshot::Open(image, file, identity, window) != nullptr;
+TEST_F(SnapshotTest, AnImageIsUsedOnlyForTheVeryFileItWasMadeFrom) {
+  const FileIdentity identity = IdentityOfFile();
+  const int64_t settled = identity.changedNs + 1;
+  auto used = [&](const FileIdentity& claimed, const std::string& source) {
+    ForgeImage(claimed, 0, settled, source);
+    return LoadAndWriteAll().find("DEEP") != std::string::npos;
   };
-  EXPECT_TRUE(opens(identity, late, file));
-  // Made within the racy window of the file's change: a later edit could look identical.
-  EXPECT_FALSE(opens(identity, late - 1, file));
-  EXPECT_FALSE(opens(identity, late, admin + "/b.XML"));
+  EXPECT_TRUE(used(identity, file));
+  EXPECT_FALSE(used(identity, admin + "/b.XML"));
   FileIdentity changed[] = {identity, identity, identity, identity, identity};
   changed[0].size++, changed[1].inode++, changed[2].device++;
   changed[3].modifiedNs--, changed[4].changedNs--;
-  for (const FileIdentity& other : changed) EXPECT_FALSE(opens(other, late, file));
+  for (const FileIdentity& other : changed) EXPECT_FALSE(used(other, file));
+}
+
+// A file edited again within the clock tick of its last change keeps its
+// identity; only its bytes tell.
+TEST_F(SnapshotTest, AnImageMadeSoonAfterItsFileChangedIsUsedOnlyWhenTheBytesMatch) {
+  const FileIdentity identity = IdentityOfFile();
+  const uint64_t fileHash = cfgkit::ContentHash(ReadBytes(file));
+  const int64_t hour = 3600 * 1000000000LL;
+  ForgeImage(identity, fileHash + 1, identity.changedNs, file);
+  EXPECT_EQ(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
+  ForgeImage(identity, fileHash, identity.changedNs, file);
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
+  // Still within the window: the next run compares again.
+  EXPECT_FALSE(cfgkit::Snapshot::Open(image, file, identity)->IsSettled(hour));
+  // Past it, a match is recorded, and later runs trust the identity alone.
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(0).find("DEEP"));
+  ASSERT_TRUE(cfgkit::Snapshot::Open(image, file, identity) != nullptr);
+  EXPECT_TRUE(cfgkit::Snapshot::Open(image, file, identity)->IsSettled(1000));
+}
+
+TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
+  const int64_t hour = 3600 * 1000000000LL;
+  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
+  store.UseSnapshots(cache, hour);
+  ASSERT_TRUE(store.Load(admin, user).ok());
+  std::vector<std::string_view> path{"a", "A"};
+  cfgkit::Store::CreateError error;
+  cfgkit::KeyId key = store.Create(store.tree().Root(), path, &error);
+  store.SetValue(key, cfgkit::Value{"w", cfgkit::ValueType::kString, "saved", 0});
+  ASSERT_TRUE(store.Save().ok());
+  std::unique_ptr<cfgkit::Snapshot> saved = cfgkit::Snapshot::Open(image, file, IdentityOfFile());
+  ASSERT_TRUE(saved != nullptr);
+  EXPECT_EQ(cfgkit::ContentHash(ReadBytes(file)), saved->contentHash());
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find(">saved<"));
 }
 
 TEST_F(SnapshotTest, EditedAndReplacedFilesAreReadAgain) {
