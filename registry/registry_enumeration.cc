@@ -4,12 +4,10 @@
 
 #include "registry/morix_registry_impl.h"
 #include "registry/registry_names.h"
+#include "registry/store_names.h"
 #include "vxcore/tal_debug.h"
 
 namespace {
-
-constexpr int32_t kSubkeyNameBuffer = 1000;
-constexpr int32_t kValueNameBuffer = 16000;
 
 // Each name followed by "\n"; built only for the level-5 lines.
 AString JoinNames(const std::vector<AString>& names) {
@@ -18,20 +16,9 @@ AString JoinNames(const std::vector<AString>& names) {
   return joined;
 }
 
-// Appends the names of `key`'s subkeys (or values) in store order; a name
-// that cannot be read is left out.
+// Appends the names of `key`'s subkeys (or values) in store order.
 void AppendNames(TalRegKey key, bool subkeys, std::vector<AString>& names) {
-  int32_t count = 0;
-  int status = subkeys ? TalRegGetNumKeys(key, &count) : TalRegGetNumValues(key, &count);
-  if (status != kTalRegOk) return;
-  int32_t bufferSize = subkeys ? kSubkeyNameBuffer : kValueNameBuffer;
-  std::string buffer(static_cast<size_t>(bufferSize), '\0');
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t size = bufferSize;
-    status = subkeys ? TalRegGetSubKeyNameA(key, i, buffer.data(), &size)
-                     : TalRegGetValueNameA(key, i, buffer.data(), &size);
-    if (status == kTalRegOk) names.emplace_back(buffer.c_str());
-  }
+  ForEachStoreName(key, subkeys, [&names](const char* name) { names.emplace_back(name); });
 }
 
 }  // namespace

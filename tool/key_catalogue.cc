@@ -1,5 +1,9 @@
 #include "tool/key_catalogue.h"
 
+#include <algorithm>
+
+#include "registry/syntax_section_reader.h"
+
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/tool_options.h"
@@ -18,6 +22,9 @@ void CollectSyntaxKeyPaths(MorixRegistryImpl& registry, std::vector<AString>& pa
   std::vector<AString> names;
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
   for (const AString& name : names) {
+    // A key whose name reads as empty (it begins with a NUL byte) would make
+    // its parent's path again, and the walk would never end.
+    if (name.empty()) continue;
     AString path = JoinKeyPath(parent, name);
     paths.push_back(path);
     CollectSyntaxKeyPaths(registry, paths, path);
@@ -57,18 +64,111 @@ bool ReadCatalogueValue(AString& value, int& level, const AString& path,
   return ReadSettingValue(registry, value, type, level, section, entry);
 }
 
-void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry) {
+void PrintCatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry) {
   AString status;
-  for (const KeyCatalogueEntry& entry : catalogue) {
-    AString value;
-    int level = 0;
-    if (!entry.isValue) {
-      status = msg::kKeyOnly;
-    } else if (ReadCatalogueValue(value, level, entry.path, registry)) {
-      status.Format(msg::kValueAtLevel, value.c_str(), LevelName(level).c_str());
-    } else {
-      status = msg::kNoValueFound;
-    }
-    core::PrintWide(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
+  AString value;
+  int level = 0;
+  if (!entry.isValue) {
+    status = msg::kKeyOnly;
+  } else if (ReadCatalogueValue(value, level, entry.path, registry)) {
+    status.Format(msg::kValueAtLevel, value.c_str(), LevelName(level).c_str());
+  } else {
+    status = msg::kNoValueFound;
   }
+  core::PrintWide(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
+}
+
+void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry) {
+  for (const KeyCatalogueEntry& entry : catalogue) PrintCatalogueLine(entry, registry);
+}
+
+namespace {
+
+// Lists the whole catalogue section by section, as PrintKeyCatalogue would
+// print what BuildKeyCatalogue collects, in the store's bytes: the 8-bit texts
+// that AString widens byte by byte and prints narrowed back.
+class WholeCatalogueLister {
+ public:
+  explicit WholeCatalogueLister(MorixRegistryImpl& registry)
+      : registry_(registry),
+        reader_(registry),
+        keyOnly_(AString(msg::kKeyOnly).ASCII()),
+        noValue_(AString(msg::kNoValueFound).ASCII()) {}
+
+  bool Run() {
+    std::vector<std::string> topNames;
+    reader_.OpenSection(std::string());
+    reader_.SubkeyNames(topNames);
+    topNames.erase(std::remove(topNames.begin(), topNames.end(), std::string()), topNames.end());
+    if (topNames.empty()) return false;
+    core::PrintWide(msg::kKeysHeader);
+    for (const std::string& name : topNames) ListKey(name);
+    return true;
+  }
+
+ private:
+  void ListKey(const std::string& path) {
+    reader_.OpenSection(path);
+    Emit(path, keyOnly_);
+    std::vector<std::string> names;
+    reader_.EntryNames(names);
+    bool aliased = MatchesKeyAlias(path);
+    for (const std::string& name : names) ListEntry(path, name, aliased);
+    reader_.SubkeyNames(names);
+    for (const std::string& name : names) {
+      if (!name.empty()) ListKey(path + "/" + name);
+    }
+  }
+
+  void ListEntry(const std::string& section, const std::string& name, bool aliased) {
+    // Entries that the alias table covers, and names that do not split back
+    // into this section and name, take the registry's own way.
+    bool plain = !aliased && !name.empty() && name.find_first_of("/\\") == std::string::npos;
+    SyntaxSectionReader::Answer answer = SyntaxSectionReader::Answer::kAskRegistry;
+    ConfigurationProvider provider = ProviderNone;
+    if (plain) answer = reader_.ReadValue(name.c_str(), value_, provider);
+    switch (answer) {
+      case SyntaxSectionReader::Answer::kFound:
+        status_.assign("value is <").append(value_).append("> at level <");
+        status_.append(LevelName(static_cast<int>(provider)).ASCII()).append(">");
+        Emit(JoinBytes(section, name), status_);
+        break;
+      case SyntaxSectionReader::Answer::kNotFound:
+        Emit(JoinBytes(section, name), noValue_);
+        break;
+      case SyntaxSectionReader::Answer::kAskRegistry:
+        PrintCatalogueLine({JoinKeyPath(AString(section.c_str()), AString(name.c_str())), true},
+                           registry_);
+        break;
+    }
+  }
+
+  static std::string JoinBytes(const std::string& section, const std::string& name) {
+    return section + "/" + name;
+  }
+
+  static bool MatchesKeyAlias(const std::string& section) {
+    AString wide(section.c_str());
+    for (const KeyAlias& row : KeyAliasTable) {
+      if (wide.MatchNoCase(row.keyPattern)) return true;
+    }
+    return false;
+  }
+
+  void Emit(const std::string& path, const std::string& status) {
+    line_.assign(path).append(": ").append(status).append("\n");
+    core::PrintBytes(line_);
+  }
+
+  MorixRegistryImpl& registry_;
+  SyntaxSectionReader reader_;
+  const std::string keyOnly_;
+  const std::string noValue_;
+  std::string value_, status_, line_;
+};
+
+}  // namespace
+
+bool PrintWholeKeyCatalogue(MorixRegistryImpl& registry) {
+  return WholeCatalogueLister(registry).Run();
 }

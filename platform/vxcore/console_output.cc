@@ -63,6 +63,8 @@ void PrintWide(const wchar_t* format, ...) {
   Emit(bytes.data(), bytes.size());
 }
 
+void PrintBytes(std::string_view bytes) { Emit(bytes.data(), bytes.size()); }
+
 void PrintNarrow(const char* format, ...) {
   va_list args;
   va_start(args, format);

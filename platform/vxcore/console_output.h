@@ -5,6 +5,7 @@
 // stream's width at its first use and lose the other kind.
 
 #include <cstddef>
+#include <string_view>
 
 namespace core {
 
@@ -27,6 +28,9 @@ void FlushOutput();
 // Formats with the wide formatter (see wide_format.h: "%s" takes const wchar_t*), narrows the
 // result byte by byte like AString::ASCII and writes it.
 void PrintWide(const wchar_t* format, ...);
+
+// Writes `bytes` as they are.
+void PrintBytes(std::string_view bytes);
 
 // Formats with vsnprintf ("%s" takes const char*) and writes the bytes.
 void PrintNarrow(const char* format, ...) __attribute__((format(printf, 1, 2)));

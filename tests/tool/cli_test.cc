@@ -349,6 +349,44 @@ TEST(CliGetKeys, ListingAndPatterns) {
   RunSteps({{keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
 }
 
+// Without a debug log the listing reads a section's keys once; with one it
+// reads entry by entry. Both must print the same, also where the syntax
+// respells a name, the alias table applies, or an entry name does not split
+// back into its key and name.
+TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
+  Installation installation(true);
+  const fs::path admin = installation.root_ / "inst/config";
+  auto write = [&](const std::string& key, const std::string& body) {
+    std::ofstream((admin / key).string() + ".XML")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" << Key(key, body) << "\n";
+  };
+  write("RegistrySyntax",
+        Key("Desktop", Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") +
+                           Key("ZSRConfigurations", Str("Item3") + Str("item3")) +
+                           Key("Options", Str("Units") + Str("Extra")) + Key("Empty")));
+  write("CoreRegistrySyntax", Key("desktop", Str("THEME") + Int("fontsize")) +
+                                  Key("Desktop", Str("Theme") + Int("Recent")));
+  write("default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
+                                      Str("", "unnamed") + Str("a\\b", "slash") +
+                                      Key("Options", Int("Units", "5") + Str("Extra", "x"))));
+  const Args keys = {"-GetKeys", "-ProductName", "Meridian"};
+  const std::string binary = installation.root_ / "inst/Setwise",
+                    home = installation.root_ / "home", log = installation.root_ / "log";
+  auto quiet = testsupport::Run(binary, keys, home, installation.root_);
+  auto logged = testsupport::Run(binary, keys, home, installation.root_,
+                                 {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
+  EXPECT_EQ(quiet.out, logged.out);
+  EXPECT_EQ(255, quiet.status);
+  EXPECT_NE(0u, testsupport::ReadFile(log).size());
+  for (const char* line : {"desktop/THEME: value is <dark> at level <user>\n",
+                           "Desktop/ZSRConfigurations/item3: value is <zsr3> at level <user>\n",
+                           "Desktop/Options/Units: value is <in> at level <user_machine>\n",
+                           "Desktop/Options/Extra: value is <x> at level <install>\n",
+                           "Desktop/Empty: no value (key only)\n"}) {
+    EXPECT_NE(std::string::npos, quiet.out.find(line)) << line;
+  }
+}
+
 TEST(CliTempDirectory, OwnRegistryByLevel) {
   const std::string refused =
       "Registry level <admin> in not valid for registry entry <TempDirectory>.\n";

@@ -3,14 +3,20 @@
 #include "tool/messages.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
+#include "vxcore/tal_debug.h"
 
 int RunGetKeys(ToolOptions& options) {
   ToolRegistryAccess client(options.values[SlotProductName]);
   MorixRegistryImpl registry(&client);
+  const wchar_t* pattern = options.values[SlotGetKeysPattern];
+  // The whole listing is streamed unless the debug log wants each read.
+  if (pattern == nullptr && !my_tal_debug_data.Debug(1)) {
+    if (!PrintWholeKeyCatalogue(registry)) core::PrintWide(msg::kNoKeys);
+    return -1;
+  }
   KeyCatalogue catalogue;
   BuildKeyCatalogue(registry, catalogue);
 
-  const wchar_t* pattern = options.values[SlotGetKeysPattern];
   if (catalogue.empty()) {
     core::PrintWide(msg::kNoKeys);
   } else if (pattern == nullptr) {
