@@ -59,20 +59,26 @@ SyntaxSectionReader::Answer SyntaxSectionReader::ReadValue(const char* entry, st
     return Answer::kAskRegistry;
   }
   // A string at any level wins over an integer at a more specific one.
-  ConfigurationProvider numberProvider = ProviderNone;
-  int32_t number = 0;
+  size_t numberAt = providerKeys_.size();
   for (size_t i = 0; i < providerKeys_.size(); ++i) {
     TalRegKey key = providerKeys_[i].get();
-    if (key == nullptr || TalRegGetValueTypeA(key, entry, &type) != kTalRegOk) continue;
-    if (type == kTalRegTypeString) {
-      int32_t size = kLongestText;
-      if (TalRegGetStringValueA(key, entry, text_.get(), &size) != kTalRegOk) continue;
+    if (key == nullptr) continue;
+    int32_t size = kLongestText;
+    int status = TalRegGetStringValueA(key, entry, text_.get(), &size);
+    if (status == kTalRegOk) {
       text.assign(text_.get());
       provider = kProviderPrecedence[i];
       return Answer::kFound;
     }
-    if (numberProvider == ProviderNone && TalRegGetInt32ValueA(key, entry, &number) == kTalRegOk) {
+    if (status == kTalRegWrongType && numberAt == providerKeys_.size()) numberAt = i;
+  }
+  ConfigurationProvider numberProvider = ProviderNone;
+  int32_t number = 0;
+  for (size_t i = numberAt; i < providerKeys_.size(); ++i) {
+    TalRegKey key = providerKeys_[i].get();
+    if (key != nullptr && TalRegGetInt32ValueA(key, entry, &number) == kTalRegOk) {
       numberProvider = kProviderPrecedence[i];
+      break;
     }
   }
   if (numberProvider == ProviderNone) return Answer::kNotFound;

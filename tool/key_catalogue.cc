@@ -109,7 +109,7 @@ class WholeCatalogueLister {
  private:
   void ListKey(const std::string& path) {
     reader_.OpenSection(path);
-    Emit(path, keyOnly_);
+    Emit(path, std::string_view(), keyOnly_);
     std::vector<std::string> names;
     reader_.EntryNames(names);
     bool aliased = MatchesKeyAlias(path);
@@ -131,20 +131,16 @@ class WholeCatalogueLister {
       case SyntaxSectionReader::Answer::kFound:
         status_.assign("value is <").append(value_).append("> at level <");
         status_.append(LevelName(static_cast<int>(provider)).ASCII()).append(">");
-        Emit(JoinBytes(section, name), status_);
+        Emit(section, name, status_);
         break;
       case SyntaxSectionReader::Answer::kNotFound:
-        Emit(JoinBytes(section, name), noValue_);
+        Emit(section, name, noValue_);
         break;
       case SyntaxSectionReader::Answer::kAskRegistry:
         PrintCatalogueLine({JoinKeyPath(AString(section.c_str()), AString(name.c_str())), true},
                            registry_);
         break;
     }
-  }
-
-  static std::string JoinBytes(const std::string& section, const std::string& name) {
-    return section + "/" + name;
   }
 
   static bool MatchesKeyAlias(const std::string& section) {
@@ -155,8 +151,11 @@ class WholeCatalogueLister {
     return false;
   }
 
-  void Emit(const std::string& path, const std::string& status) {
-    line_.assign(path).append(": ").append(status).append("\n");
+  // Prints the line of the key `section`, or of its entry `name` when given.
+  void Emit(const std::string& section, std::string_view name, const std::string& status) {
+    line_.assign(section);
+    if (!name.empty()) line_.append("/").append(name);
+    line_.append(": ").append(status).append("\n");
     core::PrintBytes(line_);
   }
 
