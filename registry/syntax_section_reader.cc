@@ -1,88 +1,180 @@
 #include "registry/syntax_section_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "registry/registry_names.h"
 #include "registry/store_names.h"
 
 namespace {
 
-// The largest string value a registry read takes (see ReadStoreValue).
-constexpr int32_t kLongestText = 1000000;
+// What the registry's reads can take: value names that fit the enumerations'
+// buffer of 16,000 bytes, and strings that fit ReadStoreValue's largest.
+constexpr size_t kLongestValueName = 15999;
+constexpr size_t kLongestText = 999999;
+
+// Texts as the C-string reads give them: up to the first NUL.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+// Eight bytes at a time, inline: every value of a section is looked up.
+size_t HashName(std::string_view name) {
+  uint64_t hash = 0x9E3779B97F4A7C15ull ^ name.size();
+  size_t at = 0;
+  for (; at + 8 <= name.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, name.data() + at, sizeof word);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
+    hash ^= hash >> 31;
+  }
+  uint64_t tail = 0;
+  if (at < name.size()) std::memcpy(&tail, name.data() + at, name.size() - at);
+  hash = (hash ^ tail) * 0x94D049BB133111EBull;
+  return static_cast<size_t>(hash ^ (hash >> 29));
+}
+
+template <class Use>
+void VisitValues(TalRegKey key, Use& use) {
+  static_cast<void>(TalRegVisitValuesA(
+      key, [](void* target, const TalRegValueView& value) { (*static_cast<Use*>(target))(value); },
+      &use));
+}
 
 }  // namespace
 
-SyntaxSectionReader::SyntaxSectionReader(MorixRegistryImpl& registry)
-    : text_(std::make_unique_for_overwrite<char[]>(kLongestText)) {
+SyntaxSectionReader::SyntaxSectionReader(MorixRegistryImpl& registry) {
   registry.EnsureMorixRegistryIsLoaded();
+  Level& roots = levels_.emplace_back();
   for (int i = 0; i < registry.GetNumSyntaxFiles(); ++i) {
-    syntaxRoots_.push_back(registry.GetSyntaxRootKeyName(i).ASCII());
-    StoreKey root;
-    if (firstPresentRoot_ < 0 && root.Open(syntaxRoots_.back().c_str())) firstPresentRoot_ = i;
+    StoreKey& root = roots.syntaxKeys.emplace_back();
+    if (root.Open(registry.GetSyntaxRootKeyName(i).ASCII().c_str()) && firstPresentRoot_ < 0) {
+      firstPresentRoot_ = i;
+    }
   }
-  syntaxKeys_.resize(syntaxRoots_.size());
+  // A provider path is "<provider key>/<section>": the provider key itself
+  // stands for the empty section.
   for (ConfigurationProvider provider : kProviderPrecedence) {
-    providerPrefixes_.push_back(registry.GetProviderKeyPath(HKCU, AString(), provider).ASCII());
-  }
-  providerKeys_.resize(providerPrefixes_.size());
-}
-
-void SyntaxSectionReader::OpenSection(const std::string& section) {
-  for (size_t i = 0; i < syntaxRoots_.size(); ++i) {
-    std::string path = section.empty() ? syntaxRoots_[i] : syntaxRoots_[i] + "/" + section;
-    syntaxKeys_[i].Open(path.c_str());
-  }
-  for (size_t i = 0; i < providerPrefixes_.size(); ++i) {
-    providerKeys_[i].Open((providerPrefixes_[i] + section).c_str());
+    roots.providerKeys.emplace_back().Open(
+        registry.GetProviderKeyPath(HKCU, AString(), provider).ASCII().c_str());
   }
 }
 
-void SyntaxSectionReader::MergeNames(bool subkeys, std::vector<std::string>& names) {
+void SyntaxSectionReader::Enter(const std::string& name) {
+  // Growing levels_ would move the keys that `above` refers to.
+  levels_.reserve(levels_.size() + 1);
+  const Level& above = levels_.back();
+  Level& level = levels_.emplace_back();
+  auto openBelow = [&name](const std::vector<StoreKey>& parents, std::vector<StoreKey>& keys) {
+    keys.resize(parents.size());
+    for (size_t i = 0; i < parents.size(); ++i) {
+      if (parents[i].get() != nullptr) keys[i].Open(name.c_str(), parents[i].get());
+    }
+  };
+  openBelow(above.syntaxKeys, level.syntaxKeys);
+  openBelow(above.providerKeys, level.providerKeys);
+}
+
+void SyntaxSectionReader::Leave() { levels_.pop_back(); }
+
+void SyntaxSectionReader::SubkeyNames(std::vector<std::string>& names) {
   names.clear();
-  for (const StoreKey& key : syntaxKeys_) {
+  for (const StoreKey& key : levels_.back().syntaxKeys) {
     if (key.get() == nullptr) continue;
-    ForEachStoreName(key.get(), subkeys, [&names](const char* name) { names.emplace_back(name); });
+    ForEachStoreName(key.get(), true, [&names](const char* name) { names.emplace_back(name); });
   }
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
 }
 
-void SyntaxSectionReader::SubkeyNames(std::vector<std::string>& names) { MergeNames(true, names); }
-
-void SyntaxSectionReader::EntryNames(std::vector<std::string>& names) { MergeNames(false, names); }
-
-SyntaxSectionReader::Answer SyntaxSectionReader::ReadValue(const char* entry, std::string& text,
-                                                           ConfigurationProvider& provider) {
-  int32_t type = 0;
-  if (firstPresentRoot_ < 0 || syntaxKeys_[firstPresentRoot_].get() == nullptr ||
-      TalRegGetValueTypeA(syntaxKeys_[firstPresentRoot_].get(), entry, &type) != kTalRegOk) {
-    return Answer::kAskRegistry;
+void SyntaxSectionReader::CollectEntryNames() {
+  pending_.clear();
+  const std::vector<StoreKey>& syntaxKeys = levels_.back().syntaxKeys;
+  for (size_t i = 0; i < syntaxKeys.size(); ++i) {
+    if (syntaxKeys[i].get() == nullptr) continue;
+    // The lookup finds an entry without respelling it only where the first
+    // file holds a value of exactly that name.
+    const bool firstFile = static_cast<int>(i) == firstPresentRoot_;
+    auto collect = [&](const TalRegValueView& value) {
+      if (value.name.size() > kLongestValueName) return;
+      std::string_view name = UpToNul(value.name);
+      pending_.push_back({name, firstFile && name.size() == value.name.size(), 0, -1, -1, {}, 0});
+    };
+    VisitValues(syntaxKeys[i].get(), collect);
   }
-  // A string at any level wins over an integer at a more specific one.
-  size_t numberAt = providerKeys_.size();
-  for (size_t i = 0; i < providerKeys_.size(); ++i) {
-    TalRegKey key = providerKeys_[i].get();
-    if (key == nullptr) continue;
-    int32_t size = kLongestText;
-    int status = TalRegGetStringValueA(key, entry, text_.get(), &size);
-    if (status == kTalRegOk) {
-      text.assign(text_.get());
-      provider = kProviderPrecedence[i];
-      return Answer::kFound;
-    }
-    if (status == kTalRegWrongType && numberAt == providerKeys_.size()) numberAt = i;
-  }
-  ConfigurationProvider numberProvider = ProviderNone;
-  int32_t number = 0;
-  for (size_t i = numberAt; i < providerKeys_.size(); ++i) {
-    TalRegKey key = providerKeys_[i].get();
-    if (key != nullptr && TalRegGetInt32ValueA(key, entry, &number) == kTalRegOk) {
-      numberProvider = kProviderPrecedence[i];
-      break;
+  std::sort(pending_.begin(), pending_.end(),
+            [](const Pending& a, const Pending& b) { return a.name < b.name; });
+  size_t kept = 0;
+  for (size_t i = 0; i < pending_.size(); ++i) {
+    if (kept > 0 && pending_[kept - 1].name == pending_[i].name) {
+      pending_[kept - 1].definedInFirstFile |= pending_[i].definedInFirstFile;
+    } else {
+      pending_[kept++] = pending_[i];
     }
   }
-  if (numberProvider == ProviderNone) return Answer::kNotFound;
-  text = std::to_string(number);
-  provider = numberProvider;
-  return Answer::kFound;
+  pending_.resize(kept);
+}
+
+void SyntaxSectionReader::IndexEntries() {
+  size_t size = 16;
+  while (size < pending_.size() * 2) size *= 2;
+  slots_.assign(size, 0);
+  for (size_t i = 0; i < pending_.size(); ++i) {
+    size_t slot = HashName(pending_[i].name) & (size - 1);
+    while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
+    slots_[slot] = static_cast<uint32_t>(i + 1);
+  }
+}
+
+SyntaxSectionReader::Pending* SyntaxSectionReader::FindEntry(std::string_view name) {
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = HashName(name) & mask; slots_[slot] != 0;
+       slot = (slot + 1) & mask) {
+    Pending& entry = pending_[slots_[slot] - 1];
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+void SyntaxSectionReader::TakeValue(size_t provider, const TalRegValueView& value) {
+  // A read by name finds a value only under exactly that name.
+  Pending* entry = FindEntry(value.name);
+  if (entry == nullptr || (entry->seenIn & (1u << provider)) != 0) return;
+  entry->seenIn |= static_cast<uint8_t>(1u << provider);
+  if (value.type == kTalRegTypeString) {
+    if (entry->stringAt < 0 && value.text.size() <= kLongestText) {
+      entry->stringAt = static_cast<int>(provider);
+      entry->text = UpToNul(value.text);
+    }
+  } else if (value.type == kTalRegTypeInt32 && entry->numberAt < 0) {
+    entry->numberAt = static_cast<int>(provider);
+    entry->number = value.number;
+  }
+}
+
+void SyntaxSectionReader::ReadEntries(std::vector<Entry>& entries) {
+  CollectEntryNames();
+  IndexEntries();
+  // In precedence order, so the first value an entry gets of a kind is the one a read finds.
+  const std::vector<StoreKey>& providerKeys = levels_.back().providerKeys;
+  for (size_t provider = 0; provider < providerKeys.size(); ++provider) {
+    if (providerKeys[provider].get() == nullptr) continue;
+    auto take = [this, provider](const TalRegValueView& value) { TakeValue(provider, value); };
+    VisitValues(providerKeys[provider].get(), take);
+  }
+  entries.clear();
+  for (const Pending& entry : pending_) {
+    Entry out{entry.name, Answer::kNotFound, ProviderNone, false, 0, {}};
+    if (!entry.definedInFirstFile) {
+      out.answer = Answer::kAskRegistry;
+    } else if (entry.stringAt >= 0) {
+      out.answer = Answer::kFound;
+      out.provider = kProviderPrecedence[entry.stringAt];
+      out.text = entry.text;
+    } else if (entry.numberAt >= 0) {
+      out.answer = Answer::kFound;
+      out.provider = kProviderPrecedence[entry.numberAt];
+      out.isNumber = true;
+      out.number = entry.number;
+    }
+    entries.push_back(out);
+  }
 }

@@ -1,8 +1,8 @@
 // Reads the registry syntax one section at a time, for listing all of it: the
 // merged names of a section's subkeys and entries over the syntax files, and
-// each entry's value by precedence. Every store key a section needs is opened
-// once per section instead of once per entry, and names stay in the store's
-// bytes.
+// each entry's value by precedence. A section's store keys are opened once
+// and their values read in one pass each, in place, instead of one lookup
+// per entry and provider.
 //
 // The answers are those of GetSubkeyNamesFromSyntaxFiles,
 // GetValueNamesFromSyntaxFiles, and LookupRegistrySyntax followed by
@@ -10,8 +10,9 @@
 // written to the debug log: meant for runs without one.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry/morix_registry_impl.h"
@@ -22,29 +23,54 @@ class SyntaxSectionReader {
   // Loads the store when it is not loaded yet.
   explicit SyntaxSectionReader(MorixRegistryImpl& registry);
 
-  // Moves to the syntax key `section` ("/"-joined names; empty for the roots
-  // of the syntax files).
-  void OpenSection(const std::string& section);
+  // The reader starts at the roots of the syntax files. Enter moves to the
+  // subkey `name` of the open section, Leave back to where Enter was called.
+  void Enter(const std::string& name);
+  void Leave();
 
-  // The names below the open section over all syntax files, ascending by
-  // byte, each once.
+  // The subkey names below the open section over all syntax files, ascending
+  // by byte, each once.
   void SubkeyNames(std::vector<std::string>& names);
-  void EntryNames(std::vector<std::string>& names);
 
   enum class Answer { kFound, kNotFound, kAskRegistry };
-  // The value of `entry` of the open section by precedence, as text (integers
-  // signed decimal) and where it was found. kAskRegistry when the syntax
-  // lookup would respell the entry (its first syntax file does not define
-  // it exactly): only the registry's own lookup gives the right answer then.
-  Answer ReadValue(const char* entry, std::string& text, ConfigurationProvider& provider);
+  struct Entry {
+    std::string_view name;  // as the enumerations give it
+    // kAskRegistry when the syntax lookup would respell the entry (its first
+    // syntax file does not define it exactly): only the registry's own
+    // lookup gives the right answer then.
+    Answer answer;
+    ConfigurationProvider provider;  // kFound: where
+    bool isNumber;                   // kFound: `number`, else `text`
+    int32_t number;
+    std::string_view text;
+  };
+  // The entries of the open section in the order of the merged enumeration,
+  // with their values. The views stay valid until the store changes.
+  void ReadEntries(std::vector<Entry>& entries);
 
  private:
-  void MergeNames(bool subkeys, std::vector<std::string>& names);
+  // An entry while the providers are read.
+  struct Pending {
+    std::string_view name;
+    bool definedInFirstFile;
+    uint8_t seenIn;  // a bit per provider: a name's first value there counts
+    int stringAt, numberAt;  // provider indexes, -1 for none
+    std::string_view text;
+    int32_t number;
+  };
+  void CollectEntryNames();
+  void IndexEntries();
+  Pending* FindEntry(std::string_view name);
+  void TakeValue(size_t provider, const TalRegValueView& value);
 
-  std::vector<std::string> syntaxRoots_;  // in the order the lookup searches them
   int firstPresentRoot_ = -1;             // the one file the lookup asks first
-  std::vector<StoreKey> syntaxKeys_;      // the open section in each syntax file
-  std::vector<std::string> providerPrefixes_;  // "<provider key>/" per provider, in precedence
-  std::vector<StoreKey> providerKeys_;
-  std::unique_ptr<char[]> text_;
+  // The open section and the ones above it, each opened below the one
+  // before: in each syntax file, then in each provider in precedence order.
+  struct Level {
+    std::vector<StoreKey> syntaxKeys;
+    std::vector<StoreKey> providerKeys;
+  };
+  std::vector<Level> levels_;
+  std::vector<Pending> pending_;
+  std::vector<uint32_t> slots_;  // open addressing over pending_: index + 1, 0 free
 };

@@ -93,54 +93,67 @@ class WholeCatalogueLister {
       : registry_(registry),
         reader_(registry),
         keyOnly_(AString(msg::kKeyOnly).ASCII()),
-        noValue_(AString(msg::kNoValueFound).ASCII()) {}
+        noValue_(AString(msg::kNoValueFound).ASCII()) {
+    for (int level = 0; level < static_cast<int>(std::size(levelNames_)); ++level) {
+      levelNames_[level] = LevelName(level).ASCII();
+    }
+  }
 
   bool Run() {
     std::vector<std::string> topNames;
-    reader_.OpenSection(std::string());
     reader_.SubkeyNames(topNames);
     topNames.erase(std::remove(topNames.begin(), topNames.end(), std::string()), topNames.end());
     if (topNames.empty()) return false;
     core::PrintWide(msg::kKeysHeader);
-    for (const std::string& name : topNames) ListKey(name);
+    for (const std::string& name : topNames) ListKey(name, name);
     return true;
   }
 
  private:
-  void ListKey(const std::string& path) {
-    reader_.OpenSection(path);
+  void ListKey(const std::string& path, const std::string& name) {
+    reader_.Enter(name);
     Emit(path, std::string_view(), keyOnly_);
-    std::vector<std::string> names;
-    reader_.EntryNames(names);
+    std::vector<SyntaxSectionReader::Entry> entries;
+    reader_.ReadEntries(entries);
     bool aliased = MatchesKeyAlias(path);
-    for (const std::string& name : names) ListEntry(path, name, aliased);
+    for (const SyntaxSectionReader::Entry& entry : entries) ListEntry(path, entry, aliased);
+    std::vector<std::string> names;
     reader_.SubkeyNames(names);
-    for (const std::string& name : names) {
-      if (!name.empty()) ListKey(path + "/" + name);
+    for (const std::string& subkey : names) {
+      if (!subkey.empty()) ListKey(path + "/" + subkey, subkey);
     }
+    reader_.Leave();
   }
 
-  void ListEntry(const std::string& section, const std::string& name, bool aliased) {
+  void ListEntry(const std::string& section, const SyntaxSectionReader::Entry& entry,
+                 bool aliased) {
     // Entries that the alias table covers, and names that do not split back
     // into this section and name, take the registry's own way.
-    bool plain = !aliased && !name.empty() && name.find_first_of("/\\") == std::string::npos;
-    SyntaxSectionReader::Answer answer = SyntaxSectionReader::Answer::kAskRegistry;
-    ConfigurationProvider provider = ProviderNone;
-    if (plain) answer = reader_.ReadValue(name.c_str(), value_, provider);
-    switch (answer) {
+    std::string_view name = entry.name;
+    bool plain = !aliased && !name.empty() && !HasSeparator(name);
+    switch (plain ? entry.answer : SyntaxSectionReader::Answer::kAskRegistry) {
       case SyntaxSectionReader::Answer::kFound:
-        status_.assign("value is <").append(value_).append("> at level <");
-        status_.append(LevelName(static_cast<int>(provider)).ASCII()).append(">");
+        status_.assign("value is <");
+        if (entry.isNumber) {
+          status_.append(std::to_string(entry.number));
+        } else {
+          status_.append(entry.text);
+        }
+        status_.append("> at level <").append(levelNames_[entry.provider]).append(">");
         Emit(section, name, status_);
         break;
       case SyntaxSectionReader::Answer::kNotFound:
         Emit(section, name, noValue_);
         break;
       case SyntaxSectionReader::Answer::kAskRegistry:
-        PrintCatalogueLine({JoinKeyPath(AString(section.c_str()), AString(name.c_str())), true},
-                           registry_);
+        PrintCatalogueLine(
+            {JoinKeyPath(AString(section.c_str()), AString::FromBytes(name)), true}, registry_);
         break;
     }
+  }
+
+  static bool HasSeparator(std::string_view name) {
+    return std::any_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; });
   }
 
   static bool MatchesKeyAlias(const std::string& section) {
@@ -163,7 +176,8 @@ class WholeCatalogueLister {
   SyntaxSectionReader reader_;
   const std::string keyOnly_;
   const std::string noValue_;
-  std::string value_, status_, line_;
+  std::string levelNames_[ProviderAdmin + 1];
+  std::string status_, line_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "cfgkit/file_ops.h"
 #include "cfgkit/handle_table.h"
@@ -79,6 +80,22 @@ constexpr int32_t kTalRegTypeInt32 = 4;
 [[nodiscard]] int TalRegGetSubKeyNameA(TalRegKey key, int32_t index, char* buffer, int32_t* size);
 [[nodiscard]] int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* size);
 
+// One value as TalRegVisitValuesA shows it, in place: the views are valid
+// until the store is changed or loaded again.
+struct TalRegValueView {
+  std::string_view name;
+  int32_t type;  // kTalRegTypeString or kTalRegTypeInt32
+  std::string_view text;
+  int32_t number;
+};
+
+// Calls `visit(context, value)` for each value of `key` in store order (the
+// order of TalRegGetValueNameA), without copying names or texts: for reading
+// all values of a key at once. `visit` must not call the store.
+[[nodiscard]] int TalRegVisitValuesA(TalRegKey key,
+                                     void (*visit)(void* context, const TalRegValueView& value),
+                                     void* context);
+
 // Writes the files of every top-level key changed since the load or the last
 // save, each atomically; the file of a deleted top-level key is removed from
 // the folder it was loaded from. On failure every old file is left as it was.
@@ -90,9 +107,10 @@ void TalRegSetLogSink(void (*sink)(int level, const char* line));
 
 // From the next _LoadPathsA on, read store files through compiled snapshot
 // images kept in the folder `dir` when they are current, and write images of
-// the files that had to be parsed. An image is used only for the very file
-// it was made from, and only when made more than `racyWindowNs` after that
-// file's last change. Null `dir`: no images (the default).
+// the files that had to be parsed or were saved. An image is used only for
+// the very file it was made from; one made within `racyWindowNs` of that
+// file's last change only when the file's bytes match it. Null `dir`: no
+// images (the default).
 void TalRegUseSnapshots(const char* dir, int64_t racyWindowNs);
 
 // The file operations the next _LoadPathsA and everything after it use;

@@ -141,22 +141,46 @@ void KeyTree::LoadSubkeys(KeyId key) const {
   node.subkeyIndex.Rebuild(node.subkeys.size(), SubkeyNames(node));
 }
 
+template <class Use>
+void KeyTree::ForEachImageValue(const Node& node, const Use& use) {
+  const SnapshotKey& record = *node.image->Key(node.imageKey);
+  uint64_t end = uint64_t{record.firstValue} + record.valueCount;
+  for (uint32_t i = record.firstValue; i < end; ++i) {
+    const SnapshotValue* stored = node.image->ValueAt(i);
+    if (stored == nullptr) break;
+    use(*stored);
+  }
+}
+
+void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
+                          void* context) const {
+  const Node& node = keys_[key];
+  if (!node.valuesPending) {
+    for (const Value& value : node.values) {
+      visit(context, {value.name, value.type, value.text, value.number});
+    }
+    return;
+  }
+  ForEachImageValue(node, [&](const SnapshotValue& stored) {
+    visit(context, {node.image->Text(stored.nameOffset, stored.nameLength),
+                    static_cast<ValueType>(stored.type),
+                    node.image->Text(stored.textOffset, stored.textLength), stored.number});
+  });
+}
+
 void KeyTree::LoadValues(KeyId key) const {
   Node& node = keys_[key];
   node.valuesPending = false;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
-  uint64_t end = uint64_t{record.firstValue} + record.valueCount;
   node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
-  for (uint32_t i = record.firstValue; i < end; ++i) {
-    const SnapshotValue* stored = node.image->ValueAt(i);
-    if (stored == nullptr) break;
+  ForEachImageValue(node, [&node](const SnapshotValue& stored) {
     Value value;
-    value.name = node.image->Text(stored->nameOffset, stored->nameLength);
-    value.type = static_cast<ValueType>(stored->type);
-    value.text = node.image->Text(stored->textOffset, stored->textLength);
-    value.number = stored->number;
+    value.name = node.image->Text(stored.nameOffset, stored.nameLength);
+    value.type = static_cast<ValueType>(stored.type);
+    value.text = node.image->Text(stored.textOffset, stored.textLength);
+    value.number = stored.number;
     node.values.push_back(std::move(value));
-  }
+  });
   node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
 }
 

@@ -37,6 +37,14 @@ struct Value {
   uint32_t number = 0;  // kInt32, as its 32-bit pattern
 };
 
+// A value seen in place, without a copy: valid until the tree changes.
+struct ValueView {
+  std::string_view name;
+  ValueType type;
+  std::string_view text;
+  uint32_t number;
+};
+
 class KeyTree {
  public:
   KeyTree();
@@ -64,6 +72,11 @@ class KeyTree {
   size_t ValueCount(KeyId key) const { return Values(key).size(); }
   const Value& ValueAt(KeyId key, size_t index) const { return Values(key)[index]; }
   const Value* FindValue(KeyId key, std::string_view name) const;
+
+  // Calls `visit(context, view)` for each value of `key` in store order. A key
+  // still in its image is read there, without building its values.
+  void VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
+                   void* context) const;
 
   // Replaces the value called `value.name`, or appends it when there is none.
   void SetValue(KeyId key, Value value);
@@ -107,6 +120,9 @@ class KeyTree {
   }
   void LoadSubkeys(KeyId key) const;
   void LoadValues(KeyId key) const;
+  // Calls `use(const SnapshotValue&)` for each value of `node` in its image.
+  template <class Use>
+  static void ForEachImageValue(const Node& node, const Use& use);
   KeyId AddImageKey(KeyId parent, std::string name, const Snapshot* image, uint32_t imageKey) const;
 
   auto SubkeyNames(const Node& node) const {

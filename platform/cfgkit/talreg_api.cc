@@ -233,6 +233,27 @@ int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* siz
   return NameAt(key, index, buffer, size, false);
 }
 
+int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegValueView& value),
+                       void* context) {
+  if (visit == nullptr) return kTalRegInvalidArgument;
+  KeyId id = kNoKey;
+  int status = ResolveKey(key, &id);
+  if (status != kTalRegOk) return status;
+  struct Forward {
+    void (*visit)(void* context, const TalRegValueView& value);
+    void* context;
+  } forward{visit, context};
+  State().store->tree().VisitValues(
+      id,
+      [](void* target, const cfgkit::ValueView& value) {
+        const Forward& to = *static_cast<const Forward*>(target);
+        to.visit(to.context, {value.name, static_cast<int32_t>(value.type), value.text,
+                              static_cast<int32_t>(value.number)});
+      },
+      &forward);
+  return kTalRegOk;
+}
+
 int TalRegSave() {
   if (!State().store) return kTalRegNotLoaded;
   cfgkit::Status status = State().store->Save();
