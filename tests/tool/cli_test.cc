@@ -360,25 +360,45 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
     std::ofstream((admin / key).string() + ".XML")
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" << Key(key, body) << "\n";
   };
+  // "N\0" (a name with a NUL) lists as "N"; "Mixed" has an integer at
+  // user_machine and a string at install; "Cut" a text with a NUL.
+  const std::string nulName = "<value hexname=\"4e00\" type=\"string\"/>";
   write("RegistrySyntax",
-        Key("Desktop", Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") +
+        Key("Desktop", Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") + nulName +
+                           Str("Mixed") + Str("Cut") +
                            Key("ZSRConfigurations", Str("Item3") + Str("item3")) +
                            Key("Options", Str("Units") + Str("Extra")) + Key("Empty")));
   write("CoreRegistrySyntax", Key("desktop", Str("THEME") + Int("fontsize")) +
                                   Key("Desktop", Str("Theme") + Int("Recent")));
   write("default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
                                       Str("", "unnamed") + Str("a\\b", "slash") +
+                                      Str("N", "n") + Str("Mixed", "text") +
+                                      "<value name=\"Cut\" type=\"string\" encoding=\"hex\">"
+                                      "61006200</value>" +
                                       Key("Options", Int("Units", "5") + Str("Extra", "x"))));
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  std::ofstream(installation.root_ / "home/Documents/Talven/Meridian/config" /
+                (std::string(host) + "_user.XML"))
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << Key(std::string(host) + "_user",
+             Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
+                                Key("Options", Str("Units", "in"))))
+      << "\n";
   const Args keys = {"-GetKeys", "-ProductName", "Meridian"};
   const std::string binary = installation.root_ / "inst/Setwise",
                     home = installation.root_ / "home", log = installation.root_ / "log";
-  auto quiet = testsupport::Run(binary, keys, home, installation.root_);
+  // The logged run parses the files and leaves images; the quiet one reads those.
   auto logged = testsupport::Run(binary, keys, home, installation.root_,
                                  {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
+  auto quiet = testsupport::Run(binary, keys, home, installation.root_);
   EXPECT_EQ(quiet.out, logged.out);
   EXPECT_EQ(255, quiet.status);
   EXPECT_NE(0u, testsupport::ReadFile(log).size());
   for (const char* line : {"desktop/THEME: value is <dark> at level <user>\n",
+                           "Desktop/N: value is <n> at level <install>\n",
+                           "Desktop/Mixed: value is <text> at level <install>\n",
+                           "Desktop/Cut: value is <a> at level <install>\n",
                            "Desktop/ZSRConfigurations/item3: value is <zsr3> at level <user>\n",
                            "Desktop/Options/Units: value is <in> at level <user_machine>\n",
                            "Desktop/Options/Extra: value is <x> at level <install>\n",
