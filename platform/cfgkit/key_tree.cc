@@ -184,15 +184,5 @@ void KeyTree::LoadValues(KeyId key) const {
   node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
 }
 
-void KeyTree::LoadAll(KeyId key) const {
-  std::vector<KeyId> pending{key};
-  while (!pending.empty()) {
-    KeyId next = pending.back();
-    pending.pop_back();
-    Values(next);
-    const std::vector<KeyId>& subkeys = Subkeys(next);
-    pending.insert(pending.end(), subkeys.begin(), subkeys.end());
-  }
-}
 
 }  // namespace cfgkit

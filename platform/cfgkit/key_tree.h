@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "cfgkit/name_index.h"
@@ -77,6 +78,13 @@ class KeyTree {
   // still in its image is read there, without building its values.
   void VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
                    void* context) const;
+  template <class Use>
+  void ForEachValue(KeyId key, Use&& use) const {
+    using Target = std::remove_reference_t<Use>;
+    VisitValues(
+        key, [](void* target, const ValueView& value) { (*static_cast<Target*>(target))(value); },
+        &use);
+  }
 
   // Replaces the value called `value.name`, or appends it when there is none.
   void SetValue(KeyId key, Value value);
@@ -90,9 +98,6 @@ class KeyTree {
   // Adds the top-level key `name` whose content is read from `image` when
   // needed. `image` must outlive the tree.
   KeyId AddTopFromSnapshot(std::string name, const Snapshot* image);
-
-  // Reads everything below `key` that is still in its image.
-  void LoadAll(KeyId key) const;
 
  private:
   struct Node {

@@ -145,16 +145,15 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
     record.subkeyCount = static_cast<uint32_t>(tree.SubkeyCount(key));
     for (size_t k = 0; k < tree.SubkeyCount(key); ++k) order.push_back(tree.SubkeyAt(key, k));
     record.firstValue = static_cast<uint32_t>(values.size());
-    record.valueCount = static_cast<uint32_t>(tree.ValueCount(key));
-    for (size_t v = 0; v < tree.ValueCount(key); ++v) {
-      const Value& value = tree.ValueAt(key, v);
+    tree.ForEachValue(key, [&](const ValueView& value) {
       SnapshotValue stored{};
       addText(value.name, &stored.nameOffset, &stored.nameLength);
       addText(value.text, &stored.textOffset, &stored.textLength);
       stored.type = static_cast<uint32_t>(value.type);
       stored.number = value.number;
       values.push_back(stored);
-    }
+    });
+    record.valueCount = static_cast<uint32_t>(values.size() - record.firstValue);
     keys.push_back(record);
   }
 

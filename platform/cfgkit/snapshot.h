@@ -92,8 +92,8 @@ class Snapshot {
   uint32_t poolSize_ = 0;
 };
 
-// The image of the top-level key `top` of `tree` (which must be fully
-// loaded), for the file `sourcePath` with `identity` and the digest
+// The image of the top-level key `top` of `tree`, for the file `sourcePath`
+// with `identity` and the digest
 // `contentHash` of its bytes, made at `createdNs`.
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
                           const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);

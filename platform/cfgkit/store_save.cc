@@ -42,7 +42,6 @@ Status Store::Save() {
       continue;
     }
     KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
-    tree_.LoadAll(key);
     std::string bytes = SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
     if (!snapshotDir_.empty()) file->savedHash = ContentHash(bytes);
     staged.emplace_back(ops_);

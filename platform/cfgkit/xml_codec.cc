@@ -197,7 +197,7 @@ void AppendNameAttribute(std::string_view name, std::string* out) {
   out->push_back('"');
 }
 
-void AppendValue(const Value& value, size_t depth, std::string* out) {
+void AppendValue(const ValueView& value, size_t depth, std::string* out) {
   AppendIndent(depth, out);
   out->append("<value");
   AppendNameAttribute(value.name, out);
@@ -236,13 +236,19 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
     AppendIndent(open.size(), &out);
     out.append("<key");
     AppendNameAttribute(tree.Name(key), &out);
-    if (tree.ValueCount(key) == 0 && tree.SubkeyCount(key) == 0) {
-      out.append("/>\n");
-      return;
-    }
-    out.append(">\n");
-    for (size_t i = 0; i < tree.ValueCount(key); ++i) {
-      AppendValue(tree.ValueAt(key, i), open.size() + 1, &out);
+    // Values are written in place, so a key still in its image is not built.
+    bool hasValues = false;
+    tree.ForEachValue(key, [&](const ValueView& value) {
+      if (!hasValues) out.append(">\n");
+      hasValues = true;
+      AppendValue(value, open.size() + 1, &out);
+    });
+    if (!hasValues) {
+      if (tree.SubkeyCount(key) == 0) {
+        out.append("/>\n");
+        return;
+      }
+      out.append(">\n");
     }
     open.push_back({key, 0});
   };

@@ -33,7 +33,6 @@ class SnapshotTest : public StoreTest {
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
     for (size_t i = 0; i < tree.SubkeyCount(tree.Root()); ++i) {
-      tree.LoadAll(tree.SubkeyAt(tree.Root(), i));
       all += cfgkit::SerializeKey(tree, tree.SubkeyAt(tree.Root(), i));
     }
     return all;
