@@ -1,9 +1,5 @@
 #include "tool/key_catalogue.h"
 
-#include <algorithm>
-
-#include "registry/syntax_section_reader.h"
-
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/tool_options.h"
@@ -64,7 +60,7 @@ bool ReadCatalogueValue(AString& value, int& level, const AString& path,
   return ReadSettingValue(registry, value, type, level, section, entry);
 }
 
-void PrintCatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry) {
+AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry) {
   AString status;
   AString value;
   int level = 0;
@@ -75,113 +71,13 @@ void PrintCatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& regis
   } else {
     status = msg::kNoValueFound;
   }
-  core::PrintWide(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
+  AString line;
+  line.Format(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
+  return line;
 }
 
 void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry) {
-  for (const KeyCatalogueEntry& entry : catalogue) PrintCatalogueLine(entry, registry);
-}
-
-namespace {
-
-// Lists the whole catalogue section by section, as PrintKeyCatalogue would
-// print what BuildKeyCatalogue collects, in the store's bytes: the 8-bit texts
-// that AString widens byte by byte and prints narrowed back.
-class WholeCatalogueLister {
- public:
-  explicit WholeCatalogueLister(MorixRegistryImpl& registry)
-      : registry_(registry),
-        reader_(registry),
-        keyOnly_(AString(msg::kKeyOnly).ASCII()),
-        noValue_(AString(msg::kNoValueFound).ASCII()) {
-    for (int level = 0; level < static_cast<int>(std::size(levelNames_)); ++level) {
-      levelNames_[level] = LevelName(level).ASCII();
-    }
+  for (const KeyCatalogueEntry& entry : catalogue) {
+    core::PrintBytes(CatalogueLine(entry, registry).ASCII());
   }
-
-  bool Run() {
-    std::vector<std::string> topNames;
-    reader_.SubkeyNames(topNames);
-    topNames.erase(std::remove(topNames.begin(), topNames.end(), std::string()), topNames.end());
-    if (topNames.empty()) return false;
-    core::PrintWide(msg::kKeysHeader);
-    for (const std::string& name : topNames) ListKey(name, name);
-    return true;
-  }
-
- private:
-  void ListKey(const std::string& path, const std::string& name) {
-    reader_.Enter(name);
-    Emit(path, std::string_view(), keyOnly_);
-    std::vector<SyntaxSectionReader::Entry> entries;
-    reader_.ReadEntries(entries);
-    bool aliased = MatchesKeyAlias(path);
-    for (const SyntaxSectionReader::Entry& entry : entries) ListEntry(path, entry, aliased);
-    std::vector<std::string> names;
-    reader_.SubkeyNames(names);
-    for (const std::string& subkey : names) {
-      if (!subkey.empty()) ListKey(path + "/" + subkey, subkey);
-    }
-    reader_.Leave();
-  }
-
-  void ListEntry(const std::string& section, const SyntaxSectionReader::Entry& entry,
-                 bool aliased) {
-    // Entries that the alias table covers, and names that do not split back
-    // into this section and name, take the registry's own way.
-    std::string_view name = entry.name;
-    bool plain = !aliased && !name.empty() && !HasSeparator(name);
-    switch (plain ? entry.answer : SyntaxSectionReader::Answer::kAskRegistry) {
-      case SyntaxSectionReader::Answer::kFound:
-        status_.assign("value is <");
-        if (entry.isNumber) {
-          status_.append(std::to_string(entry.number));
-        } else {
-          status_.append(entry.text);
-        }
-        status_.append("> at level <").append(levelNames_[entry.provider]).append(">");
-        Emit(section, name, status_);
-        break;
-      case SyntaxSectionReader::Answer::kNotFound:
-        Emit(section, name, noValue_);
-        break;
-      case SyntaxSectionReader::Answer::kAskRegistry:
-        PrintCatalogueLine(
-            {JoinKeyPath(AString(section.c_str()), AString::FromBytes(name)), true}, registry_);
-        break;
-    }
-  }
-
-  static bool HasSeparator(std::string_view name) {
-    return std::any_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; });
-  }
-
-  static bool MatchesKeyAlias(const std::string& section) {
-    AString wide(section.c_str());
-    for (const KeyAlias& row : KeyAliasTable) {
-      if (wide.MatchNoCase(row.keyPattern)) return true;
-    }
-    return false;
-  }
-
-  // Prints the line of the key `section`, or of its entry `name` when given.
-  void Emit(const std::string& section, std::string_view name, const std::string& status) {
-    line_.assign(section);
-    if (!name.empty()) line_.append("/").append(name);
-    line_.append(": ").append(status).append("\n");
-    core::PrintBytes(line_);
-  }
-
-  MorixRegistryImpl& registry_;
-  SyntaxSectionReader reader_;
-  const std::string keyOnly_;
-  const std::string noValue_;
-  std::string levelNames_[ProviderAdmin + 1];
-  std::string status_, line_;
-};
-
-}  // namespace
-
-bool PrintWholeKeyCatalogue(MorixRegistryImpl& registry) {
-  return WholeCatalogueLister(registry).Run();
 }

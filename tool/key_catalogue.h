@@ -27,12 +27,6 @@ void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool ca
 bool ReadCatalogueValue(AString& value, int& level, const AString& path,
                         MorixRegistryImpl& registry);
 
-void PrintCatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry);
+// The line PrintKeyCatalogue prints for `entry`, reading its value.
+AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry);
 void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry);
-
-// Prints "Registry keys:" and every line PrintKeyCatalogue would print for
-// the whole catalogue, without building it: each section's store keys are
-// opened once, not once per entry. Writes no debug log lines, so only for
-// runs without a debug log. False, with nothing printed, when the catalogue
-// would be empty.
-bool PrintWholeKeyCatalogue(MorixRegistryImpl& registry);

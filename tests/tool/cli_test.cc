@@ -385,15 +385,20 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
              Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
                                 Key("Options", Str("Units", "in"))))
       << "\n";
-  const Args keys = {"-GetKeys", "-ProductName", "Meridian"};
   const std::string binary = installation.root_ / "inst/Setwise",
                     home = installation.root_ / "home", log = installation.root_ / "log";
-  // The logged run parses the files and leaves images; the quiet one reads those.
-  auto logged = testsupport::Run(binary, keys, home, installation.root_,
-                                 {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
-  auto quiet = testsupport::Run(binary, keys, home, installation.root_);
-  EXPECT_EQ(quiet.out, logged.out);
-  EXPECT_EQ(255, quiet.status);
+  testsupport::RunResult quiet;
+  for (const Args& pattern : std::vector<Args>{{"mi"}, {"Desktop/?", "-Case"}, {"NONE"}, {}}) {
+    Args keys = {"-GetKeys"};
+    keys.insert(keys.end(), pattern.begin(), pattern.end());
+    keys.insert(keys.end(), {"-ProductName", "Meridian"});
+    // The first logged run parses the files and leaves images for the quiet ones.
+    auto logged = testsupport::Run(binary, keys, home, installation.root_,
+                                   {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
+    quiet = testsupport::Run(binary, keys, home, installation.root_);
+    EXPECT_EQ(quiet.out, logged.out) << Show(keys);
+    EXPECT_EQ(255, quiet.status);
+  }
   EXPECT_NE(0u, testsupport::ReadFile(log).size());
   for (const char* line : {"desktop/THEME: value is <dark> at level <user>\n",
                            "Desktop/N: value is <n> at level <install>\n",

@@ -1,3 +1,4 @@
+#include "tool/catalogue_listing.h"
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
 #include "tool/messages.h"
@@ -9,9 +10,9 @@ int RunGetKeys(ToolOptions& options) {
   ToolRegistryAccess client(options.values[SlotProductName]);
   MorixRegistryImpl registry(&client);
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
-  // The whole listing is streamed unless the debug log wants each read.
-  if (pattern == nullptr && !my_tal_debug_data.Debug(1)) {
-    if (!PrintWholeKeyCatalogue(registry)) core::PrintWide(msg::kNoKeys);
+  // Entry by entry only when the debug log wants to see each read.
+  if (!my_tal_debug_data.Debug(1)) {
+    ListKeyCatalogue(registry, pattern, options.caseSensitive);
     return -1;
   }
   KeyCatalogue catalogue;
