@@ -1,21 +1,51 @@
-// Arbitrary bytes as a store file. Loading must never crash, and whatever
-// loads must write out and load again to the very same file.
+// Arbitrary bytes as a store file. Loading must never crash, whatever loads
+// must write out and load again to the very same file, and its snapshot
+// image must read back as the same file.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "cfgkit/key_tree.h"
+#include "cfgkit/snapshot.h"
 #include "cfgkit/xml_codec.h"
 
+namespace {
+
+struct ImageFile {
+  std::string path = "/tmp/store_loader_fuzzer." + std::to_string(::getpid()) + ".snap";
+  ~ImageFile() { ::unlink(path.c_str()); }
+};
+
+std::string Written(const cfgkit::KeyTree& tree) {
+  return cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "fuzz"));
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const ImageFile imageFile;
   std::string bytes(reinterpret_cast<const char*>(data), size);
   cfgkit::KeyTree tree;
   if (!cfgkit::ParseKeyFile(&bytes, "fuzz", &tree).ok()) return 0;
-  std::string written = cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "fuzz"));
+  const std::string written = Written(tree);
   std::string reread = written;
   cfgkit::KeyTree again;
   if (!cfgkit::ParseKeyFile(&reread, "fuzz", &again).ok()) std::abort();
-  if (cfgkit::SerializeKey(again, again.FindSubkey(again.Root(), "fuzz")) != written) std::abort();
+  if (Written(again) != written) std::abort();
+
+  cfgkit::FileIdentity identity;
+  identity.exists = true;
+  identity.size = size;
+  std::string image = cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "fuzz"), "fuzz.XML",
+                                            identity, 0, 1);
+  if (!cfgkit::WriteSnapshot(imageFile.path, image)) return 0;
+  auto snapshot = cfgkit::Snapshot::Open(imageFile.path, "fuzz.XML", identity);
+  if (!snapshot) std::abort();
+  cfgkit::KeyTree mapped;
+  mapped.AddTopFromSnapshot("fuzz", snapshot.get());
+  if (Written(mapped) != written) std::abort();
   return 0;
 }
