@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "cfgkit/atomic_save.h"
+#include "cfgkit/content_hash.h"
 
 namespace cfgkit {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 
 struct Header {
   char magic[8];
@@ -28,6 +29,7 @@ struct Header {
   int64_t modifiedNs, changedNs;
   int64_t settledNs;  // made, or last found to match its file, at this time
   uint64_t contentHash;
+  uint64_t bodyHash;  // of everything after the header
   uint64_t imageSize;
   uint32_t keyCount, valueCount, poolSize, reserved;
   uint64_t checksum;  // of the header above, so a torn or stray header is refused
@@ -98,7 +100,14 @@ std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
   image->changedNs_ = header.changedNs;
   image->settledNs_ = header.settledNs;
   image->contentHash_ = header.contentHash;
+  image->bodyHash_ = header.bodyHash;
   return image;
+}
+
+bool Snapshot::BodyIsIntact() const {
+  const char* base = static_cast<const char*>(mapping_);
+  return ContentHash(std::string_view(base + sizeof(Header), mappingSize_ - sizeof(Header))) ==
+         bodyHash_;
 }
 
 void Snapshot::MarkSettled(int64_t verifiedNs) {
@@ -185,6 +194,7 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
   image.resize(Align8(image.size()), '\0');
   image += pool;
   header.imageSize = image.size();
+  header.bodyHash = ContentHash(std::string_view(image).substr(sizeof(Header)));
   header.checksum = HeaderChecksum(header);
   std::memcpy(image.data(), &header, sizeof header);
   return image;

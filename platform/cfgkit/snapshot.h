@@ -59,6 +59,11 @@ class Snapshot {
   }
   uint64_t contentHash() const { return contentHash_; }
 
+  // Whether the records and texts are those the image was made with. Reads
+  // do not check (it costs the whole image); a save does, before it writes
+  // out what it takes from the image.
+  bool BodyIsIntact() const;
+
   // Records in the image file that its file was found to match it at
   // `verifiedNs`. Best effort: the image is a cache.
   void MarkSettled(int64_t verifiedNs);
@@ -82,6 +87,7 @@ class Snapshot {
   uint64_t imageDevice_ = 0, imageInode_ = 0;
   int64_t changedNs_ = 0, settledNs_ = 0;
   uint64_t contentHash_ = 0;
+  uint64_t bodyHash_ = 0;
   void* mapping_ = nullptr;
   size_t mappingSize_ = 0;
   const SnapshotKey* keys_ = nullptr;

@@ -95,7 +95,10 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
   SourceFile source;
   if (LoadFromSnapshot(file, path, &source)) return;
-  if (!source.read) source.status = ops_.ReadFile(path, &source.bytes, &source.identity);
+  if (!source.read) {
+    source.readStartNs = NowNs();
+    source.status = ops_.ReadFile(path, &source.bytes, &source.identity);
+  }
   // A file read from the other folder means there was none in the home folder.
   if (dir == file.homeDir) file.homeIdentity = source.identity;
   Status status = source.status;
@@ -106,7 +109,7 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) {
-    WriteSnapshotOf(file, path, source.identity, contentHash);
+    WriteSnapshotOf(file, path, source.identity, contentHash, source.readStartNs);
     return;
   }
   file.damaged = true;
@@ -128,17 +131,20 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
   if (!image->IsSettled(racyWindowNs_)) {
     // The file changed too recently for its identity to prove anything:
     // compare the bytes, which are then at hand for the parse if they differ.
-    int64_t startNs = NowNs();
     source->read = true;
+    source->readStartNs = NowNs();
     source->status = ops_.ReadFile(path, &source->bytes, &source->identity);
     if (!source->status.ok() || source->identity != identity ||
         ContentHash(source->bytes) != image->contentHash()) {
       return false;
     }
     // Any later edit changes the file's identity: later runs need not compare.
-    if (startNs - identity.changedNs > racyWindowNs_) image->MarkSettled(startNs);
+    if (source->readStartNs - identity.changedNs > racyWindowNs_) {
+      image->MarkSettled(source->readStartNs);
+    }
   }
   tree_.AddTopFromSnapshot(file.name, image.get());
+  file.image = image.get();
   images_.push_back(std::move(image));
   if (path == JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension))) {
     file.homeIdentity = identity;
@@ -147,10 +153,11 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
 }
 
 void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                            const FileIdentity& identity, uint64_t contentHash) {
+                            const FileIdentity& identity, uint64_t contentHash,
+                            int64_t settledNs) {
   if (snapshotDir_.empty()) return;
   KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
-  std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, NowNs());
+  std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, settledNs);
   if (!image.empty()) WriteSnapshot(SnapshotPathFor(snapshotDir_, path), image);
 }
 

@@ -95,13 +95,16 @@ class Store {
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
     uint64_t savedHash = 0;  // of the bytes the running save writes
+    const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 
   void AddFile(std::string name);
   std::string HomePath(const TopLevelFile& file) const;
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);
   void RemoveLeftovers(const std::string& dir);
-  Status CatchUpWithDisk(TopLevelFile& file);
+  // Reads the file again and replays this process's changes when another
+  // process saved it since it was loaded, or always when `force` is set.
+  Status CatchUpWithDisk(TopLevelFile& file, bool force);
   void ReplayChanges(TopLevelFile& file);
   TopLevelFile* FileOf(std::string_view name);
   TopLevelFile& FileOfKey(KeyId key);
@@ -113,13 +116,15 @@ class Store {
   // A store file as read from disk, when it had to be read.
   struct SourceFile {
     bool read = false;
+    int64_t readStartNs = 0;  // the bytes are no older than this
     Status status;
     std::string bytes;
     FileIdentity identity;
   };
   bool LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source);
+  // `settledNs`: a time no later than when the bytes the tree holds were read.
   void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                       const FileIdentity& identity, uint64_t contentHash);
+                       const FileIdentity& identity, uint64_t contentHash, int64_t settledNs);
 
   FileOps& ops_;
   LogSink log_;

@@ -33,7 +33,9 @@ Status Store::Save() {
   std::vector<std::string> removals;
   for (TopLevelFile* file : changed) {
     if (!file->deleted) {
-      Status status = CatchUpWithDisk(*file);
+      // What stayed in an image is written out from it: never from a damaged one.
+      bool imageIntact = file->image == nullptr || file->image->BodyIsIntact();
+      Status status = CatchUpWithDisk(*file, /*force=*/!imageIntact);
       if (!status.ok()) return status;
     }
     if (file->deleted) {
@@ -57,6 +59,7 @@ Status Store::Save() {
     if (!status.ok() && !status.IsNotFound()) return status;
   }
 
+  std::vector<TopLevelFile*> written;
   for (TopLevelFile& file : files_) {
     if (file.damaged || !file.dirty) continue;
     if (file.deleted) {
@@ -66,14 +69,20 @@ Status Store::Save() {
       file.sourceDir = file.homeDir;
       // Under the lock nobody else has touched the file since it was written.
       ops_.Stat(HomePath(file), &file.homeIdentity).IgnoreError();
-      // The next run reads the file through this image instead of parsing it.
-      if (file.homeIdentity.exists) {
-        WriteSnapshotOf(file, HomePath(file), file.homeIdentity, file.savedHash);
-      }
+      if (file.homeIdentity.exists) written.push_back(&file);
     }
     file.dirty = false;
     file.deleted = false;
     file.changes.clear();
+  }
+  // Images are a cache: made after the locks are released, so that other
+  // writers do not wait for them. One that no longer matches its file, because
+  // another save came in between, is simply not used. Each counts as made at
+  // its file's change: the next run compares its bytes before trusting it.
+  locks.clear();
+  for (TopLevelFile* file : written) {
+    WriteSnapshotOf(*file, HomePath(*file), file->homeIdentity, file->savedHash,
+                    file->homeIdentity.changedNs);
   }
   return Status::OK();
 }
@@ -87,14 +96,18 @@ void Store::RemoveLeftovers(const std::string& dir) {
   }
 }
 
-Status Store::CatchUpWithDisk(TopLevelFile& file) {
+Status Store::CatchUpWithDisk(TopLevelFile& file, bool force) {
   std::string path = HomePath(file);
   FileIdentity now;
   Status status = ops_.Stat(path, &now);
-  if (!status.ok() || now == file.homeIdentity) return status;
+  if (!status.ok()) return status;
+  bool savedByOthers = now != file.homeIdentity;
+  if (!savedByOthers && !force) return status;
+  // Otherwise the key was loaded from a file whose image is damaged: start
+  // again from that file.
+  if (!savedByOthers) path = JoinPath(file.sourceDir, file.name + std::string(kStoreFileExtension));
 
-  // Another process saved this file after we loaded it: start from its
-  // version and apply this process's changes again.
+  // Start from the file's version and apply this process's changes again.
   std::string bytes;
   status = ops_.ReadFile(path, &bytes, nullptr);
   if (!status.ok() && !status.IsNotFound()) return status;
@@ -113,6 +126,7 @@ Status Store::CatchUpWithDisk(TopLevelFile& file) {
   } else {
     tree_.AddSubkey(tree_.Root(), file.name);
   }
+  file.image = nullptr;
   ReplayChanges(file);
   return Status::OK();
 }

@@ -2,7 +2,9 @@
 // very file on disk; anything else costs speed and nothing more.
 #include "cfgkit/snapshot.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "cfgkit/content_hash.h"
 #include "cfgkit/store.h"
@@ -113,7 +115,46 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
   std::unique_ptr<cfgkit::Snapshot> saved = cfgkit::Snapshot::Open(image, file, IdentityOfFile());
   ASSERT_TRUE(saved != nullptr);
   EXPECT_EQ(cfgkit::ContentHash(ReadBytes(file)), saved->contentHash());
+  // Someone may have edited the file right after the save: the next run compares bytes.
+  EXPECT_FALSE(saved->IsSettled(0));
   EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find(">saved<"));
+}
+
+TEST_F(SnapshotTest, ASaveNeverWritesOutWhatADamagedImageHolds) {
+  LoadAndWriteAll();
+  std::string bytes = ReadBytes(image);
+  WriteBytes(image, bytes.replace(bytes.find("deep"), 4, "DEEP"));
+  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
+  store.UseSnapshots(cache, 0);
+  ASSERT_TRUE(store.Load(admin, user).ok());
+  cfgkit::Store::CreateError error;
+  cfgkit::KeyId key = store.Create(store.tree().Root(), {"a"}, &error);
+  store.SetValue(key, cfgkit::Value{"v", cfgkit::ValueType::kString, "two", 0});
+  ASSERT_TRUE(store.Save().ok());
+  const std::string saved = ReadBytes(file);
+  EXPECT_NE(std::string::npos, saved.find(">deep<"));
+  EXPECT_NE(std::string::npos, saved.find(">two<"));
+}
+
+// An image counts as made when its file was read, not when the slow parse
+// that followed ended: the file may have changed in between, unseen.
+TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
+  struct SlowReads : cfgkit::FileOpsWrapper {
+    using FileOpsWrapper::FileOpsWrapper;
+    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
+                            FileIdentity* identity) override {
+      cfgkit::Status status = FileOpsWrapper::ReadFile(path, contents, identity);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return status;
+    }
+  } slow(cfgkit::PosixFileOps());
+  const int64_t window = 200 * 1000000LL;
+  cfgkit::Store store(slow, nullptr);
+  store.UseSnapshots(cache, window);
+  ASSERT_TRUE(store.Load(admin, user).ok());
+  std::unique_ptr<cfgkit::Snapshot> made = cfgkit::Snapshot::Open(image, file, IdentityOfFile());
+  ASSERT_TRUE(made != nullptr);
+  EXPECT_FALSE(made->IsSettled(window));
 }
 
 TEST_F(SnapshotTest, EditedAndReplacedFilesAreReadAgain) {
