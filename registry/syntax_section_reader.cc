@@ -45,32 +45,48 @@ SyntaxSectionReader::SyntaxSectionReader(MorixRegistryImpl& registry) {
   registry.EnsureMorixRegistryIsLoaded();
   Level& roots = levels_.emplace_back();
   for (int i = 0; i < registry.GetNumSyntaxFiles(); ++i) {
-    StoreKey& root = roots.syntaxKeys.emplace_back();
-    if (root.Open(registry.GetSyntaxRootKeyName(i).ASCII().c_str()) && firstPresentRoot_ < 0) {
+    const std::string root = registry.GetSyntaxRootKeyName(i).ASCII();
+    syntaxRootless_.push_back(NamesNoKey(root));
+    StoreKey& key = roots.syntaxKeys.emplace_back();
+    if (!syntaxRootless_.back() && key.Open(root.c_str()) && firstPresentRoot_ < 0) {
       firstPresentRoot_ = i;
     }
   }
   // A provider path is "<provider key>/<section>": the provider key itself
   // stands for the empty section.
   for (ConfigurationProvider provider : kProviderPrecedence) {
-    roots.providerKeys.emplace_back().Open(
-        registry.GetProviderKeyPath(HKCU, AString(), provider).ASCII().c_str());
+    const std::string base = registry.GetProviderKeyPath(HKCU, AString(), provider).ASCII();
+    providerRootless_.push_back(NamesNoKey(base));
+    StoreKey& key = roots.providerKeys.emplace_back();
+    if (!providerRootless_.back()) key.Open(base.c_str());
   }
+}
+
+bool SyntaxSectionReader::NamesNoKey(const std::string& path) {
+  return std::all_of(path.begin(), path.end(), [](char c) { return c == '/' || c == '\\'; });
 }
 
 void SyntaxSectionReader::Enter(const std::string& name) {
   // Growing levels_ would move the keys that `above` refers to.
   levels_.reserve(levels_.size() + 1);
+  const bool fromRoots = levels_.size() == 1;
   const Level& above = levels_.back();
   Level& level = levels_.emplace_back();
-  auto openBelow = [&name](const std::vector<StoreKey>& parents, std::vector<StoreKey>& keys) {
+  auto openBelow = [&](const std::vector<StoreKey>& parents, const std::vector<bool>& rootless,
+                       std::vector<StoreKey>& keys) {
     keys.resize(parents.size());
     for (size_t i = 0; i < parents.size(); ++i) {
-      if (parents[i].get() != nullptr) keys[i].Open(name.c_str(), parents[i].get());
+      // Below a root whose path names no key (the registry could not tell
+      // its key names), "<root>/<section>" is the top-level key <section>.
+      if (fromRoots && rootless[i]) {
+        keys[i].Open(name.c_str());
+      } else if (parents[i].get() != nullptr) {
+        keys[i].Open(name.c_str(), parents[i].get());
+      }
     }
   };
-  openBelow(above.syntaxKeys, level.syntaxKeys);
-  openBelow(above.providerKeys, level.providerKeys);
+  openBelow(above.syntaxKeys, syntaxRootless_, level.syntaxKeys);
+  openBelow(above.providerKeys, providerRootless_, level.providerKeys);
 }
 
 void SyntaxSectionReader::Leave() { levels_.pop_back(); }

@@ -71,6 +71,9 @@ class SyntaxSectionReader {
     std::vector<StoreKey> providerKeys;
   };
   std::vector<Level> levels_;
+  // Per syntax file and per provider: its root path names no key at all.
+  std::vector<bool> syntaxRootless_, providerRootless_;
+  static bool NamesNoKey(const std::string& path);
   std::vector<Pending> pending_;
   std::vector<uint32_t> slots_;  // open addressing over pending_: index + 1, 0 free
 };

@@ -349,6 +349,28 @@ TEST(CliGetKeys, ListingAndPatterns) {
   RunSteps({{keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
 }
 
+// GetKeys, with several patterns, prints the same with a debug log (entry by
+// entry) and without (section by section). Returns the last listing.
+std::string ExpectSameListingWithAndWithoutLog(const Installation& installation,
+                                               const std::string& product) {
+  const std::string binary = installation.root_ / "inst/Setwise",
+                    home = installation.root_ / "home", log = installation.root_ / "log";
+  testsupport::RunResult quiet;
+  for (const Args& pattern : std::vector<Args>{{"mi"}, {"Desktop/?", "-Case"}, {"NONE"}, {}}) {
+    Args keys = {"-GetKeys"};
+    keys.insert(keys.end(), pattern.begin(), pattern.end());
+    keys.insert(keys.end(), {"-ProductName", product});
+    // The first logged run parses the files and leaves images for the quiet ones.
+    auto logged = testsupport::Run(binary, keys, home, installation.root_,
+                                   {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
+    quiet = testsupport::Run(binary, keys, home, installation.root_);
+    EXPECT_EQ(quiet.out, logged.out) << Show(keys);
+    EXPECT_EQ(255, quiet.status);
+  }
+  EXPECT_NE(0u, testsupport::ReadFile(log).size());
+  return quiet.out;
+}
+
 // Without a debug log the listing reads a section's keys once; with one it
 // reads entry by entry. Both must print the same, also where the syntax
 // respells a name, the alias table applies, or an entry name does not split
@@ -385,21 +407,7 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
              Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
                                 Key("Options", Str("Units", "in"))))
       << "\n";
-  const std::string binary = installation.root_ / "inst/Setwise",
-                    home = installation.root_ / "home", log = installation.root_ / "log";
-  testsupport::RunResult quiet;
-  for (const Args& pattern : std::vector<Args>{{"mi"}, {"Desktop/?", "-Case"}, {"NONE"}, {}}) {
-    Args keys = {"-GetKeys"};
-    keys.insert(keys.end(), pattern.begin(), pattern.end());
-    keys.insert(keys.end(), {"-ProductName", "Meridian"});
-    // The first logged run parses the files and leaves images for the quiet ones.
-    auto logged = testsupport::Run(binary, keys, home, installation.root_,
-                                   {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
-    quiet = testsupport::Run(binary, keys, home, installation.root_);
-    EXPECT_EQ(quiet.out, logged.out) << Show(keys);
-    EXPECT_EQ(255, quiet.status);
-  }
-  EXPECT_NE(0u, testsupport::ReadFile(log).size());
+  const std::string quiet = ExpectSameListingWithAndWithoutLog(installation, "Meridian");
   for (const char* line : {"desktop/THEME: value is <dark> at level <user>\n",
                            "Desktop/N: value is <n> at level <install>\n",
                            "Desktop/Mixed: value is <text> at level <install>\n",
@@ -408,8 +416,26 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
                            "Desktop/Options/Units: value is <in> at level <user_machine>\n",
                            "Desktop/Options/Extra: value is <x> at level <install>\n",
                            "Desktop/Empty: no value (key only)\n"}) {
-    EXPECT_NE(std::string::npos, quiet.out.find(line)) << line;
+    EXPECT_NE(std::string::npos, quiet.find(line)) << line;
   }
+}
+
+// A store of several products in which the product cannot be told: the
+// registry's key names stay empty, and a path "/<section>" then names the
+// top-level key <section>.
+TEST(CliGetKeys, ListingIsTheSameWhenTheProductsKeysAreUnknown) {
+  Installation installation(true);
+  const fs::path admin = installation.root_ / "inst/config";
+  auto write = [&](const std::string& key, const std::string& body) {
+    std::ofstream((admin / key).string() + ".XML")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" << Key(key, body) << "\n";
+  };
+  write("admin", Int("SupportsMultipleApplications", "1"));
+  write("Desktop", Str("Theme", "dark") + Int("Extra", "3") + Key("Sub", Str("Deep", "d")));
+  std::ofstream(admin / "ProductList.txt") << "2024\n";
+  const std::string quiet = ExpectSameListingWithAndWithoutLog(installation, "2024");
+  EXPECT_NE(std::string::npos, quiet.find("Desktop/Extra: value is <3> at level <install_machine>"))
+      << quiet;
 }
 
 TEST(CliTempDirectory, OwnRegistryByLevel) {
