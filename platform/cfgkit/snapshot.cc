@@ -213,7 +213,10 @@ bool WriteSnapshot(const std::string& imagePath, const std::string& image) {
     if (written <= 0) break;
     rest.remove_prefix(static_cast<size_t>(written));
   }
-  bool ok = ::close(fd) == 0 && rest.empty() && ::rename(tempPath.c_str(), imagePath.c_str()) == 0;
+  // Flushed before it takes the image's name: a crash must not leave a name
+  // on a header whose body never reached the disk.
+  bool ok = rest.empty() && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok && ::rename(tempPath.c_str(), imagePath.c_str()) == 0;
   if (!ok) ::unlink(tempPath.c_str());
   return ok;
 }

@@ -104,8 +104,8 @@ class Snapshot {
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
                           const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
 
-// Writes `image` to `imagePath` by atomic replacement, creating the folder
-// when missing. A cache: not flushed to disk, and false on any failure.
+// Writes `image` to `imagePath` by atomic replacement, flushed before it is
+// renamed into place, creating the folder when missing. False on any failure.
 bool WriteSnapshot(const std::string& imagePath, const std::string& image);
 
 // Where the image of `sourcePath` lives in the folder `snapshotDir`.

@@ -101,6 +101,7 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   }
   // A file read from the other folder means there was none in the home folder.
   if (dir == file.homeDir) file.homeIdentity = source.identity;
+  file.sourceIdentity = source.identity;
   Status status = source.status;
   uint64_t contentHash = 0;
   if (status.ok()) {
@@ -134,8 +135,9 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
     source->read = true;
     source->readStartNs = NowNs();
     source->status = ops_.ReadFile(path, &source->bytes, &source->identity);
+    // The image itself may be one a crash cut short: check it whole too.
     if (!source->status.ok() || source->identity != identity ||
-        ContentHash(source->bytes) != image->contentHash()) {
+        ContentHash(source->bytes) != image->contentHash() || !image->BodyIsIntact()) {
       return false;
     }
     // Any later edit changes the file's identity: later runs need not compare.
@@ -145,6 +147,7 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
   }
   tree_.AddTopFromSnapshot(file.name, image.get());
   file.image = image.get();
+  file.sourceIdentity = identity;
   images_.push_back(std::move(image));
   if (path == JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension))) {
     file.homeIdentity = identity;
@@ -256,7 +259,11 @@ bool Store::DeleteValue(KeyId key, std::string_view name) {
 
 void Store::DeleteKey(KeyId key) {
   Record(key, Change::Kind::kDeleteKey, Value());
-  if (tree_.Parent(key) == tree_.Root()) FileOfKey(key).deleted = true;
+  if (tree_.Parent(key) == tree_.Root()) {
+    TopLevelFile& file = FileOfKey(key);
+    file.deleted = true;
+    file.image = nullptr;
+  }
   tree_.RemoveKey(key);
 }
 

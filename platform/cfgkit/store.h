@@ -90,11 +90,13 @@ class Store {
     std::string homeDir;
     std::string sourceDir;  // where its file was loaded from; empty for a new key
     FileIdentity homeIdentity;  // of the file in homeDir when loaded or last saved
+    FileIdentity sourceIdentity;  // of the file in sourceDir the key was read from
     bool damaged = false;
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
     uint64_t savedHash = 0;  // of the bytes the running save writes
+    bool reloadBeforeSave = false;  // its image's body is damaged
     const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 
@@ -103,8 +105,8 @@ class Store {
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);
   void RemoveLeftovers(const std::string& dir);
   // Reads the file again and replays this process's changes when another
-  // process saved it since it was loaded, or always when `force` is set.
-  Status CatchUpWithDisk(TopLevelFile& file, bool force);
+  // process saved it since it was loaded, or when its image cannot be trusted.
+  Status CatchUpWithDisk(TopLevelFile& file);
   void ReplayChanges(TopLevelFile& file);
   TopLevelFile* FileOf(std::string_view name);
   TopLevelFile& FileOfKey(KeyId key);

@@ -19,6 +19,9 @@ Status Store::Save() {
     if (file.deleted && file.sourceDir.empty()) continue;
     changed.push_back(&file);
     dirs.insert(file.deleted ? file.sourceDir : file.homeDir);
+    // What stayed in an image is written out from it: never from a damaged
+    // one. Checked before locking, as it reads the whole image.
+    file.reloadBeforeSave = file.image != nullptr && !file.image->BodyIsIntact();
   }
 
   std::vector<StoreLock> locks;
@@ -33,9 +36,7 @@ Status Store::Save() {
   std::vector<std::string> removals;
   for (TopLevelFile* file : changed) {
     if (!file->deleted) {
-      // What stayed in an image is written out from it: never from a damaged one.
-      bool imageIntact = file->image == nullptr || file->image->BodyIsIntact();
-      Status status = CatchUpWithDisk(*file, /*force=*/!imageIntact);
+      Status status = CatchUpWithDisk(*file);
       if (!status.ok()) return status;
     }
     if (file->deleted) {
@@ -65,12 +66,14 @@ Status Store::Save() {
     if (file.deleted) {
       file.sourceDir.clear();
       file.homeIdentity = FileIdentity();
+      file.image = nullptr;
     } else {
       file.sourceDir = file.homeDir;
       // Under the lock nobody else has touched the file since it was written.
       ops_.Stat(HomePath(file), &file.homeIdentity).IgnoreError();
       if (file.homeIdentity.exists) written.push_back(&file);
     }
+    file.sourceIdentity = file.homeIdentity;
     file.dirty = false;
     file.deleted = false;
     file.changes.clear();
@@ -96,16 +99,24 @@ void Store::RemoveLeftovers(const std::string& dir) {
   }
 }
 
-Status Store::CatchUpWithDisk(TopLevelFile& file, bool force) {
+Status Store::CatchUpWithDisk(TopLevelFile& file) {
   std::string path = HomePath(file);
   FileIdentity now;
   Status status = ops_.Stat(path, &now);
   if (!status.ok()) return status;
   bool savedByOthers = now != file.homeIdentity;
-  if (!savedByOthers && !force) return status;
-  // Otherwise the key was loaded from a file whose image is damaged: start
-  // again from that file.
-  if (!savedByOthers) path = JoinPath(file.sourceDir, file.name + std::string(kStoreFileExtension));
+  if (!savedByOthers && !file.reloadBeforeSave) return status;
+  if (!savedByOthers) {
+    // The key was read through an image that turned out damaged: start again
+    // from the very file it was made from, or not at all.
+    path = JoinPath(file.sourceDir, file.name + std::string(kStoreFileExtension));
+    status = ops_.Stat(path, &now);
+    if (!status.ok()) return status;
+    if (now != file.sourceIdentity) {
+      return Status::Corruption(path + ": changed since it was loaded, and its snapshot image "
+                                       "is damaged");
+    }
+  }
 
   // Start from the file's version and apply this process's changes again.
   std::string bytes;

@@ -93,6 +93,12 @@ TEST_F(SnapshotTest, AnImageMadeSoonAfterItsFileChangedIsUsedOnlyWhenTheBytesMat
   ForgeImage(identity, fileHash + 1, identity.changedNs, file);
   EXPECT_EQ(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
   ForgeImage(identity, fileHash, identity.changedNs, file);
+  const std::string forged = ReadBytes(image);
+  // Nor when the image's own body is not what it was made with.
+  std::string cut = forged;
+  WriteBytes(image, cut.replace(cut.find("DEEP"), 4, "DEEq"));
+  EXPECT_EQ(std::string::npos, LoadAndWriteAll(hour).find("DEE"));
+  WriteBytes(image, forged);
   EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
   // Still within the window: the next run compares again.
   EXPECT_FALSE(cfgkit::Snapshot::Open(image, file, identity)->IsSettled(hour));
@@ -144,11 +150,11 @@ TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
     cfgkit::Status ReadFile(const std::string& path, std::string* contents,
                             FileIdentity* identity) override {
       cfgkit::Status status = FileOpsWrapper::ReadFile(path, contents, identity);
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       return status;
     }
   } slow(cfgkit::PosixFileOps());
-  const int64_t window = 200 * 1000000LL;
+  const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
   cfgkit::Store store(slow, nullptr);
   store.UseSnapshots(cache, window);
   ASSERT_TRUE(store.Load(admin, user).ok());
