@@ -91,8 +91,7 @@ void MorixRegistryImpl::GetNamesFromSingleSyntaxFile(std::vector<AString>& names
   const wchar_t* operation =
       subkeys ? L"GetSubkeyNamesFromSingleSyntaxFile" : L"GetValueNamesFromSingleSyntaxFile";
   if (names.empty()) {
-    TalDebug(5,
-             L"Info: MorixRegistry %s(): Key not found; Root Key Name=%s, section='%s'.\n",
+    TalDebug(5, L"Info: MorixRegistry %s(): Key not found; Root Key Name=%s, section='%s'.\n",
              operation, rootKeyName.c_str(), section.c_str());
   } else if (my_tal_debug_data.Level() >= 5) {
     TalDebug(5, L"Info: MorixRegistry %s(): Root Key Name=%s, section='%s';\nNames:\n%s\n",

@@ -1,7 +1,7 @@
 #include "registry/syntax_section_reader.h"
 
 #include <algorithm>
-#include <cstring>
+#include <functional>
 
 #include "registry/registry_names.h"
 #include "registry/store_names.h"
@@ -15,22 +15,6 @@ constexpr size_t kLongestText = 999999;
 
 // Texts as the C-string reads give them: up to the first NUL.
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
-
-// Eight bytes at a time, inline: every value of a section is looked up.
-size_t HashName(std::string_view name) {
-  uint64_t hash = 0x9E3779B97F4A7C15ull ^ name.size();
-  size_t at = 0;
-  for (; at + 8 <= name.size(); at += 8) {
-    uint64_t word;
-    std::memcpy(&word, name.data() + at, sizeof word);
-    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
-    hash ^= hash >> 31;
-  }
-  uint64_t tail = 0;
-  if (at < name.size()) std::memcpy(&tail, name.data() + at, name.size() - at);
-  hash = (hash ^ tail) * 0x94D049BB133111EBull;
-  return static_cast<size_t>(hash ^ (hash >> 29));
-}
 
 template <class Use>
 void VisitValues(TalRegKey key, Use& use) {
@@ -134,7 +118,7 @@ void SyntaxSectionReader::IndexEntries() {
   while (size < pending_.size() * 2) size *= 2;
   slots_.assign(size, 0);
   for (size_t i = 0; i < pending_.size(); ++i) {
-    size_t slot = HashName(pending_[i].name) & (size - 1);
+    size_t slot = std::hash<std::string_view>()(pending_[i].name) & (size - 1);
     while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
     slots_[slot] = static_cast<uint32_t>(i + 1);
   }
@@ -142,7 +126,7 @@ void SyntaxSectionReader::IndexEntries() {
 
 SyntaxSectionReader::Pending* SyntaxSectionReader::FindEntry(std::string_view name) {
   const size_t mask = slots_.size() - 1;
-  for (size_t slot = HashName(name) & mask; slots_[slot] != 0;
+  for (size_t slot = std::hash<std::string_view>()(name) & mask; slots_[slot] != 0;
        slot = (slot + 1) & mask) {
     Pending& entry = pending_[slots_[slot] - 1];
     if (entry.name == name) return &entry;

@@ -53,7 +53,7 @@ class SyntaxSectionReader {
   struct Pending {
     std::string_view name;
     bool definedInFirstFile;
-    uint8_t seenIn;  // a bit per provider: a name's first value there counts
+    uint8_t seenIn;          // a bit per provider: a name's first value there counts
     int stringAt, numberAt;  // provider indexes, -1 for none
     std::string_view text;
     int32_t number;
@@ -63,7 +63,7 @@ class SyntaxSectionReader {
   Pending* FindEntry(std::string_view name);
   void TakeValue(size_t provider, const TalRegValueView& value);
 
-  int firstPresentRoot_ = -1;             // the one file the lookup asks first
+  int firstPresentRoot_ = -1;  // the one file the lookup asks first
   // The open section and the ones above it, each opened below the one
   // before: in each syntax file, then in each provider in precedence order.
   struct Level {

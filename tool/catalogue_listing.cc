@@ -85,10 +85,10 @@ class CatalogueLister {
         Output(section, name, noValue_);
         break;
       case SyntaxSectionReader::Answer::kAskRegistry:
-        line_ = CatalogueLine(
-                    {JoinKeyPath(AString(section.c_str()), AString::FromBytes(name)), true},
-                    registry_)
-                    .ASCII();
+        line_ =
+            CatalogueLine({JoinKeyPath(AString(section.c_str()), AString::FromBytes(name)), true},
+                          registry_)
+                .ASCII();
         Output(line_);
         break;
     }

@@ -43,8 +43,8 @@ void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool ca
   matchPattern.Format(L"*%s*", pattern);
   KeyCatalogue kept;
   for (KeyCatalogueEntry& entry : catalogue) {
-    bool matches = caseSensitive ? entry.path.Match(matchPattern)
-                                 : entry.path.MatchNoCase(matchPattern);
+    bool matches =
+        caseSensitive ? entry.path.Match(matchPattern) : entry.path.MatchNoCase(matchPattern);
     if (matches) kept.push_back(std::move(entry));
   }
   catalogue = std::move(kept);

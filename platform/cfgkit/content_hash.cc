@@ -17,7 +17,9 @@ uint64_t LoadWord(const char* p) {
   return word;
 }
 
-uint64_t Mix(uint64_t lane, uint64_t word) { return RotateLeft(lane + word * kPrimeA, 31) * kPrimeB; }
+uint64_t Mix(uint64_t lane, uint64_t word) {
+  return RotateLeft(lane + word * kPrimeA, 31) * kPrimeB;
+}
 
 uint64_t Avalanche(uint64_t x) {
   x ^= x >> 33;
@@ -36,7 +38,8 @@ uint64_t ContentHash(std::string_view bytes) {
   uint64_t lanes[4] = {kPrimeA + kPrimeB, kPrimeB, 0, 0 - kPrimeA};
   size_t at = 0;
   for (; at + 32 <= size; at += 32) {
-    for (int lane = 0; lane < 4; ++lane) lanes[lane] = Mix(lanes[lane], LoadWord(p + at + 8 * lane));
+    for (int lane = 0; lane < 4; ++lane)
+      lanes[lane] = Mix(lanes[lane], LoadWord(p + at + 8 * lane));
   }
   uint64_t hash = RotateLeft(lanes[0], 1) + RotateLeft(lanes[1], 7) + RotateLeft(lanes[2], 12) +
                   RotateLeft(lanes[3], 18) + size;

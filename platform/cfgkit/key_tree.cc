@@ -184,5 +184,4 @@ void KeyTree::LoadValues(KeyId key) const {
   node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
 }
 
-
 }  // namespace cfgkit

@@ -37,8 +37,7 @@ FileIdentity IdentityOf(const struct stat& info) {
 
 class PosixFileOpsImpl final : public FileOps {
  public:
-  Status ReadFile(const std::string& path, std::string* contents,
-                  FileIdentity* identity) override {
+  Status ReadFile(const std::string& path, std::string* contents, FileIdentity* identity) override {
     contents->clear();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return ErrnoToStatus(path, errno);

@@ -82,8 +82,7 @@ std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
                  std::memcmp(base + sizeof(Header), sourcePath.data(), sourcePath.size()) == 0 &&
                  identity.exists && header.device == identity.device &&
                  header.inode == identity.inode && header.size == identity.size &&
-                 header.modifiedNs == identity.modifiedNs &&
-                 header.changedNs == identity.changedNs;
+                 header.modifiedNs == identity.modifiedNs && header.changedNs == identity.changedNs;
   if (!matches) return nullptr;
 
   size_t keysAt = Align8(sizeof(Header) + header.sourcePathLength);
@@ -189,8 +188,7 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
   image.resize(Align8(image.size()), '\0');
   image.append(reinterpret_cast<const char*>(keys.data()), keys.size() * sizeof(SnapshotKey));
   image.resize(Align8(image.size()), '\0');
-  image.append(reinterpret_cast<const char*>(values.data()),
-               values.size() * sizeof(SnapshotValue));
+  image.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(SnapshotValue));
   image.resize(Align8(image.size()), '\0');
   image += pool;
   header.imageSize = image.size();

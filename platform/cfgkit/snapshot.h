@@ -54,9 +54,7 @@ class Snapshot {
   // Whether the image was made (or found to match its file) more than
   // `racyWindowNs` after the file's last change: then a file with the same
   // identity is the same file. Otherwise compare `contentHash()` first.
-  bool IsSettled(int64_t racyWindowNs) const {
-    return settledNs_ - changedNs_ > racyWindowNs;
-  }
+  bool IsSettled(int64_t racyWindowNs) const { return settledNs_ - changedNs_ > racyWindowNs; }
   uint64_t contentHash() const { return contentHash_; }
 
   // Whether the records and texts are those the image was made with. Reads

@@ -114,7 +114,8 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
     return;
   }
   file.damaged = true;
-  if (log_) log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
+  if (log_)
+    log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
 }
 
 void Store::UseSnapshots(std::string dir, int64_t racyWindowNs) {
@@ -156,8 +157,7 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
 }
 
 void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                            const FileIdentity& identity, uint64_t contentHash,
-                            int64_t settledNs) {
+                            const FileIdentity& identity, uint64_t contentHash, int64_t settledNs) {
   if (snapshotDir_.empty()) return;
   KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
   std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, settledNs);
@@ -206,8 +206,8 @@ KeyId Store::Find(KeyId parent, const std::vector<std::string_view>& components)
 KeyId Store::Create(KeyId parent, const std::vector<std::string_view>& components,
                     CreateError* error) {
   *error = CreateError::kNone;
-  std::string_view topName = parent == tree_.Root() ? components.front()
-                                                    : tree_.Name(tree_.TopLevelOf(parent));
+  std::string_view topName =
+      parent == tree_.Root() ? components.front() : tree_.Name(tree_.TopLevelOf(parent));
   if (IsProtected(topName)) {
     *error = CreateError::kProtected;
     return kNoKey;

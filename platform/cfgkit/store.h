@@ -83,20 +83,19 @@ class Store {
   // changes are applied on top of it. Leftovers of saves that died are removed.
   Status Save();
 
-
  private:
   struct TopLevelFile {
     std::string name;
     std::string homeDir;
-    std::string sourceDir;  // where its file was loaded from; empty for a new key
-    FileIdentity homeIdentity;  // of the file in homeDir when loaded or last saved
+    std::string sourceDir;        // where its file was loaded from; empty for a new key
+    FileIdentity homeIdentity;    // of the file in homeDir when loaded or last saved
     FileIdentity sourceIdentity;  // of the file in sourceDir the key was read from
     bool damaged = false;
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
-    uint64_t savedHash = 0;  // of the bytes the running save writes
-    bool reloadBeforeSave = false;  // its image's body is damaged
+    uint64_t savedHash = 0;           // of the bytes the running save writes
+    bool reloadBeforeSave = false;    // its image's body is damaged
     const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 

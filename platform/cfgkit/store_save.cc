@@ -45,7 +45,8 @@ Status Store::Save() {
       continue;
     }
     KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
-    std::string bytes = SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
+    std::string bytes =
+        SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
     if (!snapshotDir_.empty()) file->savedHash = ContentHash(bytes);
     staged.emplace_back(ops_);
     Status status =
@@ -113,8 +114,9 @@ Status Store::CatchUpWithDisk(TopLevelFile& file) {
     status = ops_.Stat(path, &now);
     if (!status.ok()) return status;
     if (now != file.sourceIdentity) {
-      return Status::Corruption(path + ": changed since it was loaded, and its snapshot image "
-                                       "is damaged");
+      return Status::Corruption(path +
+                                ": changed since it was loaded, and its snapshot image "
+                                "is damaged");
     }
   }
 

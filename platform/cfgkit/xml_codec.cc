@@ -1,10 +1,9 @@
 #include "cfgkit/xml_codec.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <pugixml.hpp>
 #include <string_view>
 #include <utility>
 #include <vector>

@@ -41,7 +41,9 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-bool MayNeedEscape(char c) { return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n'; }
+bool MayNeedEscape(char c) {
+  return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n';
+}
 
 void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
   size_t start = 0;

@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cfgkit::FileIdentity identity;
   identity.exists = true;
   identity.size = size;
-  std::string image = cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "fuzz"), "fuzz.XML",
-                                            identity, 0, 1);
+  std::string image =
+      cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "fuzz"), "fuzz.XML", identity, 0, 1);
   if (!cfgkit::WriteSnapshot(imageFile.path, image)) return 0;
   auto snapshot = cfgkit::Snapshot::Open(imageFile.path, "fuzz.XML", identity);
   if (!snapshot) std::abort();

@@ -27,6 +27,11 @@ std::string Int(const std::string& name, const std::string& number = "0") {
   return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
 }
 
+void WriteStoreFile(const fs::path& dir, const std::string& key, const std::string& body) {
+  std::ofstream((dir / key).string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                               << Key(key, body) << "\n";
+}
+
 // The product Meridian with settings at every level:
 //   Desktop/Theme          install "light", user "dark"
 //   Desktop/FontSize       install 10, user_machine 14
@@ -67,10 +72,8 @@ class Installation {
       files[admin / "CoreRegistrySyntax"] =
           Key("Desktop", Int("Recent") + Str("Theme")) + Key("Logging", Str("File"));
     }
-    for (const auto& [path, body] : files) {
-      std::ofstream(path.string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                            << Key(path.filename(), body) << "\n";
-    }
+    for (const auto& [path, body] : files)
+      WriteStoreFile(path.parent_path(), path.filename(), body);
   }
   ~Installation() { fs::remove_all(root_); }
 
@@ -379,8 +382,7 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
   Installation installation(true);
   const fs::path admin = installation.root_ / "inst/config";
   auto write = [&](const std::string& key, const std::string& body) {
-    std::ofstream((admin / key).string() + ".XML")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" << Key(key, body) << "\n";
+    WriteStoreFile(admin, key, body);
   };
   // "N\0" (a name with a NUL) lists as "N"; "Mixed" has an integer at
   // user_machine and a string at install; "Cut" a text with a NUL.
@@ -392,21 +394,18 @@ TEST(CliGetKeys, ListingIsTheSameWithAndWithoutDebugLog) {
                            Key("Options", Str("Units") + Str("Extra")) + Key("Empty")));
   write("CoreRegistrySyntax", Key("desktop", Str("THEME") + Int("fontsize")) +
                                   Key("Desktop", Str("Theme") + Int("Recent")));
-  write("default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
-                                      Str("", "unnamed") + Str("a\\b", "slash") +
-                                      Str("N", "n") + Str("Mixed", "text") +
-                                      "<value name=\"Cut\" type=\"string\" encoding=\"hex\">"
-                                      "61006200</value>" +
-                                      Key("Options", Int("Units", "5") + Str("Extra", "x"))));
+  write("default",
+        Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") + Str("", "unnamed") +
+                           Str("a\\b", "slash") + Str("N", "n") + Str("Mixed", "text") +
+                           "<value name=\"Cut\" type=\"string\" encoding=\"hex\">"
+                           "61006200</value>" +
+                           Key("Options", Int("Units", "5") + Str("Extra", "x"))));
   char host[256] = {};
   gethostname(host, sizeof host - 1);
-  std::ofstream(installation.root_ / "home/Documents/Talven/Meridian/config" /
-                (std::string(host) + "_user.XML"))
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << Key(std::string(host) + "_user",
-             Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
-                                Key("Options", Str("Units", "in"))))
-      << "\n";
+  WriteStoreFile(installation.root_ / "home/Documents/Talven/Meridian/config",
+                 std::string(host) + "_user",
+                 Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
+                                    Key("Options", Str("Units", "in"))));
   const std::string quiet = ExpectSameListingWithAndWithoutLog(installation, "Meridian");
   for (const char* line : {"desktop/THEME: value is <dark> at level <user>\n",
                            "Desktop/N: value is <n> at level <install>\n",
@@ -427,8 +426,7 @@ TEST(CliGetKeys, ListingIsTheSameWhenTheProductsKeysAreUnknown) {
   Installation installation(true);
   const fs::path admin = installation.root_ / "inst/config";
   auto write = [&](const std::string& key, const std::string& body) {
-    std::ofstream((admin / key).string() + ".XML")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" << Key(key, body) << "\n";
+    WriteStoreFile(admin, key, body);
   };
   write("admin", Int("SupportsMultipleApplications", "1"));
   write("Desktop", Str("Theme", "dark") + Int("Extra", "3") + Key("Sub", Str("Deep", "d")));
