@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace {
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
 constexpr uint32_t kVersion = 3;
+constexpr char kImageSuffix[] = ".snap";
+constexpr char kTempInfix[] = ".snap.tmp.";
+// A temporary image this old belongs to a writer that died.
+constexpr int64_t kDeadTempAgeSeconds = 600;
 
 struct Header {
   char magic[8];
@@ -201,6 +206,7 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
 bool WriteSnapshot(const std::string& imagePath, const std::string& image) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(imagePath).parent_path(), error);
+  // "<image>.tmp.<pid>", which pruning recognises by kTempInfix.
   std::string tempPath = imagePath + ".tmp." + std::to_string(::getpid());
   int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -219,12 +225,51 @@ bool WriteSnapshot(const std::string& imagePath, const std::string& image) {
   return ok;
 }
 
+namespace {
+
+// The file an image of this version was made from; empty for anything else.
+std::string SourcePathOf(const std::string& imagePath) {
+  int fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::string bytes(sizeof(Header) + 4096, '\0');
+  ssize_t size = ::read(fd, bytes.data(), bytes.size());
+  ::close(fd);
+  Header header;
+  if (size < static_cast<ssize_t>(sizeof header)) return std::string();
+  std::memcpy(&header, bytes.data(), sizeof header);
+  bool valid = std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 &&
+               header.version == kVersion && header.checksum == HeaderChecksum(header) &&
+               sizeof(Header) + header.sourcePathLength <= static_cast<size_t>(size);
+  return valid ? bytes.substr(sizeof(Header), header.sourcePathLength) : std::string();
+}
+
+}  // namespace
+
+void PruneSnapshots(const std::string& snapshotDir) {
+  std::error_code error;
+  for (const auto& item : std::filesystem::directory_iterator(snapshotDir, error)) {
+    const std::string path = item.path().string(), name = item.path().filename().string();
+    struct stat info;
+    if (name.find(kTempInfix) != std::string::npos) {
+      if (::stat(path.c_str(), &info) == 0 &&
+          ::time(nullptr) - info.st_mtime > kDeadTempAgeSeconds) {
+        ::unlink(path.c_str());
+      }
+    } else if (name.ends_with(kImageSuffix)) {
+      std::string source = SourcePathOf(path);
+      bool gone = source.empty() ||
+                  (::stat(source.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR));
+      if (gone) ::unlink(path.c_str());
+    }
+  }
+}
+
 std::string SnapshotPathFor(const std::string& snapshotDir, const std::string& sourcePath) {
   static const char kDigits[] = "0123456789abcdef";
   uint64_t hash = Checksum(sourcePath.data(), sourcePath.size());
   std::string name(16, '0');
   for (int i = 15; i >= 0; --i, hash >>= 4) name[static_cast<size_t>(i)] = kDigits[hash & 15];
-  return JoinPath(snapshotDir, name + ".snap");
+  return JoinPath(snapshotDir, name + kImageSuffix);
 }
 
 }  // namespace cfgkit

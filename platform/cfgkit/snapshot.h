@@ -106,6 +106,11 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
 // renamed into place, creating the folder when missing. False on any failure.
 bool WriteSnapshot(const std::string& imagePath, const std::string& image);
 
+// Removes from the folder `snapshotDir` the images of files that no longer
+// exist, images of other versions or beyond repair, and temporary images
+// that writers which died left behind. Best effort.
+void PruneSnapshots(const std::string& snapshotDir);
+
 // Where the image of `sourcePath` lives in the folder `snapshotDir`.
 std::string SnapshotPathFor(const std::string& snapshotDir, const std::string& sourcePath);
 

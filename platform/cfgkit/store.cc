@@ -1,6 +1,7 @@
 #include "cfgkit/store.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -161,7 +162,12 @@ void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
   if (snapshotDir_.empty()) return;
   KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
   std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, settledNs);
-  if (!image.empty()) WriteSnapshot(SnapshotPathFor(snapshotDir_, path), image);
+  if (image.empty()) return;
+  const std::string imagePath = SnapshotPathFor(snapshotDir_, path);
+  // The cache grows only by images of files not seen before: that is when
+  // images of files that are gone are cleared away.
+  bool firstOfItsFile = ::access(imagePath.c_str(), F_OK) != 0;
+  if (WriteSnapshot(imagePath, image) && firstOfItsFile) PruneSnapshots(snapshotDir_);
 }
 
 void Store::AddFile(std::string name) {

@@ -186,6 +186,30 @@ TEST_F(SnapshotTest, BrokenImagesAndAnUnwritableCacheCostNothingButSpeed) {
   EXPECT_EQ(cold, LoadAndWriteAll());
 }
 
+TEST_F(SnapshotTest, ANewImageClearsAwayImagesOfFilesThatAreGone) {
+  Put(admin, "b", "<value name='w' type='string'>b</value>");
+  LoadAndWriteAll();
+  const std::string imageOfB = cfgkit::SnapshotPathFor(cache, admin + "/b.XML");
+  ASSERT_EQ(0, ::access(imageOfB.c_str(), F_OK));
+  std::filesystem::remove(admin + "/b.XML");
+  const std::string garbage = cache + "/0123456789abcdef.snap", fresh = image + ".tmp.1",
+                    stale = image + ".tmp.2";
+  WriteBytes(garbage, "not an image");
+  WriteBytes(fresh, "a writer at work"), WriteBytes(stale, "a writer that died");
+  std::filesystem::last_write_time(
+      stale, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  LoadAndWriteAll();  // no new image: nothing is cleared
+  EXPECT_EQ(0, ::access(imageOfB.c_str(), F_OK));
+  Put(admin, "c", "");
+  LoadAndWriteAll();
+  for (const std::string& gone : {imageOfB, garbage, stale}) {
+    EXPECT_NE(0, ::access(gone.c_str(), F_OK)) << gone;
+  }
+  for (const std::string& kept : {image, fresh, cfgkit::SnapshotPathFor(cache, admin + "/c.XML")}) {
+    EXPECT_EQ(0, ::access(kept.c_str(), F_OK)) << kept;
+  }
+}
+
 TEST_F(SnapshotTest, ADamagedFileBehindAnImageIsReportedAndProtected) {
   LoadAndWriteAll();
   WriteBytes(file, "<key name='a'><broken>");
