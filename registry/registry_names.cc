@@ -1,6 +1,4 @@
 // Construction, the names of tops and providers, and the host name.
-#include <unistd.h>
-
 #include "registry/morix_registry_impl.h"
 #include "vxcore/assert_failure.h"
 #include "vxcore/core_process.h"
@@ -11,18 +9,7 @@ MorixRegistryImpl::MorixRegistryImpl(IMorixRegistryClient* client)
 
 MorixRegistryImpl::~MorixRegistryImpl() = default;
 
-AString MorixRegistryImpl::GetHostName() {
-  static const AString hostName = [] {
-    char buffer[2048];
-    if (gethostname(buffer, sizeof buffer) != 0) {
-      TalDebug(1, L"Error getting hostname: %s\n", core::GetSystemErrorString().c_str());
-      return AString(L"unknown");
-    }
-    buffer[sizeof buffer - 1] = '\0';
-    return AString(buffer);
-  }();
-  return hostName;
-}
+AString MorixRegistryImpl::GetHostName() { return core::GetHostName(); }
 
 AString MorixRegistryImpl::GetTopName(uint32_t top) {
   switch (top) {

@@ -1,6 +1,6 @@
 #include "tool/driver.h"
 
-#include <cstdlib>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -55,27 +55,6 @@ bool IsTempDirectoryKey(const ToolOptions& options) {
   return AString(L"TempDirectory").CompareNoCase(options.values[SlotRegistryKey]) == 0;
 }
 
-// Compiled images of the store files live in the user's cache folder.
-// A file changed less than two seconds before an image would be made is not
-// trusted to differ visibly from it; tests may narrow that window.
-void UseSnapshotCache() {
-  std::string dir;
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  if (cache != nullptr && cache[0] == '/') {
-    dir = std::string(cache) + "/setwise";
-  } else if (home != nullptr && home[0] != '\0') {
-    dir = std::string(home) + "/.cache/setwise";
-  } else {
-    return;
-  }
-  int64_t windowMs = 2000;
-  if (const char* window = std::getenv("SETWISE_SNAPSHOT_RACY_WINDOW_MS")) {
-    windowMs = std::strtoll(window, nullptr, 10);
-  }
-  TalRegUseSnapshots(dir.c_str(), windowMs * 1000000);
-}
-
 int RunCommand(ToolOptions& options) {
   int32_t command = options.command;
   bool takesLevel = command == CommandGet || command == CommandSet || command == CommandDelete;
@@ -98,13 +77,14 @@ int RunCommand(ToolOptions& options) {
 }  // namespace
 
 int SetwiseMain(int argc, char** argv) {
+  // A file-size limit makes a write fail like a full disk, not kill the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 3) {
     PrintUsage();
     return -1;
   }
   // The parsed options point into these strings for the whole run.
   std::vector<AString> args(argv + 1, argv + argc);
-  UseSnapshotCache();
   ToolOptions options;
   ParseOptions(options, static_cast<int>(args.size()), args.data());
   return RunCommand(options);

@@ -14,6 +14,7 @@
 
 #include "cfgkit/file_ops.h"
 #include "cfgkit/handle_table.h"
+#include "cfgkit/store_options.h"
 
 using TalRegKey = cfgkit::KeyHandle;
 
@@ -105,13 +106,10 @@ struct TalRegValueView {
 // `line` ends with a line break.
 void TalRegSetLogSink(void (*sink)(int level, const char* line));
 
-// From the next _LoadPathsA on, read store files through compiled snapshot
-// images kept in the folder `dir` when they are current, and write images of
-// the files that had to be parsed or were saved. An image is used only for
-// the very file it was made from; one made within `racyWindowNs` of that
-// file's last change only when the file's bytes match it. Null `dir`: no
-// images (the default).
-void TalRegUseSnapshots(const char* dir, int64_t racyWindowNs);
+// The options of the next _LoadPathsA and everything after it (where the
+// cache of compiled images lives, how long a change counts as recent); null
+// restores the defaults, which follow the environment at each load.
+void TalRegSetStoreOptions(const cfgkit::StoreOptions* options);
 
 // The file operations the next _LoadPathsA and everything after it use;
 // null restores the real file system. `ops` must outlive its use.

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fsio/content_hash.h"
+
 namespace cfgkit {
 
 class NameIndex {
@@ -60,21 +62,7 @@ class NameIndex {
  private:
   static constexpr size_t kScanLimit = 2;
 
-  // Eight bytes at a time: names are looked up far more often than stored.
-  static size_t Hash(std::string_view name) {
-    uint64_t hash = 0x9E3779B97F4A7C15ull ^ name.size();
-    size_t at = 0;
-    for (; at + 8 <= name.size(); at += 8) {
-      uint64_t word;
-      std::memcpy(&word, name.data() + at, sizeof word);
-      hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
-      hash ^= hash >> 31;
-    }
-    uint64_t tail = 0;
-    if (at < name.size()) std::memcpy(&tail, name.data() + at, name.size() - at);
-    hash = (hash ^ tail) * 0x94D049BB133111EBull;
-    return static_cast<size_t>(hash ^ (hash >> 29));
-  }
+  static size_t Hash(std::string_view name) { return static_cast<size_t>(fsio::Hash64(name)); }
 
   void Insert(uint32_t position, std::string_view name) {
     size_t mask = slots_.size() - 1;

@@ -1,30 +1,20 @@
 #include "cfgkit/snapshot.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <vector>
 
-#include "cfgkit/atomic_save.h"
-#include "cfgkit/content_hash.h"
+#include "cfgkit/xml_codec.h"
+#include "fsio/content_hash.h"
 
 namespace cfgkit {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 3;
-constexpr char kImageSuffix[] = ".snap";
-constexpr char kTempInfix[] = ".snap.tmp.";
-// A temporary image this old belongs to a writer that died.
-constexpr int64_t kDeadTempAgeSeconds = 600;
+constexpr uint32_t kVersion = 4;
+constexpr uint64_t kBlockSize = 4096;
 
 struct Header {
   char magic[8];
@@ -34,108 +24,200 @@ struct Header {
   int64_t modifiedNs, changedNs;
   int64_t settledNs;  // made, or last found to match its file, at this time
   uint64_t contentHash;
-  uint64_t bodyHash;  // of everything after the header
   uint64_t imageSize;
-  uint32_t keyCount, valueCount, poolSize, reserved;
-  uint64_t checksum;  // of the header above, so a torn or stray header is refused
+  uint64_t bodySize;
+  uint32_t keyCount, valueCount, poolSize, blockCount;
+  uint64_t tableHash;  // of the source path and the block checksums
+  uint64_t checksum;   // of the header above, so a torn or stray header is refused
 };
 
-uint64_t Checksum(const void* data, size_t size) {
-  uint64_t hash = 1469598103934665603ull;
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
-  return hash;
-}
-
 uint64_t HeaderChecksum(const Header& header) {
-  return Checksum(&header, offsetof(Header, checksum));
+  return fsio::Hash64(
+      std::string_view(reinterpret_cast<const char*>(&header), offsetof(Header, checksum)));
 }
 
-size_t Align8(size_t size) { return (size + 7) & ~size_t{7}; }
+uint64_t Align8(uint64_t size) { return (size + 7) & ~uint64_t{7}; }
+
+// Where the parts of an image lie, from its header's counts.
+struct Layout {
+  uint64_t tableAt, bodyAt, keysAt, valuesAt, poolAt, bodySize;
+};
+
+Layout LayoutOf(const Header& header) {
+  Layout layout;
+  layout.tableAt = Align8(sizeof(Header) + header.sourcePathLength);
+  layout.bodyAt = layout.tableAt + uint64_t{header.blockCount} * 8;
+  layout.keysAt = 0;
+  layout.valuesAt = Align8(uint64_t{header.keyCount} * sizeof(SnapshotKey));
+  layout.poolAt = Align8(layout.valuesAt + uint64_t{header.valueCount} * sizeof(SnapshotValue));
+  layout.bodySize = layout.poolAt + header.poolSize;
+  return layout;
+}
+
+// The header at the start of `fd`, when it is one of this version and intact.
+bool ReadHeader(FileOps& ops, int fd, Header* header) {
+  return ops.ReadAt(fd, 0, reinterpret_cast<char*>(header), sizeof *header).ok() &&
+         std::memcmp(header->magic, kMagic, sizeof kMagic) == 0 && header->version == kVersion &&
+         header->checksum == HeaderChecksum(*header);
+}
+
+bool SameFileVersion(const Header& header, const FileIdentity& identity) {
+  return identity.exists && header.device == identity.device && header.inode == identity.inode &&
+         header.size == identity.size && header.modifiedNs == identity.modifiedNs &&
+         header.changedNs == identity.changedNs;
+}
+
+// Images copy private settings: only the user's own, which nobody else may write.
+bool BelongsToThisUser(const FileIdentity& identity) {
+  return identity.owner == ::geteuid() && (identity.mode & 022) == 0;
+}
+
+std::string KeyNameOfPath(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  return name.substr(0, name.rfind('.'));
+}
 
 }  // namespace
 
-Snapshot::~Snapshot() {
-  if (mapping_ != nullptr) ::munmap(mapping_, mappingSize_);
-}
-
-std::unique_ptr<Snapshot> Snapshot::Open(const std::string& imagePath,
+std::unique_ptr<Snapshot> Snapshot::Open(FileOps& ops, const std::string& imagePath,
                                          const std::string& sourcePath,
                                          const FileIdentity& identity) {
-  int fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  std::unique_ptr<Snapshot> image(new Snapshot());
-  if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof(Header))) {
-    image->imageDevice_ = info.st_dev;
-    image->imageInode_ = info.st_ino;
-    image->mappingSize_ = static_cast<size_t>(info.st_size);
-    void* mapping = ::mmap(nullptr, image->mappingSize_, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapping != MAP_FAILED) image->mapping_ = mapping;
-  }
-  ::close(fd);
-  if (image->mapping_ == nullptr) return nullptr;
-
+  std::unique_ptr<Snapshot> image(new Snapshot(ops));
+  if (!ops.OpenExisting(imagePath, false, &image->fd_, &image->imageIdentity_).ok()) return nullptr;
   Header header;
-  std::memcpy(&header, image->mapping_, sizeof header);
-  const char* base = static_cast<const char*>(image->mapping_);
-  bool matches = std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 &&
-                 header.version == kVersion && header.checksum == HeaderChecksum(header) &&
-                 header.imageSize == image->mappingSize_ &&
-                 header.sourcePathLength == sourcePath.size() &&
-                 sizeof(Header) + header.sourcePathLength <= image->mappingSize_ &&
-                 std::memcmp(base + sizeof(Header), sourcePath.data(), sourcePath.size()) == 0 &&
-                 identity.exists && header.device == identity.device &&
-                 header.inode == identity.inode && header.size == identity.size &&
-                 header.modifiedNs == identity.modifiedNs && header.changedNs == identity.changedNs;
-  if (!matches) return nullptr;
-
-  size_t keysAt = Align8(sizeof(Header) + header.sourcePathLength);
-  size_t valuesAt = Align8(keysAt + size_t{header.keyCount} * sizeof(SnapshotKey));
-  size_t poolAt = Align8(valuesAt + size_t{header.valueCount} * sizeof(SnapshotValue));
-  if (header.keyCount == 0 || poolAt + header.poolSize != image->mappingSize_) return nullptr;
-  image->keys_ = reinterpret_cast<const SnapshotKey*>(base + keysAt);
-  image->values_ = reinterpret_cast<const SnapshotValue*>(base + valuesAt);
-  image->pool_ = base + poolAt;
-  image->keyCount_ = header.keyCount;
-  image->valueCount_ = header.valueCount;
-  image->poolSize_ = header.poolSize;
+  if (!BelongsToThisUser(image->imageIdentity_) || !ReadHeader(ops, image->fd_, &header) ||
+      !SameFileVersion(header, identity) || header.sourcePathLength != sourcePath.size() ||
+      header.keyCount == 0) {
+    return nullptr;
+  }
+  Layout layout = LayoutOf(header);
+  if (layout.bodySize != header.bodySize || layout.bodyAt + layout.bodySize != header.imageSize ||
+      header.imageSize != image->imageIdentity_.size ||
+      header.blockCount != (layout.bodySize + kBlockSize - 1) / kBlockSize) {
+    return nullptr;
+  }
+  std::string table(layout.bodyAt - sizeof(Header), '\0');
+  if (!ops.ReadAt(image->fd_, sizeof(Header), table.data(), table.size()).ok() ||
+      fsio::Hash64(table) != header.tableHash ||
+      table.compare(0, sourcePath.size(), sourcePath) != 0) {
+    return nullptr;
+  }
+  image->blockHashes_.resize(header.blockCount);
+  std::memcpy(image->blockHashes_.data(), table.data() + (layout.tableAt - sizeof(Header)),
+              size_t{header.blockCount} * 8);
   image->imagePath_ = imagePath;
+  image->sourcePath_ = sourcePath;
+  image->sourceIdentity_ = identity;
   image->changedNs_ = header.changedNs;
   image->settledNs_ = header.settledNs;
   image->contentHash_ = header.contentHash;
-  image->bodyHash_ = header.bodyHash;
+  image->bodyAt_ = layout.bodyAt;
+  image->bodySize_ = layout.bodySize;
+  image->keysAt_ = layout.keysAt;
+  image->valuesAt_ = layout.valuesAt;
+  image->poolAt_ = layout.poolAt;
+  image->keyCount_ = header.keyCount;
+  image->valueCount_ = header.valueCount;
+  image->poolSize_ = header.poolSize;
+  image->body_.reset(new char[layout.bodySize]);
+  image->loaded_.assign(header.blockCount, false);
   return image;
 }
 
-bool Snapshot::BodyIsIntact() const {
-  const char* base = static_cast<const char*>(mapping_);
-  return ContentHash(std::string_view(base + sizeof(Header), mappingSize_ - sizeof(Header))) ==
-         bodyHash_;
+Snapshot::~Snapshot() {
+  if (fd_ >= 0) ops_.Close(fd_).IgnoreError();
 }
 
 void Snapshot::MarkSettled(int64_t verifiedNs) {
   Header header;
-  std::memcpy(&header, mapping_, sizeof header);
+  if (!ReadHeader(ops_, fd_, &header)) return;
   header.settledNs = verifiedNs;
   header.checksum = HeaderChecksum(header);
-  int fd = ::open(imagePath_.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return;
+  int fd = -1;
+  FileIdentity now;
+  if (!ops_.OpenExisting(imagePath_, true, &fd, &now).ok()) return;
+  fsio::FdGuard guard(ops_, fd);
   // Only the very image that was checked: another run may have replaced it.
-  struct stat info;
-  if (::fstat(fd, &info) == 0 && info.st_dev == imageDevice_ && info.st_ino == imageInode_ &&
-      ::pwrite(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
-    settledNs_ = verifiedNs;
-  }
-  ::close(fd);
+  if (now.device != imageIdentity_.device || now.inode != imageIdentity_.inode) return;
+  std::string_view bytes(reinterpret_cast<const char*>(&header), sizeof header);
+  if (ops_.WriteAt(fd, 0, bytes).ok()) settledNs_ = verifiedNs;
+}
+
+const SnapshotKey* Snapshot::Key(uint32_t index) const {
+  uint64_t at = keysAt_ + uint64_t{index} * sizeof(SnapshotKey);
+  if (index >= keyCount_ || !Ensure(at, sizeof(SnapshotKey))) return nullptr;
+  return reinterpret_cast<const SnapshotKey*>(body_.get() + at);
 }
 
 const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
-  if (index >= valueCount_) return nullptr;
-  uint32_t type = values_[index].type;
-  bool known = type == static_cast<uint32_t>(ValueType::kString) ||
-               type == static_cast<uint32_t>(ValueType::kInt32);
-  return known ? &values_[index] : nullptr;
+  uint64_t at = valuesAt_ + uint64_t{index} * sizeof(SnapshotValue);
+  if (index >= valueCount_ || !Ensure(at, sizeof(SnapshotValue))) return nullptr;
+  const auto* value = reinterpret_cast<const SnapshotValue*>(body_.get() + at);
+  bool known = value->type == static_cast<uint32_t>(ValueType::kString) ||
+               value->type == static_cast<uint32_t>(ValueType::kInt32);
+  return known ? value : nullptr;
+}
+
+std::string_view Snapshot::Text(uint32_t offset, uint32_t length) const {
+  if (uint64_t{offset} + length > poolSize_ || !Ensure(poolAt_ + offset, length)) return {};
+  return std::string_view(body_.get() + poolAt_ + offset, length);
+}
+
+bool Snapshot::Ensure(uint64_t offset, uint64_t size) const {
+  if (broken_ || offset + size > bodySize_) return false;
+  if (size == 0) return true;
+  uint64_t last = (offset + size - 1) / kBlockSize;
+  for (uint64_t block = offset / kBlockSize; block <= last; ++block) {
+    if (loaded_[block]) continue;
+    // One read for the whole run of blocks still missing.
+    uint64_t end = block + 1;
+    while (end <= last && !loaded_[end]) ++end;
+    if (!LoadBlocks(block, end)) return false;
+    block = end - 1;
+  }
+  return true;
+}
+
+bool Snapshot::LoadBlocks(uint64_t first, uint64_t end) const {
+  uint64_t from = first * kBlockSize, to = std::min(end * kBlockSize, bodySize_);
+  if (!ops_.ReadAt(fd_, bodyAt_ + from, body_.get() + from, to - from).ok()) return Rebuild();
+  for (uint64_t block = first; block < end; ++block) {
+    uint64_t at = block * kBlockSize;
+    std::string_view bytes(body_.get() + at, std::min(kBlockSize, bodySize_ - at));
+    if (fsio::Hash64(bytes) != blockHashes_[block]) return Rebuild();
+  }
+  for (uint64_t block = first; block < end; ++block) loaded_[block] = true;
+  return true;
+}
+
+bool Snapshot::Rebuild() const {
+  broken_ = true;
+  std::string bytes;
+  FileIdentity identity;
+  if (!ops_.ReadFile(sourcePath_, &bytes, &identity).ok() || identity != sourceIdentity_ ||
+      fsio::Hash64(bytes) != contentHash_) {
+    return false;
+  }
+  KeyTree tree;
+  const std::string keyName = KeyNameOfPath(sourcePath_);
+  if (!ParseKeyFile(&bytes, keyName, &tree).ok()) return false;
+  std::string image = BuildSnapshot(tree, tree.FindSubkey(tree.Root(), keyName), sourcePath_,
+                                    sourceIdentity_, contentHash_, settledNs_);
+  Header header;
+  if (image.size() < sizeof header) return false;
+  std::memcpy(&header, image.data(), sizeof header);
+  Layout layout = LayoutOf(header);
+  if (layout.bodySize != bodySize_ || layout.bodyAt + bodySize_ != image.size()) return false;
+  const char* body = image.data() + layout.bodyAt;
+  // What was already handed out must stay what it was.
+  for (size_t block = 0; block < loaded_.size(); ++block) {
+    uint64_t at = block * kBlockSize, size = std::min(kBlockSize, bodySize_ - at);
+    if (loaded_[block] && std::memcmp(body_.get() + at, body + at, size) != 0) return false;
+  }
+  std::memcpy(body_.get(), body, bodySize_);
+  loaded_.assign(loaded_.size(), true);
+  broken_ = false;
+  return true;
 }
 
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
@@ -168,6 +250,7 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
     });
     record.valueCount = static_cast<uint32_t>(values.size() - record.firstValue);
     keys.push_back(record);
+    if (pool.size() > UINT32_MAX) return std::string();
   }
 
   Header header{};
@@ -184,92 +267,46 @@ std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sou
   header.keyCount = static_cast<uint32_t>(keys.size());
   header.valueCount = static_cast<uint32_t>(values.size());
   header.poolSize = static_cast<uint32_t>(pool.size());
-  if (pool.size() > UINT32_MAX || values.size() > UINT32_MAX) return std::string();
+  Layout layout = LayoutOf(header);
+  header.bodySize = layout.bodySize;
+  header.blockCount = static_cast<uint32_t>((layout.bodySize + kBlockSize - 1) / kBlockSize);
+  layout = LayoutOf(header);
+  header.imageSize = layout.bodyAt + layout.bodySize;
 
   std::string image(sizeof(Header), '\0');
-  image.reserve(sizeof(Header) + sourcePath.size() + keys.size() * sizeof(SnapshotKey) +
-                values.size() * sizeof(SnapshotValue) + pool.size() + 32);
+  image.reserve(header.imageSize);
   image += sourcePath;
-  image.resize(Align8(image.size()), '\0');
+  image.resize(layout.bodyAt, '\0');  // the block checksums are filled in below
   image.append(reinterpret_cast<const char*>(keys.data()), keys.size() * sizeof(SnapshotKey));
-  image.resize(Align8(image.size()), '\0');
+  image.resize(layout.bodyAt + layout.valuesAt, '\0');
   image.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(SnapshotValue));
-  image.resize(Align8(image.size()), '\0');
+  image.resize(layout.bodyAt + layout.poolAt, '\0');
   image += pool;
-  header.imageSize = image.size();
-  header.bodyHash = ContentHash(std::string_view(image).substr(sizeof(Header)));
+  for (uint64_t block = 0; block < header.blockCount; ++block) {
+    uint64_t at = block * kBlockSize;
+    uint64_t hash = fsio::Hash64(std::string_view(image).substr(
+        layout.bodyAt + at, std::min(kBlockSize, layout.bodySize - at)));
+    std::memcpy(image.data() + layout.tableAt + block * 8, &hash, 8);
+  }
+  header.tableHash =
+      fsio::Hash64(std::string_view(image).substr(sizeof(Header), layout.bodyAt - sizeof(Header)));
   header.checksum = HeaderChecksum(header);
   std::memcpy(image.data(), &header, sizeof header);
   return image;
 }
 
-bool WriteSnapshot(const std::string& imagePath, const std::string& image) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(imagePath).parent_path(), error);
-  // "<image>.tmp.<pid>", which pruning recognises by kTempInfix.
-  std::string tempPath = imagePath + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  std::string_view rest = image;
-  while (!rest.empty()) {
-    ssize_t written = ::write(fd, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    rest.remove_prefix(static_cast<size_t>(written));
-  }
-  // Flushed before it takes the image's name: a crash must not leave a name
-  // on a header whose body never reached the disk.
-  bool ok = rest.empty() && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok && ::rename(tempPath.c_str(), imagePath.c_str()) == 0;
-  if (!ok) ::unlink(tempPath.c_str());
-  return ok;
-}
-
-namespace {
-
-// The file an image of this version was made from; empty for anything else.
-std::string SourcePathOf(const std::string& imagePath) {
-  int fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::string();
-  std::string bytes(sizeof(Header) + 4096, '\0');
-  ssize_t size = ::read(fd, bytes.data(), bytes.size());
-  ::close(fd);
+std::string SnapshotSourcePath(FileOps& ops, const std::string& imagePath) {
+  int fd = -1;
+  FileIdentity identity;
+  if (!ops.OpenExisting(imagePath, false, &fd, &identity).ok()) return std::string();
+  fsio::FdGuard guard(ops, fd);
   Header header;
-  if (size < static_cast<ssize_t>(sizeof header)) return std::string();
-  std::memcpy(&header, bytes.data(), sizeof header);
-  bool valid = std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 &&
-               header.version == kVersion && header.checksum == HeaderChecksum(header) &&
-               sizeof(Header) + header.sourcePathLength <= static_cast<size_t>(size);
-  return valid ? bytes.substr(sizeof(Header), header.sourcePathLength) : std::string();
-}
-
-}  // namespace
-
-void PruneSnapshots(const std::string& snapshotDir) {
-  std::error_code error;
-  for (const auto& item : std::filesystem::directory_iterator(snapshotDir, error)) {
-    const std::string path = item.path().string(), name = item.path().filename().string();
-    struct stat info;
-    if (name.find(kTempInfix) != std::string::npos) {
-      if (::stat(path.c_str(), &info) == 0 &&
-          ::time(nullptr) - info.st_mtime > kDeadTempAgeSeconds) {
-        ::unlink(path.c_str());
-      }
-    } else if (name.ends_with(kImageSuffix)) {
-      std::string source = SourcePathOf(path);
-      bool gone = source.empty() ||
-                  (::stat(source.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR));
-      if (gone) ::unlink(path.c_str());
-    }
+  if (!ReadHeader(ops, fd, &header) || sizeof(Header) + header.sourcePathLength > identity.size) {
+    return std::string();
   }
-}
-
-std::string SnapshotPathFor(const std::string& snapshotDir, const std::string& sourcePath) {
-  static const char kDigits[] = "0123456789abcdef";
-  uint64_t hash = Checksum(sourcePath.data(), sourcePath.size());
-  std::string name(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4) name[static_cast<size_t>(i)] = kDigits[hash & 15];
-  return JoinPath(snapshotDir, name + kImageSuffix);
+  std::string path(header.sourcePathLength, '\0');
+  if (!ops.ReadAt(fd, sizeof(Header), path.data(), path.size()).ok()) return std::string();
+  return path;
 }
 
 }  // namespace cfgkit

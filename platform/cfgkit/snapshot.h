@@ -1,15 +1,17 @@
 // A compiled image of one store file: its key tree with every name and value,
-// laid out so that it can be mapped and read in place on the next run instead
-// of parsing the XML again. The XML file stays the only truth: an image is
-// used only when it provably describes the very file on disk.
+// laid out so that the next run reads just the parts it needs instead of
+// parsing the XML again. The XML file stays the only truth: an image is used
+// only when it describes the very file on disk.
 //
-// Layout: a fixed header, the keys in breadth-first order (so each key's
-// subkeys are one contiguous run after it), the values grouped by key, and a
-// pool of name and text bytes. Opening checks the header (with its checksum)
-// and the exact size, so a truncated, stray or other-version image is never
-// used; records are checked when they are read, not all at open, so that a
-// run pays only for what it reads. A record out of range is left out rather
-// than followed.
+// Layout: a fixed header (with its own checksum), the source file's path, a
+// table of checksums of the body's 4 KiB blocks, and the body: the keys in
+// breadth-first order (so each key's subkeys are one contiguous run after it),
+// the values grouped by key, and a pool of name and text bytes. Blocks are read
+// when first touched and checked against the table before any byte of them is
+// used, so a run pays for what it reads and never answers from a corrupt byte.
+// A block that fails its check is rebuilt from the source file, which must
+// still be the file the image was made from; failing that, the image reads as
+// empty from there on.
 //
 // An image made within a clock tick or two of its file's last change cannot
 // prove by timestamps that the file was not edited again in that tick (the
@@ -22,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cfgkit/file_ops.h"
 #include "cfgkit/key_tree.h"
@@ -42,9 +45,11 @@ struct SnapshotValue {
 
 class Snapshot {
  public:
-  // Maps the image at `imagePath` when it was made from the file
-  // `sourcePath` with `identity`. Null in every other case.
-  static std::unique_ptr<Snapshot> Open(const std::string& imagePath, const std::string& sourcePath,
+  // Opens the image at `imagePath` when it was made from the file `sourcePath`
+  // with `identity` and belongs to this user alone. Null in every other case.
+  // `ops` must outlive the image.
+  static std::unique_ptr<Snapshot> Open(FileOps& ops, const std::string& imagePath,
+                                        const std::string& sourcePath,
                                         const FileIdentity& identity);
 
   ~Snapshot();
@@ -57,61 +62,54 @@ class Snapshot {
   bool IsSettled(int64_t racyWindowNs) const { return settledNs_ - changedNs_ > racyWindowNs; }
   uint64_t contentHash() const { return contentHash_; }
 
-  // Whether the records and texts are those the image was made with. Reads
-  // do not check (it costs the whole image); a save does, before it writes
-  // out what it takes from the image.
-  bool BodyIsIntact() const;
-
   // Records in the image file that its file was found to match it at
   // `verifiedNs`. Best effort: the image is a cache.
   void MarkSettled(int64_t verifiedNs);
 
   // The key at `index`, or null when there is none.
-  const SnapshotKey* Key(uint32_t index) const {
-    return index < keyCount_ ? &keys_[index] : nullptr;
-  }
+  const SnapshotKey* Key(uint32_t index) const;
   // The value at `index`, or null when there is none or its type is unknown.
   const SnapshotValue* ValueAt(uint32_t index) const;
-  // The bytes at `offset`, or empty when they lie outside the pool.
-  std::string_view Text(uint32_t offset, uint32_t length) const {
-    if (uint64_t{offset} + length > poolSize_) return std::string_view();
-    return std::string_view(pool_ + offset, length);
-  }
+  // The bytes at `offset` of the pool, or empty when they lie outside it.
+  std::string_view Text(uint32_t offset, uint32_t length) const;
 
  private:
-  Snapshot() = default;
+  explicit Snapshot(FileOps& ops) : ops_(ops) {}
 
+  // Whether the body bytes [offset, offset + size) are read and checked.
+  bool Ensure(uint64_t offset, uint64_t size) const;
+  bool LoadBlocks(uint64_t first, uint64_t end) const;
+  // Rebuilds the whole body from the source file; false when it no longer
+  // is the file the image was made from.
+  bool Rebuild() const;
+
+  FileOps& ops_;
+  int fd_ = -1;
   std::string imagePath_;
-  uint64_t imageDevice_ = 0, imageInode_ = 0;
+  std::string sourcePath_;
+  FileIdentity imageIdentity_;
+  FileIdentity sourceIdentity_;
   int64_t changedNs_ = 0, settledNs_ = 0;
   uint64_t contentHash_ = 0;
-  uint64_t bodyHash_ = 0;
-  void* mapping_ = nullptr;
-  size_t mappingSize_ = 0;
-  const SnapshotKey* keys_ = nullptr;
-  const SnapshotValue* values_ = nullptr;
-  const char* pool_ = nullptr;
-  uint32_t keyCount_ = 0;
-  uint32_t valueCount_ = 0;
-  uint32_t poolSize_ = 0;
+  uint64_t bodyAt_ = 0;  // where the body starts in the image file
+  uint64_t bodySize_ = 0;
+  uint64_t keysAt_ = 0, valuesAt_ = 0, poolAt_ = 0;  // within the body
+  uint32_t keyCount_ = 0, valueCount_ = 0, poolSize_ = 0;
+  std::vector<uint64_t> blockHashes_;
+  // Read lazily; mutable because reading fills them in.
+  mutable std::unique_ptr<char[]> body_;
+  mutable std::vector<bool> loaded_;
+  mutable bool broken_ = false;
 };
 
 // The image of the top-level key `top` of `tree`, for the file `sourcePath`
-// with `identity` and the digest
-// `contentHash` of its bytes, made at `createdNs`.
+// with `identity` and the digest `contentHash` of its bytes, made at
+// `createdNs`. Empty when the tree is too large for an image.
 std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
                           const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
 
-// Writes `image` to `imagePath` by atomic replacement, flushed before it is
-// renamed into place, creating the folder when missing. False on any failure.
-bool WriteSnapshot(const std::string& imagePath, const std::string& image);
-
-// Removes from the folder `snapshotDir` the images of files that no longer
-// exist, images of other versions or beyond repair, and temporary images
-// that writers which died left behind. Best effort.
-void PruneSnapshots(const std::string& snapshotDir);
-
-// Where the image of `sourcePath` lives in the folder `snapshotDir`.
-std::string SnapshotPathFor(const std::string& snapshotDir, const std::string& sourcePath);
+// The source path recorded in the image at `imagePath`; empty when it is no
+// image of this version or cannot be read.
+std::string SnapshotSourcePath(FileOps& ops, const std::string& imagePath);
 
 }  // namespace cfgkit

@@ -4,13 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <utility>
 
-#include "cfgkit/atomic_save.h"
-#include "cfgkit/content_hash.h"
 #include "cfgkit/key_path.h"
 #include "cfgkit/xml_codec.h"
+#include "fsio/atomic_replace.h"
+#include "fsio/content_hash.h"
 
 namespace cfgkit {
 namespace {
@@ -54,7 +55,22 @@ int64_t NowNs() {
 
 }  // namespace
 
-Store::Store(FileOps& ops, LogSink log) : ops_(ops), log_(std::move(log)) {}
+using fsio::JoinPath;
+
+StoreOptions DefaultStoreOptions() {
+  StoreOptions options;
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  if (cache != nullptr && cache[0] == '/') {
+    options.snapshotDir = std::string(cache) + "/setwise";
+  } else if (home != nullptr && home[0] == '/') {
+    options.snapshotDir = std::string(home) + "/.cache/setwise";
+  }
+  return options;
+}
+
+Store::Store(FileOps& ops, LogSink log, StoreOptions options)
+    : ops_(ops), log_(std::move(log)), options_(std::move(options)) {}
 
 Status Store::Load(std::string_view adminDir, std::string_view userDir) {
   adminDir_ = NormalizeDir(adminDir);
@@ -63,6 +79,9 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
   images_.clear();
   files_.clear();
   fileIndex_.clear();
+  reliableTimes_.clear();
+  cache_.reset();
+  if (!options_.snapshotDir.empty()) cache_ = SnapshotCache::Prepare(ops_, options_.snapshotDir);
 
   // Key name -> the folder its file is read from; ordered for a stable key order.
   std::map<std::string, std::string> sources;
@@ -104,14 +123,13 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   if (dir == file.homeDir) file.homeIdentity = source.identity;
   file.sourceIdentity = source.identity;
   Status status = source.status;
-  uint64_t contentHash = 0;
   if (status.ok()) {
-    if (!snapshotDir_.empty()) contentHash = ContentHash(source.bytes);
+    file.contentHash = fsio::Hash64(source.bytes);
     status = ParseKeyFile(&source.bytes, keyName, &tree_);
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) {
-    WriteSnapshotOf(file, path, source.identity, contentHash, source.readStartNs);
+    WriteSnapshotOf(file, path, source.identity, source.readStartNs);
     return;
   }
   file.damaged = true;
@@ -119,55 +137,48 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
     log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
 }
 
-void Store::UseSnapshots(std::string dir, int64_t racyWindowNs) {
-  snapshotDir_ = std::move(dir);
-  racyWindowNs_ = racyWindowNs;
-}
-
 bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source) {
-  if (snapshotDir_.empty()) return false;
+  if (!cache_) return false;
   FileIdentity identity;
   if (!ops_.Stat(path, &identity).ok() || !identity.exists) return false;
-  std::unique_ptr<Snapshot> image =
-      Snapshot::Open(SnapshotPathFor(snapshotDir_, path), path, identity);
+  std::unique_ptr<Snapshot> image = cache_->Open(path, identity);
   if (!image) return false;
-  if (!image->IsSettled(racyWindowNs_)) {
-    // The file changed too recently for its identity to prove anything:
-    // compare the bytes, which are then at hand for the parse if they differ.
+  const bool timesTell = HasReliableTimes(file.sourceDir);
+  if (!timesTell || !image->IsSettled(options_.recentChangeNs)) {
+    // The file's identity proves nothing: compare the bytes, which are then
+    // at hand for the parse if they differ.
     source->read = true;
     source->readStartNs = NowNs();
     source->status = ops_.ReadFile(path, &source->bytes, &source->identity);
-    // The image itself may be one a crash cut short: check it whole too.
     if (!source->status.ok() || source->identity != identity ||
-        ContentHash(source->bytes) != image->contentHash() || !image->BodyIsIntact()) {
+        fsio::Hash64(source->bytes) != image->contentHash()) {
       return false;
     }
     // Any later edit changes the file's identity: later runs need not compare.
-    if (source->readStartNs - identity.changedNs > racyWindowNs_) {
+    if (timesTell && source->readStartNs - identity.changedNs > options_.recentChangeNs) {
       image->MarkSettled(source->readStartNs);
     }
   }
   tree_.AddTopFromSnapshot(file.name, image.get());
   file.image = image.get();
+  file.contentHash = image->contentHash();
   file.sourceIdentity = identity;
   images_.push_back(std::move(image));
-  if (path == JoinPath(file.homeDir, file.name + std::string(kStoreFileExtension))) {
-    file.homeIdentity = identity;
-  }
+  if (path == HomePath(file)) file.homeIdentity = identity;
   return true;
 }
 
 void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                            const FileIdentity& identity, uint64_t contentHash, int64_t settledNs) {
-  if (snapshotDir_.empty()) return;
+                            const FileIdentity& identity, int64_t settledNs) {
+  if (!cache_) return;
   KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
-  std::string image = BuildSnapshot(tree_, top, path, identity, contentHash, settledNs);
-  if (image.empty()) return;
-  const std::string imagePath = SnapshotPathFor(snapshotDir_, path);
-  // The cache grows only by images of files not seen before: that is when
-  // images of files that are gone are cleared away.
-  bool firstOfItsFile = ::access(imagePath.c_str(), F_OK) != 0;
-  if (WriteSnapshot(imagePath, image) && firstOfItsFile) PruneSnapshots(snapshotDir_);
+  cache_->Write(path, BuildSnapshot(tree_, top, path, identity, file.contentHash, settledNs));
+}
+
+bool Store::HasReliableTimes(const std::string& dir) {
+  auto [entry, added] = reliableTimes_.emplace(dir, false);
+  if (added) entry->second = ops_.HasReliableTimes(dir);
+  return entry->second;
 }
 
 void Store::AddFile(std::string name) {

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,8 +21,9 @@
 #include "cfgkit/file_ops.h"
 #include "cfgkit/key_tree.h"
 #include "cfgkit/snapshot.h"
-#include "cfgkit/status.h"
+#include "cfgkit/snapshot_cache.h"
 #include "cfgkit/store_lock.h"
+#include "cfgkit/store_options.h"
 
 namespace cfgkit {
 
@@ -33,20 +36,13 @@ using LogSink = std::function<void(int level, const std::string& line)>;
 class Store {
  public:
   // `ops` must outlive the store.
-  Store(FileOps& ops, LogSink log);
+  Store(FileOps& ops, LogSink log, StoreOptions options = {});
 
   // Loads every store file of both folders ('\' or '/' separators; a missing
   // folder is empty; equal folders are read once). Damaged files are reported
   // and skipped. Non-OK only when a folder exists but cannot be listed; what
   // could be read is loaded all the same.
   Status Load(std::string_view adminDir, std::string_view userDir);
-
-  // From the next Load on, store files are read through their snapshot
-  // images in `dir` when the images are current, and images are written for
-  // files that had to be parsed and for files that a save wrote. An image
-  // made within `racyWindowNs` of its file's last change is used only when
-  // the file's bytes match it. Empty `dir`: none.
-  void UseSnapshots(std::string dir, int64_t racyWindowNs);
 
   const KeyTree& tree() const { return tree_; }
 
@@ -73,14 +69,15 @@ class Store {
   bool IsProtected(std::string_view name) const;
 
   // Writes the file of every top-level key that changed into the key's home
-  // folder, and removes the file of a deleted top-level key. Each file is
-  // replaced atomically, and a failure at any step leaves all old files as
-  // they were. Changed keys stay changed when the save fails.
+  // folder, and removes the file of a deleted top-level key. The files are
+  // replaced and removed as one change: a failure at any step leaves all old
+  // files as they were. Changed keys stay changed when the save fails.
   //
   // Writers in other processes lose nothing: the save holds the lock of each
-  // folder it writes (Busy after a few seconds), and a file that another
-  // process saved since this one loaded it is read again and this process's
-  // changes are applied on top of it. Leftovers of saves that died are removed.
+  // folder it writes (Busy after a few seconds), reads each file again under
+  // it, and when its bytes are not those this process loaded (another process
+  // saved it, or it was edited in place) applies this process's changes on top
+  // of what is there now. Leftovers of saves that died are removed.
   Status Save();
 
  private:
@@ -94,8 +91,7 @@ class Store {
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
-    uint64_t savedHash = 0;           // of the bytes the running save writes
-    bool reloadBeforeSave = false;    // its image's body is damaged
+    uint64_t contentHash = 0;         // of the bytes the key was loaded from or last saved as
     const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 
@@ -103,8 +99,8 @@ class Store {
   std::string HomePath(const TopLevelFile& file) const;
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);
   void RemoveLeftovers(const std::string& dir);
-  // Reads the file again and replays this process's changes when another
-  // process saved it since it was loaded, or when its image cannot be trusted.
+  // Reads the file again and, when its bytes are not those this process
+  // loaded, starts from them and replays this process's changes.
   Status CatchUpWithDisk(TopLevelFile& file);
   void ReplayChanges(TopLevelFile& file);
   TopLevelFile* FileOf(std::string_view name);
@@ -125,12 +121,14 @@ class Store {
   bool LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source);
   // `settledNs`: a time no later than when the bytes the tree holds were read.
   void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
-                       const FileIdentity& identity, uint64_t contentHash, int64_t settledNs);
+                       const FileIdentity& identity, int64_t settledNs);
+  bool HasReliableTimes(const std::string& dir);
 
   FileOps& ops_;
   LogSink log_;
-  std::string snapshotDir_;
-  int64_t racyWindowNs_ = 0;
+  StoreOptions options_;
+  std::optional<SnapshotCache> cache_;
+  std::map<std::string, bool> reliableTimes_;      // by folder
   std::vector<std::unique_ptr<Snapshot>> images_;  // the tree reads from these
   std::string adminDir_;
   std::string userDir_;

@@ -1,12 +1,12 @@
 #include "cfgkit/store_lock.h"
 
-#include "cfgkit/atomic_save.h"
+#include "fsio/atomic_replace.h"
 
 namespace cfgkit {
 
 Status StoreLock::Acquire(const std::string& dir) {
   Release();
-  return ops_.LockFile(JoinPath(dir, kLockFileName), &fd_);
+  return ops_.LockFile(fsio::JoinPath(dir, kLockFileName), &fd_);
 }
 
 void StoreLock::Release() {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cfgkit/file_ops.h"
-#include "cfgkit/status.h"
 
 namespace cfgkit {
 

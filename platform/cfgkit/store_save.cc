@@ -3,12 +3,23 @@
 #include <set>
 #include <utility>
 
-#include "cfgkit/atomic_save.h"
-#include "cfgkit/content_hash.h"
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
+#include "fsio/atomic_replace.h"
+#include "fsio/content_hash.h"
 
 namespace cfgkit {
+namespace {
+
+using fsio::JoinPath;
+
+// A temporary or backup file that a save of a store file left behind.
+bool IsLeftoverOfStoreSave(const std::string& name) {
+  return fsio::IsLeftoverOfReplace(name) &&
+         name.find(std::string(kStoreFileExtension) + ".") != std::string::npos;
+}
+
+}  // namespace
 
 Status Store::Save() {
   std::vector<TopLevelFile*> changed;
@@ -19,9 +30,6 @@ Status Store::Save() {
     if (file.deleted && file.sourceDir.empty()) continue;
     changed.push_back(&file);
     dirs.insert(file.deleted ? file.sourceDir : file.homeDir);
-    // What stayed in an image is written out from it: never from a damaged
-    // one. Checked before locking, as it reads the whole image.
-    file.reloadBeforeSave = file.image != nullptr && !file.image->BodyIsIntact();
   }
 
   std::vector<StoreLock> locks;
@@ -32,10 +40,11 @@ Status Store::Save() {
     RemoveLeftovers(dir);
   }
 
-  std::vector<StagedFile> staged;
+  std::vector<fsio::StagedFile> staged;
   std::vector<std::string> removals;
   for (TopLevelFile* file : changed) {
-    if (!file->deleted) {
+    bool loadedFromHome = file->sourceDir.empty() || file->sourceDir == file->homeDir;
+    if (!file->deleted || loadedFromHome) {
       Status status = CatchUpWithDisk(*file);
       if (!status.ok()) return status;
     }
@@ -47,19 +56,15 @@ Status Store::Save() {
     KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
     std::string bytes =
         SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
-    if (!snapshotDir_.empty()) file->savedHash = ContentHash(bytes);
+    file->contentHash = fsio::Hash64(bytes);
     staged.emplace_back(ops_);
     Status status =
-        staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension), bytes);
+        staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension), bytes,
+                            fsio::Permissions::kKeepExisting);
     if (!status.ok()) return status;
   }
-  Status status = ReplaceAll(ops_, staged);
+  Status status = fsio::ReplaceAll(ops_, staged, removals);
   if (!status.ok()) return status;
-  for (const std::string& path : removals) {
-    status = ops_.Remove(path);
-    if (status.ok()) status = ops_.SyncDir(path.substr(0, path.rfind('/') + 1));
-    if (!status.ok() && !status.IsNotFound()) return status;
-  }
 
   std::vector<TopLevelFile*> written;
   for (TopLevelFile& file : files_) {
@@ -85,8 +90,7 @@ Status Store::Save() {
   // its file's change: the next run compares its bytes before trusting it.
   locks.clear();
   for (TopLevelFile* file : written) {
-    WriteSnapshotOf(*file, HomePath(*file), file->homeIdentity, file->savedHash,
-                    file->homeIdentity.changedNs);
+    WriteSnapshotOf(*file, HomePath(*file), file->homeIdentity, file->homeIdentity.changedNs);
   }
   return Status::OK();
 }
@@ -96,35 +100,24 @@ void Store::RemoveLeftovers(const std::string& dir) {
   if (!ops_.ListDir(dir, &names).ok()) return;
   for (const std::string& name : names) {
     // Best effort: a leftover that stays is removed by a later save.
-    if (IsLeftoverOfSave(name)) ops_.Remove(JoinPath(dir, name)).IgnoreError();
+    if (IsLeftoverOfStoreSave(name)) ops_.Remove(JoinPath(dir, name)).IgnoreError();
   }
 }
 
 Status Store::CatchUpWithDisk(TopLevelFile& file) {
-  std::string path = HomePath(file);
+  // Nothing but the file's current bytes is trusted: an edit in place through
+  // a shared mapping may leave its identity as it was.
+  const std::string path = HomePath(file);
+  std::string bytes;
   FileIdentity now;
-  Status status = ops_.Stat(path, &now);
-  if (!status.ok()) return status;
-  bool savedByOthers = now != file.homeIdentity;
-  if (!savedByOthers && !file.reloadBeforeSave) return status;
-  if (!savedByOthers) {
-    // The key was read through an image that turned out damaged: start again
-    // from the very file it was made from, or not at all.
-    path = JoinPath(file.sourceDir, file.name + std::string(kStoreFileExtension));
-    status = ops_.Stat(path, &now);
-    if (!status.ok()) return status;
-    if (now != file.sourceIdentity) {
-      return Status::Corruption(path +
-                                ": changed since it was loaded, and its snapshot image "
-                                "is damaged");
-    }
+  Status status = ops_.ReadFile(path, &bytes, &now);
+  if (!status.ok() && !status.IsNotFound()) return status;
+  const bool onDisk = status.ok();
+  if (onDisk == file.homeIdentity.exists && (!onDisk || fsio::Hash64(bytes) == file.contentHash)) {
+    return Status::OK();
   }
 
   // Start from the file's version and apply this process's changes again.
-  std::string bytes;
-  status = ops_.ReadFile(path, &bytes, nullptr);
-  if (!status.ok() && !status.IsNotFound()) return status;
-  bool onDisk = status.ok();
   if (onDisk) {
     // Check it before giving up our own version of the key.
     std::string scratch = bytes;
@@ -140,6 +133,7 @@ Status Store::CatchUpWithDisk(TopLevelFile& file) {
     tree_.AddSubkey(tree_.Root(), file.name);
   }
   file.image = nullptr;
+  file.homeIdentity = now;
   ReplayChanges(file);
   return Status::OK();
 }

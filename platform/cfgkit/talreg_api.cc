@@ -1,6 +1,7 @@
 // The TalReg* operations over the one store of the process.
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,7 @@ using cfgkit::kNoKey;
 struct ProcessStore {
   cfgkit::FileOps* ops = &cfgkit::PosixFileOps();
   void (*sink)(int level, const char* line) = nullptr;
-  std::string snapshotDir;
-  int64_t racyWindowNs = 0;
+  std::optional<cfgkit::StoreOptions> options;  // unset: the defaults at each load
   std::unique_ptr<cfgkit::Store> store;
   cfgkit::HandleTable handles;
 };
@@ -133,10 +133,12 @@ int _LoadPathsA(const char* adminDir, const char* userDir) {
   if (adminDir == nullptr || userDir == nullptr) return kTalRegInvalidArgument;
   ProcessStore& state = State();
   state.handles.CloseAll();
-  state.store = std::make_unique<cfgkit::Store>(*state.ops, [](int level, const std::string& line) {
-    if (State().sink != nullptr) State().sink(level, line.c_str());
-  });
-  state.store->UseSnapshots(state.snapshotDir, state.racyWindowNs);
+  state.store = std::make_unique<cfgkit::Store>(
+      *state.ops,
+      [](int level, const std::string& line) {
+        if (State().sink != nullptr) State().sink(level, line.c_str());
+      },
+      state.options ? *state.options : cfgkit::DefaultStoreOptions());
   cfgkit::Status status = state.store->Load(adminDir, userDir);
   return status.ok() ? kTalRegOk : kTalRegIoError;
 }
@@ -266,9 +268,12 @@ int TalRegSave() {
 
 void TalRegSetLogSink(void (*sink)(int level, const char* line)) { State().sink = sink; }
 
-void TalRegUseSnapshots(const char* dir, int64_t racyWindowNs) {
-  State().snapshotDir = dir == nullptr ? std::string() : dir;
-  State().racyWindowNs = racyWindowNs;
+void TalRegSetStoreOptions(const cfgkit::StoreOptions* options) {
+  if (options == nullptr) {
+    State().options.reset();
+  } else {
+    State().options = *options;
+  }
 }
 
 void TalRegUseFileOps(cfgkit::FileOps* ops) {

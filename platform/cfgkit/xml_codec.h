@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "cfgkit/file_ops.h"
 #include "cfgkit/key_tree.h"
-#include "cfgkit/status.h"
 
 namespace cfgkit {
 

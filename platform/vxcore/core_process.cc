@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "vxcore/tal_debug.h"
+
 namespace core {
 
 AString GetExeDirPath() {
@@ -23,6 +25,19 @@ AString GetExeDirPath() {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return AString();
   return AString::FromBytes(std::string_view(path).substr(0, slash + 1));
+}
+
+AString GetHostName() {
+  static const AString hostName = [] {
+    char buffer[2048];
+    if (::gethostname(buffer, sizeof buffer) != 0) {
+      TalDebug(1, L"Error getting hostname: %s\n", GetSystemErrorString().c_str());
+      return AString(L"unknown");
+    }
+    buffer[sizeof buffer - 1] = '\0';
+    return AString(buffer);
+  }();
+  return hostName;
 }
 
 AString GetSystemErrorString() { return AString(std::strerror(errno)); }

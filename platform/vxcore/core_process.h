@@ -10,6 +10,10 @@ namespace core {
 // it cannot be read.
 AString GetExeDirPath();
 
+// The machine's host name, asked once per process: gethostname's answer as it is (even
+// empty), or "unknown" when the call fails, which is logged at level 1.
+AString GetHostName();
+
 // The system's text for the current errno, for example "No such file or directory".
 AString GetSystemErrorString();
 

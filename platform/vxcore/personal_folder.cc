@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "vxcore/posix_io.h"
+#include "fsio/file_ops.h"
 
 namespace core {
 namespace {
@@ -66,7 +66,7 @@ bool FindPersonalFolder(std::string& folder) {
                                        ? std::string(configHome)
                                        : std::string(home) + "/.config";
   std::string userDirs;
-  if (ReadWholeFile(configFolder + "/user-dirs.dirs", userDirs) &&
+  if (fsio::PosixFileOps().ReadFile(configFolder + "/user-dirs.dirs", &userDirs, nullptr).ok() &&
       DocumentsFolderFromUserDirs(userDirs, home, folder)) {
     return true;
   }

@@ -8,22 +8,16 @@
 #include <string>
 
 #include "CoreInterfaces/talven_application.h"
-#include "vxcore/atomic_file_write.h"
+#include "fsio/atomic_replace.h"
+#include "fsio/file_ops.h"
 #include "vxcore/core_process.h"
 #include "vxcore/file_utilities.h"
 #include "vxcore/personal_folder.h"
-#include "vxcore/posix_io.h"
 #include "vxcore/registry_file_format.h"
 #include "vxcore/tal_debug.h"
 #include "vxcore/vxcore_init.h"
 
 namespace {
-
-AString HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') return AString(L"unknown");
-  return AString(name);
-}
 
 bool IsFolder(const std::string& path) {
   struct stat info;
@@ -33,13 +27,14 @@ bool IsFolder(const std::string& path) {
 // Reads and parses one provider's file; a missing file is an empty registry.
 bool LoadRegistryFile(const AString& path, core::RegistryContents& contents) {
   std::string text;
-  if (!core::ReadWholeFile(path.ASCII(), text)) {
-    if (errno == ENOENT) {
-      contents.clear();
-      return true;
-    }
-    TalDebug(1, L"Error: vxcore registry cannot read '%s': %s\n", path.c_str(),
-             core::GetSystemErrorString().c_str());
+  const fsio::Status read = fsio::PosixFileOps().ReadFile(path.ASCII(), &text, nullptr);
+  if (read.IsNotFound()) {
+    contents.clear();
+    return true;
+  }
+  if (!read.ok()) {
+    TalDebug(1, L"Error: vxcore registry cannot read: %s\n",
+             AString(read.message().c_str()).c_str());
     return false;
   }
   if (!core::ParseRegistryText(text, contents)) {
@@ -88,7 +83,7 @@ AString RegistryAccessVx::GetRegistryFilePath(int provider) {
   }
   CFileUtilities::SetProperDirectoryName(folder);
   const bool machine = provider == kInstallMachine || provider == kUserMachine;
-  return folder + regfile + (machine ? L"_" + HostName() : AString()) + L".reg";
+  return folder + regfile + (machine ? L"_" + core::GetHostName() : AString()) + L".reg";
 }
 
 AString RegistryAccessVx::GetRegistryString(bool& found, int provider, const AString& section,
@@ -136,10 +131,17 @@ bool RegistryAccessVx::WriteRegistryString(int provider, const AString& section,
   contents[section.ASCII()][entry.ASCII()] = value.ASCII();
 
   const AString folder = path.Left(path.rfind(L'/'));
-  if (!CreateDirRecursive(folder) ||
-      !core::WriteFileAtomically(path.ASCII(), core::FormatRegistryText(contents))) {
-    TalDebug(1, L"Error: vxcore registry cannot write '%s': %s\n", path.c_str(),
+  if (!CreateDirRecursive(folder)) {
+    TalDebug(1, L"Error: vxcore registry cannot create '%s': %s\n", folder.c_str(),
              core::GetSystemErrorString().c_str());
+    return false;
+  }
+  const fsio::Status written =
+      fsio::ReplaceFile(fsio::PosixFileOps(), path.ASCII(), core::FormatRegistryText(contents),
+                        fsio::Permissions::kKeepExisting);
+  if (!written.ok()) {
+    TalDebug(1, L"Error: vxcore registry cannot write: %s\n",
+             AString(written.message().c_str()).c_str());
     return false;
   }
   return true;

@@ -15,8 +15,9 @@
 // when <regfile> is empty or holds a '/' or '\'. File format: registry_file_format.h.
 // Section and entry names are compared with ASCII case folded. Text is stored in its 8-bit
 // form (AString::ASCII), so code points above 255 are stored as '?'.
-// Writes replace the file atomically (atomic_file_write.h) and create missing folders.
-// Concurrent writers of one file are not serialised: the last rename wins.
+// Writes replace the file atomically (the platform's one atomic replacement, which keeps the mode
+// and owner) and create missing folders. Concurrent writers of one file are not serialised: the
+// last rename wins.
 
 #include "vxcore/astring.h"
 

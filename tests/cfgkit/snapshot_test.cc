@@ -1,20 +1,41 @@
 // Compiled snapshot images stand in for parsing only when they describe the
-// very file on disk; anything else costs speed and nothing more.
+// very file on disk and belong to this user alone; anything else costs speed
+// and nothing more.
 #include "cfgkit/snapshot.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
-#include "cfgkit/content_hash.h"
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
+#include "fsio/atomic_replace.h"
+#include "fsio/content_hash.h"
 #include "test_util.h"
 
 namespace cfgtest {
 namespace {
 
 using cfgkit::FileIdentity;
+namespace fs = std::filesystem;
+
+constexpr int64_t kHour = 3600 * 1000000000LL;
+
+// Counts the reads of store files, so a test can tell an image from a parse.
+struct CountingOps : cfgkit::FileOpsWrapper {
+  CountingOps() : FileOpsWrapper(cfgkit::PosixFileOps()) {}
+  cfgkit::Status ReadFile(const std::string& path, std::string* contents,
+                          FileIdentity* identity) override {
+    if (path.ends_with(".XML")) ++xmlReads;
+    return FileOpsWrapper::ReadFile(path, contents, identity);
+  }
+  bool HasReliableTimes(const std::string& dir) override { return reliableTimes; }
+  int xmlReads = 0;
+  bool reliableTimes = true;
+};
 
 class SnapshotTest : public StoreTest {
  protected:
@@ -24,13 +45,18 @@ class SnapshotTest : public StoreTest {
         "<value name='v' type='string'>one</value><value name='n' type='int'>-7</value>"
         "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>"
         "<key name='C'/>");
-    cache = root + "/cache", file = admin + "/a.XML", image = cfgkit::SnapshotPathFor(cache, file);
+    cache = root + "/cache", file = admin + "/a.XML";
+    image = Cache().PathFor(file);
+  }
+  cfgkit::SnapshotCache Cache() { return *cfgkit::SnapshotCache::Prepare(ops, cache); }
+  cfgkit::Store MakeStore(int64_t window) {
+    return cfgkit::Store(
+        ops, [](int level, const std::string& line) { logs.emplace_back(level, line); },
+        cfgkit::StoreOptions{cache, window});
   }
   // Every top-level key as the writer would write it: what a run sees.
-  std::string LoadAndWriteAll(int64_t racyWindowNs = 0) {
-    cfgkit::Store store(cfgkit::PosixFileOps(),
-                        [](int level, const std::string& line) { logs.emplace_back(level, line); });
-    store.UseSnapshots(cache, racyWindowNs);
+  std::string LoadAndWriteAll(int64_t window = 0) {
+    cfgkit::Store store = MakeStore(window);
     EXPECT_TRUE(store.Load(admin, user).ok());
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
@@ -39,34 +65,39 @@ class SnapshotTest : public StoreTest {
     }
     return all;
   }
-  // Writes an image of the file's content with "deep" changed to "DEEP", so a
-  // load shows whether it read the image; it claims `identity` and `hash`.
+  // Writes a well-formed image of the file's content with "deep" changed to
+  // "DEEP", so a load shows whether it used the image; it claims `identity`.
   void ForgeImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
                   const std::string& source) {
     cfgkit::KeyTree tree;
     std::string bytes = ReadBytes(file);
     bytes.replace(bytes.find("deep"), 4, "DEEP");
     ASSERT_TRUE(cfgkit::ParseKeyFile(&bytes, "a", &tree).ok());
-    cfgkit::WriteSnapshot(image, cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"),
-                                                       source, identity, hash, createdNs));
+    std::string forged = cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"), source,
+                                               identity, hash, createdNs);
+    ASSERT_TRUE(fsio::ReplaceFile(ops, image, forged, fsio::Permissions::kPrivate).ok());
   }
   FileIdentity IdentityOfFile() {
     FileIdentity identity;
-    EXPECT_TRUE(cfgkit::PosixFileOps().Stat(file, &identity).ok());
+    EXPECT_TRUE(ops.Stat(file, &identity, true).ok());
     return identity;
   }
+  std::unique_ptr<cfgkit::Snapshot> OpenImage() {
+    return cfgkit::Snapshot::Open(ops, image, file, IdentityOfFile());
+  }
+  uint64_t FileHash() { return fsio::Hash64(ReadBytes(file)); }
+
+  CountingOps ops;
   std::string cache, file, image;
 };
 
-TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSees) {
+TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSeesWithoutReadingTheFiles) {
   Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
   const std::string cold = LoadAndWriteAll();
-  ASSERT_EQ(0, ::access(image.c_str(), R_OK));
+  ASSERT_TRUE(OpenImage() != nullptr);
+  ops.xmlReads = 0;
   EXPECT_EQ(cold, LoadAndWriteAll());
-  // The warm load really read the image: a text changed there shows.
-  std::string bytes = ReadBytes(image);
-  WriteBytes(image, bytes.replace(bytes.find("deep"), 4, "DEEP"));
-  EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">DEEP<"));
+  EXPECT_EQ(0, ops.xmlReads);
 }
 
 TEST_F(SnapshotTest, AnImageIsUsedOnlyForTheVeryFileItWasMadeFrom) {
@@ -85,80 +116,121 @@ TEST_F(SnapshotTest, AnImageIsUsedOnlyForTheVeryFileItWasMadeFrom) {
 }
 
 // A file edited again within the clock tick of its last change keeps its
-// identity; only its bytes tell.
-TEST_F(SnapshotTest, AnImageMadeSoonAfterItsFileChangedIsUsedOnlyWhenTheBytesMatch) {
+// identity; only its bytes tell. So do files on FAT and network shares.
+TEST_F(SnapshotTest, AnImageOfARecentChangeIsUsedOnlyWhenTheBytesMatch) {
   const FileIdentity identity = IdentityOfFile();
-  const uint64_t fileHash = cfgkit::ContentHash(ReadBytes(file));
-  const int64_t hour = 3600 * 1000000000LL;
-  ForgeImage(identity, fileHash + 1, identity.changedNs, file);
-  EXPECT_EQ(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
-  ForgeImage(identity, fileHash, identity.changedNs, file);
-  const std::string forged = ReadBytes(image);
-  // Nor when the image's own body is not what it was made with.
-  std::string cut = forged;
-  WriteBytes(image, cut.replace(cut.find("DEEP"), 4, "DEEq"));
-  EXPECT_EQ(std::string::npos, LoadAndWriteAll(hour).find("DEE"));
-  WriteBytes(image, forged);
-  EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find("DEEP"));
+  ForgeImage(identity, FileHash() + 1, identity.changedNs, file);
+  EXPECT_EQ(std::string::npos, LoadAndWriteAll(kHour).find("DEEP"));
+  ForgeImage(identity, FileHash(), identity.changedNs, file);
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find("DEEP"));
   // Still within the window: the next run compares again.
-  EXPECT_FALSE(cfgkit::Snapshot::Open(image, file, identity)->IsSettled(hour));
-  // Past it, a match is recorded, and later runs trust the identity alone.
+  EXPECT_FALSE(OpenImage()->IsSettled(kHour));
+  // Past it, a match is recorded, and later runs trust the identity alone...
   EXPECT_NE(std::string::npos, LoadAndWriteAll(0).find("DEEP"));
-  ASSERT_TRUE(cfgkit::Snapshot::Open(image, file, identity) != nullptr);
-  EXPECT_TRUE(cfgkit::Snapshot::Open(image, file, identity)->IsSettled(1000));
+  EXPECT_TRUE(OpenImage()->IsSettled(1000));
+  ops.xmlReads = 0;
+  LoadAndWriteAll(0);
+  EXPECT_EQ(0, ops.xmlReads);
+  // ...except where the file system's times cannot be trusted.
+  ops.reliableTimes = false;
+  ForgeImage(identity, FileHash() + 1, identity.changedNs + kHour, file);
+  EXPECT_EQ(std::string::npos, LoadAndWriteAll(0).find("DEEP"));
+  ForgeImage(identity, FileHash(), identity.changedNs, file);
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(0).find("DEEP"));
+  EXPECT_FALSE(OpenImage()->IsSettled(0));
+}
+
+// Every byte an answer rests on is checked: a changed byte anywhere in a
+// settled image, or an image cut short while in use, reads as the file does.
+TEST_F(SnapshotTest, ACorruptImageAnswersWhatTheFileHolds) {
+  const std::string cold = LoadAndWriteAll();
+  const std::string bytes = ReadBytes(image);
+  for (const char* text : {"deep", "one"}) {
+    std::string changed = bytes;
+    changed[changed.find(text)] ^= 0x20;
+    WriteBytes(image, changed);
+    EXPECT_EQ(cold, LoadAndWriteAll()) << text;
+  }
+  for (size_t at = 0; at < bytes.size(); at += 7) {
+    std::string changed = bytes;
+    changed[at] ^= 1;
+    WriteBytes(image, changed);
+    EXPECT_EQ(cold, LoadAndWriteAll()) << at;
+  }
+  for (const std::string& broken : {bytes.substr(0, bytes.size() - 3), std::string()}) {
+    WriteBytes(image, broken);
+    EXPECT_EQ(cold, LoadAndWriteAll()) << broken.size();
+  }
+  LoadAndWriteAll();
+  std::unique_ptr<cfgkit::Snapshot> open = OpenImage();
+  ASSERT_TRUE(open != nullptr);
+  ASSERT_EQ(0, ::truncate(image.c_str(), 64));
+  cfgkit::KeyTree tree;
+  tree.AddTopFromSnapshot("a", open.get());
+  EXPECT_EQ(cold, cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "a")));
 }
 
 TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
-  const int64_t hour = 3600 * 1000000000LL;
-  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-  store.UseSnapshots(cache, hour);
+  cfgkit::Store store = MakeStore(kHour);
   ASSERT_TRUE(store.Load(admin, user).ok());
-  std::vector<std::string_view> path{"a", "A"};
   cfgkit::Store::CreateError error;
-  cfgkit::KeyId key = store.Create(store.tree().Root(), path, &error);
+  cfgkit::KeyId key = store.Create(store.tree().Root(), {"a", "A"}, &error);
   store.SetValue(key, cfgkit::Value{"w", cfgkit::ValueType::kString, "saved", 0});
   ASSERT_TRUE(store.Save().ok());
-  std::unique_ptr<cfgkit::Snapshot> saved = cfgkit::Snapshot::Open(image, file, IdentityOfFile());
+  std::unique_ptr<cfgkit::Snapshot> saved = OpenImage();
   ASSERT_TRUE(saved != nullptr);
-  EXPECT_EQ(cfgkit::ContentHash(ReadBytes(file)), saved->contentHash());
+  EXPECT_EQ(FileHash(), saved->contentHash());
   // Someone may have edited the file right after the save: the next run compares bytes.
   EXPECT_FALSE(saved->IsSettled(0));
-  EXPECT_NE(std::string::npos, LoadAndWriteAll(hour).find(">saved<"));
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find(">saved<"));
 }
 
-TEST_F(SnapshotTest, ASaveNeverWritesOutWhatADamagedImageHolds) {
+// An edit through a shared mapping may keep the file's identity: a save then
+// starts from the bytes on disk, never from the image.
+TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
   LoadAndWriteAll();
-  std::string bytes = ReadBytes(image);
-  WriteBytes(image, bytes.replace(bytes.find("deep"), 4, "DEEP"));
-  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-  store.UseSnapshots(cache, 0);
+  struct SameIdentity : CountingOps {
+    cfgkit::Status Stat(const std::string& path, FileIdentity* identity, bool follow) override {
+      cfgkit::Status status = CountingOps::Stat(path, identity, follow);
+      if (path == kept.first) *identity = kept.second;
+      return status;
+    }
+    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
+                            FileIdentity* identity) override {
+      cfgkit::Status status = CountingOps::ReadFile(path, contents, identity);
+      if (path == kept.first && identity != nullptr) *identity = kept.second;
+      return status;
+    }
+    std::pair<std::string, FileIdentity> kept;
+  } sameIdentity;
+  sameIdentity.kept = {file, IdentityOfFile()};
+  cfgkit::Store store(sameIdentity, nullptr, cfgkit::StoreOptions{cache, 0});
   ASSERT_TRUE(store.Load(admin, user).ok());
+  WriteBytes(file, ReadBytes(file).replace(ReadBytes(file).find("one"), 3, "ONE"));
   cfgkit::Store::CreateError error;
-  cfgkit::KeyId key = store.Create(store.tree().Root(), {"a"}, &error);
-  store.SetValue(key, cfgkit::Value{"v", cfgkit::ValueType::kString, "two", 0});
+  cfgkit::KeyId key = store.Create(store.tree().Root(), {"a", "C"}, &error);
+  store.SetValue(key, cfgkit::Value{"w", cfgkit::ValueType::kString, "two", 0});
   ASSERT_TRUE(store.Save().ok());
   const std::string saved = ReadBytes(file);
-  EXPECT_NE(std::string::npos, saved.find(">deep<"));
+  EXPECT_NE(std::string::npos, saved.find(">ONE<"));
   EXPECT_NE(std::string::npos, saved.find(">two<"));
 }
 
 // An image counts as made when its file was read, not when the slow parse
 // that followed ended: the file may have changed in between, unseen.
 TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
-  struct SlowReads : cfgkit::FileOpsWrapper {
-    using FileOpsWrapper::FileOpsWrapper;
+  struct SlowReads : CountingOps {
     cfgkit::Status ReadFile(const std::string& path, std::string* contents,
                             FileIdentity* identity) override {
-      cfgkit::Status status = FileOpsWrapper::ReadFile(path, contents, identity);
+      cfgkit::Status status = CountingOps::ReadFile(path, contents, identity);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       return status;
     }
-  } slow(cfgkit::PosixFileOps());
+  } slow;
   const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
-  cfgkit::Store store(slow, nullptr);
-  store.UseSnapshots(cache, window);
+  cfgkit::Store store(slow, nullptr, cfgkit::StoreOptions{cache, window});
   ASSERT_TRUE(store.Load(admin, user).ok());
-  std::unique_ptr<cfgkit::Snapshot> made = cfgkit::Snapshot::Open(image, file, IdentityOfFile());
+  std::unique_ptr<cfgkit::Snapshot> made = OpenImage();
   ASSERT_TRUE(made != nullptr);
   EXPECT_FALSE(made->IsSettled(window));
 }
@@ -173,15 +245,62 @@ TEST_F(SnapshotTest, EditedAndReplacedFilesAreReadAgain) {
   EXPECT_NE(std::string::npos, LoadAndWriteAll().find(">three<"));
 }
 
-TEST_F(SnapshotTest, BrokenImagesAndAnUnwritableCacheCostNothingButSpeed) {
-  const std::string cold = LoadAndWriteAll(), bytes = ReadBytes(image);
-  for (const std::string& broken :
-       {bytes.substr(0, bytes.size() - 3), bytes.substr(0, 8) + "\x7f" + bytes.substr(9),
-        bytes.substr(0, 24) + char(bytes[24] ^ 1) + bytes.substr(25), std::string()}) {
-    WriteBytes(image, broken);
-    EXPECT_EQ(cold, LoadAndWriteAll()) << broken.size();
+// The cache copies private settings and answers in place of the XML: it is
+// this user's alone, or it is not used.
+TEST_F(SnapshotTest, TheCacheIsPrivateAndOnlyAPrivateCacheIsUsed) {
+  const std::string cold = LoadAndWriteAll();
+  struct stat info;
+  ASSERT_EQ(0, ::stat(cache.c_str(), &info));
+  EXPECT_EQ(0700u, info.st_mode & 0777);
+  ASSERT_EQ(0, ::stat(image.c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 0777);
+  const FileIdentity identity = IdentityOfFile();
+  auto forgedImageIsUsed = [&] {
+    ForgeImage(identity, FileHash(), identity.changedNs + kHour, file);
+    return LoadAndWriteAll().find("DEEP") != std::string::npos;
+  };
+  ASSERT_TRUE(forgedImageIsUsed());
+  ::chmod(image.c_str(), 0620);
+  EXPECT_EQ(cold, LoadAndWriteAll());
+  ::chmod(cache.c_str(), 0770);
+  EXPECT_FALSE(forgedImageIsUsed());
+  ::chmod(cache.c_str(), 0700);
+  // A temporary file is created afresh, never through a link planted at its name.
+  const std::string victim = root + "/victim", planted = cache + "/.planted.tmp.1.0";
+  WriteBytes(victim, "root only");
+  ASSERT_EQ(0, ::symlink(victim.c_str(), planted.c_str()));
+  int fd = -1;
+  EXPECT_FALSE(ops.CreateTemp(planted, 0600, &fd).ok());
+  EXPECT_EQ("root only", ReadBytes(victim));
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the cache to another user";
+  ASSERT_EQ(0, ::chown(cache.c_str(), 65534, 65534));
+  EXPECT_FALSE(forgedImageIsUsed());
+  // Nothing is created inside another user's folder.
+  fs::remove_all(cache);
+  const std::string foreignHome = root + "/home";
+  fs::create_directory(foreignHome);
+  ASSERT_EQ(0, ::chown(foreignHome.c_str(), 65534, 65534));
+  EXPECT_FALSE(cfgkit::SnapshotCache::Prepare(ops, foreignHome + "/.cache/setwise").has_value());
+  EXPECT_FALSE(fs::exists(foreignHome + "/.cache"));
+}
+
+TEST_F(SnapshotTest, FaultyImagesAndAnUnusableCacheCostNothingButSpeed) {
+  const std::string cold = LoadAndWriteAll();
+  for (const char* call :
+       {"CreateTemp", "Write", "Sync", "Rename", "SyncDir", "ReadAt", "WriteAt"}) {
+    SCOPED_TRACE(call);
+    fs::remove_all(cache);
+    testsupport::FaultyFileOps faulty(call, testsupport::FaultyFileOps::Full(), true);
+    for (int run = 0; run < 2; ++run) {
+      cfgkit::Store store(faulty, nullptr, cfgkit::StoreOptions{cache, 0});
+      ASSERT_TRUE(store.Load(admin, user).ok());
+      EXPECT_EQ(cold, cfgkit::SerializeKey(store.tree(), store.Find(store.tree().Root(), {"a"})));
+    }
+    for (const auto& entry : fs::directory_iterator(cache)) {
+      EXPECT_NE('.', entry.path().filename().string()[0]) << entry.path();
+    }
   }
-  std::filesystem::remove_all(cache);
+  fs::remove_all(cache);
   WriteBytes(cache, "a file where the cache folder should be");
   EXPECT_EQ(cold, LoadAndWriteAll());
 }
@@ -189,23 +308,26 @@ TEST_F(SnapshotTest, BrokenImagesAndAnUnwritableCacheCostNothingButSpeed) {
 TEST_F(SnapshotTest, ANewImageClearsAwayImagesOfFilesThatAreGone) {
   Put(admin, "b", "<value name='w' type='string'>b</value>");
   LoadAndWriteAll();
-  const std::string imageOfB = cfgkit::SnapshotPathFor(cache, admin + "/b.XML");
+  const std::string imageOfB = Cache().PathFor(admin + "/b.XML");
   ASSERT_EQ(0, ::access(imageOfB.c_str(), F_OK));
-  std::filesystem::remove(admin + "/b.XML");
-  const std::string garbage = cache + "/0123456789abcdef.snap", fresh = image + ".tmp.1",
-                    stale = image + ".tmp.2";
+  fs::remove(admin + "/b.XML");
+  const std::string imageName = fs::path(image).filename();
+  const std::string garbage = cache + "/0123456789abcdef.snap",
+                    fifo = cache + "/fedcba9876543210.snap",
+                    fresh = cache + "/." + imageName + ".tmp.1.0",
+                    stale = cache + "/." + imageName + ".tmp.2.0";
   WriteBytes(garbage, "not an image");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));  // must not hang a run
   WriteBytes(fresh, "a writer at work"), WriteBytes(stale, "a writer that died");
-  std::filesystem::last_write_time(
-      stale, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
   LoadAndWriteAll();  // no new image: nothing is cleared
   EXPECT_EQ(0, ::access(imageOfB.c_str(), F_OK));
   Put(admin, "c", "");
   LoadAndWriteAll();
-  for (const std::string& gone : {imageOfB, garbage, stale}) {
-    EXPECT_NE(0, ::access(gone.c_str(), F_OK)) << gone;
+  for (const std::string& gone : {imageOfB, garbage, stale, fifo}) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
   }
-  for (const std::string& kept : {image, fresh, cfgkit::SnapshotPathFor(cache, admin + "/c.XML")}) {
+  for (const std::string& kept : {image, fresh, Cache().PathFor(admin + "/c.XML")}) {
     EXPECT_EQ(0, ::access(kept.c_str(), F_OK)) << kept;
   }
 }

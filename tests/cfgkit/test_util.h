@@ -54,10 +54,13 @@ class StoreTest : public ::testing::Test {
     root = pattern, admin = root + "/admin", user = root + "/user";
     std::filesystem::create_directory(admin), std::filesystem::create_directory(user);
     logs.clear();
+    static const cfgkit::StoreOptions noImages;
+    TalRegSetStoreOptions(&noImages);
     TalRegSetLogSink([](int level, const char* line) { logs.emplace_back(level, line); });
   }
   void TearDown() override {
     TalRegUseFileOps(nullptr);
+    TalRegSetStoreOptions(nullptr);
     TalRegSetLogSink(nullptr);
     std::filesystem::remove_all(root);
   }

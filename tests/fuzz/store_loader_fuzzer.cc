@@ -11,6 +11,7 @@
 #include "cfgkit/key_tree.h"
 #include "cfgkit/snapshot.h"
 #include "cfgkit/xml_codec.h"
+#include "fsio/atomic_replace.h"
 
 namespace {
 
@@ -41,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   identity.size = size;
   std::string image =
       cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "fuzz"), "fuzz.XML", identity, 0, 1);
-  if (!cfgkit::WriteSnapshot(imageFile.path, image)) return 0;
-  auto snapshot = cfgkit::Snapshot::Open(imageFile.path, "fuzz.XML", identity);
+  fsio::FileOps& ops = fsio::PosixFileOps();
+  if (!fsio::ReplaceFile(ops, imageFile.path, image, fsio::Permissions::kPrivate).ok()) return 0;
+  auto snapshot = cfgkit::Snapshot::Open(ops, imageFile.path, "fuzz.XML", identity);
   if (!snapshot) std::abort();
   cfgkit::KeyTree mapped;
   mapped.AddTopFromSnapshot("fuzz", snapshot.get());

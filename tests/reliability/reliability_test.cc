@@ -3,6 +3,7 @@
 // nothing, and damaged files are left exactly as they are.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -88,7 +89,8 @@ class Installation {
 };
 
 Args SetArgs(const std::string& entry, const std::string& value) {
-  return {"-Set", "-ProductName", "Meridian", "-RegistryKey", "S/" + entry, "-RegistryValue", value};
+  return {"-Set",       "-ProductName",   "Meridian", "-RegistryKey",
+          "S/" + entry, "-RegistryValue", value};
 }
 
 TEST(ReliabilityTest, ConcurrentWritersLoseNothing) {
@@ -156,8 +158,8 @@ TEST(ReliabilityTest, EveryFailedWriteStepLeavesTheFileAsItWas) {
   const std::string before = testsupport::ReadFile(installation.userMachineFile());
   for (const char* call :
        {"LockFile", "CreateTemp", "Write", "Sync", "Close", "Link", "Rename", "SyncDir"}) {
-    auto result = installation.Run(SetArgs("Old", "new"),
-                                   {std::string("SETWISE_TEST_FAIL_CALL=") + call});
+    auto result =
+        installation.Run(SetArgs("Old", "new"), {std::string("SETWISE_TEST_FAIL_CALL=") + call});
     EXPECT_EQ(
         "error on save registry changes make sure user has the write access to the registry\n",
         result.out)
@@ -169,6 +171,27 @@ TEST(ReliabilityTest, EveryFailedWriteStepLeavesTheFileAsItWas) {
   }
   EXPECT_EQ(0, installation.Run(SetArgs("Old", "new")).status);
   EXPECT_EQ("new", (*installation.UserMachineValues())["Old"]);
+}
+
+// A file-size limit (ulimit -f) is an ordinary failed write, not a dead run.
+TEST(ReliabilityTest, AFileSizeLimitFailsTheSaveAndKeepsTheFile) {
+  Installation installation;
+  ::chmod(installation.userMachineFile().c_str(), 0600);
+  const std::string before = testsupport::ReadFile(installation.userMachineFile());
+  Args limited = {"-c", "ulimit -f 1; exec \"$0\" \"$@\"", installation.binary()};
+  for (const std::string& arg : SetArgs("Big", std::string(4000, 'x'))) limited.push_back(arg);
+  auto result = testsupport::Run("/bin/sh", limited, installation.home(), installation.root_);
+  EXPECT_EQ("error on save registry changes make sure user has the write access to the registry\n",
+            result.out);
+  EXPECT_EQ("", result.err);
+  EXPECT_EQ(255, result.status);
+  EXPECT_EQ(before, testsupport::ReadFile(installation.userMachineFile()));
+  EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
+  // Without the limit the same Set lands, and the file stays private.
+  EXPECT_EQ(0, installation.Run(SetArgs("Big", "x")).status);
+  struct stat info;
+  ASSERT_EQ(0, ::stat(installation.userMachineFile().c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 0777);
 }
 
 TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
@@ -195,8 +218,9 @@ TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
     Installation installation;
     WriteFile(installation.userMachineFile(), content);
     auto get = installation.Run({"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base"});
-    EXPECT_EQ("Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
-              get.out)
+    EXPECT_EQ(
+        "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
+        get.out)
         << kind;
     auto set = installation.Run(SetArgs("New", "1"));
     EXPECT_EQ("error on to set registry value at <S/New>\n", set.out) << kind;

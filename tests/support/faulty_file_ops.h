@@ -1,46 +1,67 @@
-// Real file operations, except that one chosen mutating call fails as a full
-// disk would: the n-th such call, or the first call of a named kind.
+// Real file operations, except that one chosen mutating call fails: the n-th
+// such call, or the first call of a named kind, as a full disk would or with
+// a chosen status (a file system without hard links, say).
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "cfgkit/file_ops.h"
+#include "fsio/file_ops.h"
 
 namespace testsupport {
 
-class FaultyFileOps : public cfgkit::FileOpsWrapper {
+class FaultyFileOps : public fsio::FileOpsWrapper {
  public:
+  using Status = fsio::Status;
+
   // Fails the n-th mutating call (counting from 1); 0 fails none.
-  explicit FaultyFileOps(int failAt) : FileOpsWrapper(cfgkit::PosixFileOps()), failAt_(failAt) {}
-  // Fails the first call named `call` (CreateTemp, Write, Sync, Close, Rename,
-  // SyncDir, Link, LockFile); null or unknown fails none.
-  explicit FaultyFileOps(const char* call)
-      : FileOpsWrapper(cfgkit::PosixFileOps()), failCall_(call == nullptr ? "" : call) {}
+  explicit FaultyFileOps(int failAt) : FileOpsWrapper(fsio::PosixFileOps()), failAt_(failAt) {}
+  // Fails the first call named `call` (CreateTemp, CopyOwnerAndMode, Write,
+  // Sync, Close, Rename, SyncDir, Link, Remove, LockFile, WriteAt, ReadAt), or
+  // every such call when `always`; null or unknown fails none.
+  explicit FaultyFileOps(const char* call, Status error = Full(), bool always = false)
+      : FileOpsWrapper(fsio::PosixFileOps()),
+        failCall_(call == nullptr ? "" : call),
+        error_(std::move(error)),
+        always_(always) {}
 
   void Stop() { failAt_ = 0, failCall_.clear(); }
   const std::string& failed() const { return failed_; }  // the call that failed, or ""
+  int calls() const { return calls_; }
 
-  using Status = cfgkit::Status;
-  Status CreateTemp(const std::string& path, int* fd) override {
-    return Hit("CreateTemp") ? Error() : FileOpsWrapper::CreateTemp(path, fd);
+  static Status Full() { return Status::IOError("No space left on device"); }
+
+  Status CreateTemp(const std::string& path, uint32_t mode, int* fd) override {
+    return Hit("CreateTemp") ? error_ : FileOpsWrapper::CreateTemp(path, mode, fd);
+  }
+  Status CopyOwnerAndMode(int fd, const fsio::FileIdentity& like) override {
+    return Hit("CopyOwnerAndMode") ? error_ : FileOpsWrapper::CopyOwnerAndMode(fd, like);
   }
   Status Write(int fd, std::string_view data) override {
-    return Hit("Write") ? Error() : FileOpsWrapper::Write(fd, data);
+    return Hit("Write") ? error_ : FileOpsWrapper::Write(fd, data);
   }
-  Status Sync(int fd) override { return Hit("Sync") ? Error() : FileOpsWrapper::Sync(fd); }
+  Status WriteAt(int fd, uint64_t offset, std::string_view data) override {
+    return Hit("WriteAt") ? error_ : FileOpsWrapper::WriteAt(fd, offset, data);
+  }
+  Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
+    return HitByName("ReadAt") ? error_ : FileOpsWrapper::ReadAt(fd, offset, buffer, size);
+  }
+  Status Sync(int fd) override { return Hit("Sync") ? error_ : FileOpsWrapper::Sync(fd); }
   Status Close(int fd) override {
     Status closed = FileOpsWrapper::Close(fd);  // the descriptor is released either way
-    return Hit("Close") ? Error() : closed;
+    return Hit("Close") ? error_ : closed;
   }
   Status Rename(const std::string& from, const std::string& to) override {
-    return Hit("Rename") ? Error() : FileOpsWrapper::Rename(from, to);
+    return Hit("Rename") ? error_ : FileOpsWrapper::Rename(from, to);
   }
   Status SyncDir(const std::string& dir) override {
-    return Hit("SyncDir") ? Error() : FileOpsWrapper::SyncDir(dir);
+    return Hit("SyncDir") ? error_ : FileOpsWrapper::SyncDir(dir);
   }
   Status Link(const std::string& from, const std::string& to) override {
-    return Hit("Link") ? Error() : FileOpsWrapper::Link(from, to);
+    return Hit("Link") ? error_ : FileOpsWrapper::Link(from, to);
+  }
+  Status Remove(const std::string& path) override {
+    return HitByName("Remove") ? error_ : FileOpsWrapper::Remove(path);
   }
   Status LockFile(const std::string& path, int* fd) override {
     return Hit("LockFile") ? Status::Busy(path) : FileOpsWrapper::LockFile(path, fd);
@@ -48,14 +69,25 @@ class FaultyFileOps : public cfgkit::FileOpsWrapper {
 
  private:
   bool Hit(const char* call) {
-    const bool hit = ++calls_ == failAt_ || (failed_.empty() && failCall_ == call);
+    ++calls_;
+    if (calls_ == failAt_) {
+      failed_ = call;
+      return true;
+    }
+    return HitByName(call);
+  }
+  // Reads and clean-ups are not counted: the n-th call counts the steps that
+  // a change is made of.
+  bool HitByName(const char* call) {
+    const bool hit = (failed_.empty() || always_) && failCall_ == call;
     if (hit) failed_ = call;
     return hit;
   }
-  static Status Error() { return Status::IOError("No space left on device"); }
 
   int failAt_ = 0, calls_ = 0;
   std::string failCall_, failed_;
+  Status error_ = Full();
+  bool always_ = false;
 };
 
 }  // namespace testsupport

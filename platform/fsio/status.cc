@@ -1,6 +1,6 @@
-#include "cfgkit/status.h"
+#include "fsio/status.h"
 
-namespace cfgkit {
+namespace fsio {
 
 std::string Status::ToString() const {
   const char* name = "OK";
@@ -22,8 +22,11 @@ std::string Status::ToString() const {
     case Code::kBusy:
       name = "Busy: ";
       break;
+    case Code::kNotSupported:
+      name = "Not supported: ";
+      break;
   }
   return name + message_;
 }
 
-}  // namespace cfgkit
+}  // namespace fsio

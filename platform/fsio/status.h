@@ -1,15 +1,16 @@
-// The result of an internal store operation: OK, or a code with a message that
-// names the file and the reason. The TalReg* boundary turns it into an int status.
+// The result of a file operation or of the store built on them: OK, or a code
+// with a message that names the file and the reason. The store's TalReg*
+// boundary turns it into an int status.
 #pragma once
 
 #include <string>
 #include <utility>
 
-namespace cfgkit {
+namespace fsio {
 
 class [[nodiscard]] Status {
  public:
-  enum class Code { kOk, kNotFound, kCorruption, kIOError, kInvalidArgument, kBusy };
+  enum class Code { kOk, kNotFound, kCorruption, kIOError, kInvalidArgument, kBusy, kNotSupported };
 
   Status() = default;
 
@@ -23,11 +24,16 @@ class [[nodiscard]] Status {
     return Status(Code::kInvalidArgument, std::move(message));
   }
   static Status Busy(std::string message) { return Status(Code::kBusy, std::move(message)); }
+  // The file system cannot do this (a hard link on vfat, a folder flush on some shares).
+  static Status NotSupported(std::string message) {
+    return Status(Code::kNotSupported, std::move(message));
+  }
 
   bool ok() const { return code_ == Code::kOk; }
   bool IsNotFound() const { return code_ == Code::kNotFound; }
   bool IsCorruption() const { return code_ == Code::kCorruption; }
   bool IsIOError() const { return code_ == Code::kIOError; }
+  bool IsNotSupported() const { return code_ == Code::kNotSupported; }
   Code code() const { return code_; }
   const std::string& message() const { return message_; }
 
@@ -45,4 +51,4 @@ class [[nodiscard]] Status {
   std::string message_;
 };
 
-}  // namespace cfgkit
+}  // namespace fsio

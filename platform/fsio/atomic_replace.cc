@@ -1,0 +1,184 @@
+#include "fsio/atomic_replace.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+
+namespace fsio {
+namespace {
+
+constexpr char kTempKind[] = "tmp";
+constexpr char kBackupKind[] = "old";
+
+// ".<name>.<kind>.<pid>.<n>": unique within and across processes, and never a
+// name that loading or the image cache reads.
+std::string HiddenName(std::string_view fileName, const char* kind) {
+  static std::atomic<unsigned> counter{0};
+  return "." + std::string(fileName) + "." + kind + "." + std::to_string(::getpid()) + "." +
+         std::to_string(counter.fetch_add(1));
+}
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string DirOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
+// Writes `bytes` to the new file `path` with the permissions asked for.
+Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view bytes,
+                    Permissions permissions, const FileIdentity& existing) {
+  int fd = -1;
+  uint32_t mode = permissions == Permissions::kPrivate ? 0600 : 0666;
+  Status status = ops.CreateTemp(path, mode, &fd);
+  if (!status.ok()) return status;
+  FdGuard guard(ops, fd);
+  if (permissions == Permissions::kKeepExisting && existing.exists) {
+    status = ops.CopyOwnerAndMode(fd, existing);
+  }
+  if (status.ok()) status = ops.Write(fd, bytes);
+  if (status.ok()) status = ops.Sync(fd);
+  Status closed = guard.Close();
+  if (status.ok()) status = closed;
+  if (!status.ok()) ops.Remove(path).IgnoreError();
+  return status;
+}
+
+// Keeps the current content of `target` under a hidden name in its folder, so
+// that it can be put back. `*backupPath` stays empty when there is no target.
+Status KeepBackup(FileOps& ops, const std::string& target, std::string* backupPath) {
+  backupPath->clear();
+  std::string path = JoinPath(DirOf(target), HiddenName(FileNameOf(target), kBackupKind));
+  Status status = ops.Link(target, path);
+  if (status.IsNotFound()) return Status::OK();
+  if (status.IsNotSupported()) {
+    // No hard links here (FAT, many network shares): a flushed copy serves.
+    std::string bytes;
+    FileIdentity identity;
+    status = ops.ReadFile(target, &bytes, &identity);
+    if (status.IsNotFound()) return Status::OK();
+    if (status.ok()) {
+      status = WriteNewFile(ops, path, bytes, Permissions::kKeepExisting, identity);
+    }
+  }
+  if (status.ok()) *backupPath = std::move(path);
+  return status;
+}
+
+// A folder that cannot be flushed keeps its renames as durable as it makes them.
+Status SyncFolder(FileOps& ops, const std::string& dir) {
+  Status status = ops.SyncDir(dir);
+  return status.IsNotSupported() ? Status::OK() : status;
+}
+
+struct Done {
+  std::string target;
+  std::string backupPath;  // empty when the target did not exist
+};
+
+// Puts back what the targets held before. Best effort: this runs only after
+// another failure, which is what gets reported.
+void RollBack(FileOps& ops, const std::vector<Done>& done) {
+  for (auto it = done.rbegin(); it != done.rend(); ++it) {
+    if (it->backupPath.empty()) {
+      ops.Remove(it->target).IgnoreError();
+    } else {
+      ops.Rename(it->backupPath, it->target).IgnoreError();
+    }
+    SyncFolder(ops, DirOf(it->target)).IgnoreError();
+  }
+}
+
+}  // namespace
+
+bool IsLeftoverOfReplace(std::string_view fileName) {
+  if (fileName.empty() || fileName.front() != '.') return false;
+  for (const char* kind : {kTempKind, kBackupKind}) {
+    std::string mark = std::string(".") + kind + ".";
+    if (fileName.find(mark) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& fileName) {
+  if (dir.empty() || dir.back() == '/') return dir + fileName;
+  return dir + "/" + fileName;
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : ops_(other.ops_),
+      dir_(std::move(other.dir_)),
+      tempPath_(std::move(other.tempPath_)),
+      targetPath_(std::move(other.targetPath_)),
+      pending_(other.pending_) {
+  other.pending_ = false;
+}
+
+StagedFile::~StagedFile() {
+  if (pending_) ops_.Remove(tempPath_).IgnoreError();
+}
+
+Status StagedFile::Stage(const std::string& dir, const std::string& fileName,
+                         std::string_view bytes, Permissions permissions) {
+  dir_ = dir;
+  targetPath_ = JoinPath(dir, fileName);
+  tempPath_ = JoinPath(dir, HiddenName(fileName, kTempKind));
+  FileIdentity existing;
+  Status status = ops_.Stat(targetPath_, &existing);
+  if (!status.ok()) return status;
+  status = WriteNewFile(ops_, tempPath_, bytes, permissions, existing);
+  pending_ = status.ok();
+  return status;
+}
+
+Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files,
+                  const std::vector<std::string>& removals) {
+  std::vector<Done> done;
+  std::set<std::string> dirs;
+  Status status;
+  for (StagedFile& file : files) {
+    std::string backupPath;
+    status = KeepBackup(ops, file.targetPath(), &backupPath);
+    if (!status.ok()) break;
+    status = ops.Rename(file.tempPath(), file.targetPath());
+    if (!status.ok()) {
+      if (!backupPath.empty()) ops.Remove(backupPath).IgnoreError();
+      break;
+    }
+    file.MarkRenamed();
+    done.push_back({file.targetPath(), std::move(backupPath)});
+    dirs.insert(file.dir());
+  }
+  for (size_t i = 0; status.ok() && i < removals.size(); ++i) {
+    std::string backupPath;
+    status = KeepBackup(ops, removals[i], &backupPath);
+    if (!status.ok() || backupPath.empty()) continue;
+    status = ops.Remove(removals[i]);
+    if (!status.ok()) {
+      ops.Remove(backupPath).IgnoreError();
+      break;
+    }
+    // Putting the backup back restores the removed file.
+    done.push_back({removals[i], std::move(backupPath)});
+    dirs.insert(DirOf(removals[i]));
+  }
+  for (auto dir = dirs.begin(); status.ok() && dir != dirs.end(); ++dir) {
+    status = SyncFolder(ops, *dir);
+  }
+  if (!status.ok()) {
+    RollBack(ops, done);
+    return status;
+  }
+  for (const Done& item : done) {
+    if (!item.backupPath.empty()) ops.Remove(item.backupPath).IgnoreError();
+  }
+  return Status::OK();
+}
+
+Status ReplaceFile(FileOps& ops, const std::string& path, std::string_view bytes,
+                   Permissions permissions) {
+  std::vector<StagedFile> staged;
+  staged.emplace_back(ops);
+  Status status = staged.back().Stage(DirOf(path), FileNameOf(path), bytes, permissions);
+  if (!status.ok()) return status;
+  return ReplaceAll(ops, staged);
+}
+
+}  // namespace fsio

@@ -1,0 +1,187 @@
+// Every disk access of the platform goes through FileOps, so tests can make
+// any single step fail (a full disk, a folder that cannot be written, a file
+// system without hard links) and check that nothing was damaged. Paths use '/'
+// separators.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fsio/status.h"
+
+namespace fsio {
+
+// What tells one version of a file from another: a file replaced by a rename
+// has a new inode, one edited in place a new size or change time. The owner
+// and mode are what a replacement must keep.
+struct FileIdentity {
+  enum class Kind : uint8_t { kMissing, kRegular, kDirectory, kOther };
+
+  bool exists = false;
+  Kind kind = Kind::kMissing;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+  uint32_t mode = 0;  // permission bits
+  uint32_t owner = 0;
+  uint32_t group = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+class FileOps {
+ public:
+  virtual ~FileOps() = default;
+
+  // The whole content of the file at `path`, and when `identity` is not null
+  // the identity of the very file that was read. NotFound when it does not exist.
+  virtual Status ReadFile(const std::string& path, std::string* contents,
+                          FileIdentity* identity) = 0;
+
+  // The identity of the file at `path` (of a symbolic link itself when
+  // `followLinks` is false); `exists` false (and OK) when there is none.
+  virtual Status Stat(const std::string& path, FileIdentity* identity, bool followLinks = true) = 0;
+
+  // The names of the entries of `dir`, without "." and "..", in no particular
+  // order. NotFound when the folder does not exist.
+  virtual Status ListDir(const std::string& dir, std::vector<std::string>* names) = 0;
+
+  // Creates the folder `dir` with `mode` (less the umask); OK when it exists.
+  virtual Status MakeDir(const std::string& dir, uint32_t mode) = 0;
+
+  // Creates the file `path`, which must not exist yet (a symbolic link there
+  // is not followed), for writing with `mode` less the umask. On success `*fd`
+  // is open and the caller must Close() it.
+  virtual Status CreateTemp(const std::string& path, uint32_t mode, int* fd) = 0;
+
+  // Opens the existing regular file `path` without following a symbolic link
+  // and without blocking on a FIFO, for reading, or for writing in place when
+  // `writable`; `*identity` is the opened file's. NotSupported for anything
+  // but a regular file.
+  virtual Status OpenExisting(const std::string& path, bool writable, int* fd,
+                              FileIdentity* identity) = 0;
+
+  // Gives the open file the owner, group and permission bits of `like`, as
+  // far as the process may: an owner it may not give is left as it is.
+  virtual Status CopyOwnerAndMode(int fd, const FileIdentity& like) = 0;
+
+  virtual Status Write(int fd, std::string_view data) = 0;
+  // Reads `size` bytes at `offset`; IOError when the file is shorter.
+  virtual Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) = 0;
+  virtual Status WriteAt(int fd, uint64_t offset, std::string_view data) = 0;
+  virtual Status Sync(int fd) = 0;
+
+  // Releases `fd` even when it reports a failure.
+  virtual Status Close(int fd) = 0;
+
+  // Replaces `to` by `from` in one step.
+  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+
+  // Gives the file `from` the second name `to`, which must not exist yet.
+  // NotFound when `from` does not exist; NotSupported where the file system
+  // has no hard links.
+  virtual Status Link(const std::string& from, const std::string& to) = 0;
+
+  // Makes the folder's entries (a rename, a new file) durable. NotSupported
+  // where the file system cannot flush a folder.
+  virtual Status SyncDir(const std::string& dir) = 0;
+
+  virtual Status Remove(const std::string& path) = 0;
+
+  // Whether files in `dir` get fine and reliable change times, so that an
+  // unchanged identity means unchanged bytes: false on FAT and network file
+  // systems, and when it cannot be told.
+  virtual bool HasReliableTimes(const std::string& dir) = 0;
+
+  // Takes an exclusive lock on the file `path`, creating it when missing with
+  // a mode that lets every user who may write the folder lock it too. A lock
+  // held by another process is waited for a few seconds at most, then Busy.
+  // The kernel releases the lock when its holder dies. On success `*fd` holds
+  // the lock until UnlockFile().
+  virtual Status LockFile(const std::string& path, int* fd) = 0;
+  virtual Status UnlockFile(int fd) = 0;
+};
+
+// The real file system. The object is stateless and lives for the whole process.
+FileOps& PosixFileOps();
+
+// Forwards every call to `target`; tests override the calls they want to break.
+class FileOpsWrapper : public FileOps {
+ public:
+  explicit FileOpsWrapper(FileOps& target) : target_(target) {}
+
+  Status ReadFile(const std::string& path, std::string* contents, FileIdentity* identity) override {
+    return target_.ReadFile(path, contents, identity);
+  }
+  Status Stat(const std::string& path, FileIdentity* identity, bool followLinks) override {
+    return target_.Stat(path, identity, followLinks);
+  }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    return target_.ListDir(dir, names);
+  }
+  Status MakeDir(const std::string& dir, uint32_t mode) override {
+    return target_.MakeDir(dir, mode);
+  }
+  Status CreateTemp(const std::string& path, uint32_t mode, int* fd) override {
+    return target_.CreateTemp(path, mode, fd);
+  }
+  Status OpenExisting(const std::string& path, bool writable, int* fd,
+                      FileIdentity* identity) override {
+    return target_.OpenExisting(path, writable, fd, identity);
+  }
+  Status CopyOwnerAndMode(int fd, const FileIdentity& like) override {
+    return target_.CopyOwnerAndMode(fd, like);
+  }
+  Status Write(int fd, std::string_view data) override { return target_.Write(fd, data); }
+  Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
+    return target_.ReadAt(fd, offset, buffer, size);
+  }
+  Status WriteAt(int fd, uint64_t offset, std::string_view data) override {
+    return target_.WriteAt(fd, offset, data);
+  }
+  Status Sync(int fd) override { return target_.Sync(fd); }
+  Status Close(int fd) override { return target_.Close(fd); }
+  Status Rename(const std::string& from, const std::string& to) override {
+    return target_.Rename(from, to);
+  }
+  Status Link(const std::string& from, const std::string& to) override {
+    return target_.Link(from, to);
+  }
+  Status SyncDir(const std::string& dir) override { return target_.SyncDir(dir); }
+  Status Remove(const std::string& path) override { return target_.Remove(path); }
+  bool HasReliableTimes(const std::string& dir) override { return target_.HasReliableTimes(dir); }
+  Status LockFile(const std::string& path, int* fd) override { return target_.LockFile(path, fd); }
+  Status UnlockFile(int fd) override { return target_.UnlockFile(fd); }
+
+ private:
+  FileOps& target_;
+};
+
+// Closes a descriptor that FileOps opened, on every path.
+class FdGuard {
+ public:
+  FdGuard(FileOps& ops, int fd) : ops_(ops), fd_(fd) {}
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+  ~FdGuard() {
+    if (fd_ >= 0) ops_.Close(fd_).IgnoreError();
+  }
+  // Closes now, for a caller that must know whether the close succeeded.
+  Status Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 ? ops_.Close(fd) : Status::OK();
+  }
+
+ private:
+  FileOps& ops_;
+  int fd_;
+};
+
+}  // namespace fsio
