@@ -14,8 +14,12 @@
 namespace cfgkit {
 namespace {
 
-constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
-                                   pugi::parse_wconv_attribute | pugi::parse_ws_pcdata_single;
+// Comments and processing instructions are skipped. Every blank run is kept:
+// next to a comment or CDATA section it is part of a value's text. References
+// are decoded here, not by pugixml, which keeps one it does not know as it
+// stands, so that it could not be told from an escaped `&`.
+constexpr unsigned kParseOptions =
+    pugi::parse_cdata | pugi::parse_eol | pugi::parse_wconv_attribute | pugi::parse_ws_pcdata;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -57,8 +61,10 @@ class FileParser {
     }
     pugi::xml_node root = document.document_element();
     if (std::strcmp(root.name(), "key") != 0) return Damaged(root, "the root element is not <key>");
-    if (root.attribute("name") || root.attribute("hexname")) {
-      std::optional<std::string> name = ElementName(root);
+    Attributes attributes;
+    if (const char* reason = ReadAttributes(root, &attributes)) return Damaged(root, reason);
+    if (attributes.name || attributes.hexname) {
+      std::optional<std::string> name = ElementName(&attributes);
       if (!name) return Damaged(root, error_);
       if (*name != keyName) return Damaged(root, "the root key is not named after the file");
     }
@@ -69,6 +75,11 @@ class FileParser {
   }
 
  private:
+  // The attributes this format reads, references decoded.
+  struct Attributes {
+    std::optional<std::string> name, hexname, type, encoding;
+  };
+
   struct Pending {
     pugi::xml_node element;
     KeyId key;
@@ -103,9 +114,14 @@ class FileParser {
       default:
         return Status::OK();
     }
-    std::optional<std::string> name = ElementName(child);
+    bool isKey = std::strcmp(child.name(), "key") == 0;
+    if (!isKey && std::strcmp(child.name(), "value") != 0)
+      return Damaged(child, std::string("unexpected element <") + child.name() + ">");
+    Attributes attributes;
+    if (const char* reason = ReadAttributes(child, &attributes)) return Damaged(child, reason);
+    std::optional<std::string> name = ElementName(&attributes);
     if (!name) return Damaged(child, error_);
-    if (std::strcmp(child.name(), "key") == 0) {
+    if (isKey) {
       if (!IsValidKeyName(*name)) return Damaged(child, "invalid key name");
       if (parent.depth + 1 > kMaxKeyDepth) return Damaged(child, "keys nested too deep");
       if (tree_->FindSubkey(parent.key, *name) != kNoKey) return Damaged(child, "duplicate key");
@@ -113,41 +129,54 @@ class FileParser {
       pending->push_back({child, key, parent.depth + 1});
       return Status::OK();
     }
-    if (std::strcmp(child.name(), "value") == 0) {
-      if (tree_->FindValue(parent.key, *name) != nullptr) return Damaged(child, "duplicate value");
-      Value value;
-      value.name = std::move(*name);
-      if (const char* reason = ReadValue(child, &value)) return Damaged(child, reason);
-      tree_->AddValue(parent.key, std::move(value));
-      return Status::OK();
+    if (tree_->FindValue(parent.key, *name) != nullptr) return Damaged(child, "duplicate value");
+    Value value;
+    value.name = std::move(*name);
+    if (const char* reason = ReadValue(child, attributes, &value)) return Damaged(child, reason);
+    tree_->AddValue(parent.key, std::move(value));
+    return Status::OK();
+  }
+
+  // nullptr when every attribute reads, else why not. Attributes the format
+  // does not use are checked all the same.
+  static const char* ReadAttributes(pugi::xml_node element, Attributes* out) {
+    std::string unused;
+    for (pugi::xml_attribute attribute : element.attributes()) {
+      std::string_view name = attribute.name();
+      std::optional<std::string>* known = name == "name"       ? &out->name
+                                          : name == "hexname"  ? &out->hexname
+                                          : name == "type"     ? &out->type
+                                          : name == "encoding" ? &out->encoding
+                                                               : nullptr;
+      if (known && *known) return "an attribute given twice";
+      std::string* text = known ? &known->emplace() : &unused;
+      if (!AppendUnescaped(attribute.value(), text)) return "an unknown reference in an attribute";
     }
-    return Damaged(child, std::string("unexpected element <") + child.name() + ">");
+    return nullptr;
   }
 
   // The name from `name`, or decoded from `hexname`; exactly one must be there.
-  std::optional<std::string> ElementName(pugi::xml_node element) {
-    pugi::xml_attribute plain = element.attribute("name");
-    pugi::xml_attribute hex = element.attribute("hexname");
-    if (plain && hex) return Fail("both name and hexname");
-    if (plain) return std::string(plain.value());
-    if (!hex) return Fail("missing name");
-    std::optional<std::string> decoded = HexDecode(hex.value());
+  std::optional<std::string> ElementName(Attributes* attributes) {
+    if (attributes->name && attributes->hexname) return Fail("both name and hexname");
+    if (attributes->name) return std::move(attributes->name);
+    if (!attributes->hexname) return Fail("missing name");
+    std::optional<std::string> decoded = HexDecode(*attributes->hexname);
     if (!decoded) return Fail("hexname is not hex");
     return decoded;
   }
 
   // nullptr when the value was read, else why the element is damaged.
-  static const char* ReadValue(pugi::xml_node element, Value* value) {
+  static const char* ReadValue(pugi::xml_node element, const Attributes& attributes, Value* value) {
     std::string text;
     for (pugi::xml_node part : element.children()) {
       if (part.type() == pugi::node_element) return "a <value> holds an element";
-      if (part.type() == pugi::node_pcdata || part.type() == pugi::node_cdata) {
-        text += part.value();
-      }
+      if (part.type() == pugi::node_cdata) text += part.value();
+      if (part.type() == pugi::node_pcdata && !AppendUnescaped(part.value(), &text))
+        return "an unknown reference in the text";
     }
-    std::string_view type = element.attribute("type").value();
-    pugi::xml_attribute encoding = element.attribute("encoding");
-    if (encoding && std::strcmp(encoding.value(), "hex") != 0) return "unknown encoding";
+    std::string_view type = attributes.type ? std::string_view(*attributes.type) : "";
+    const std::optional<std::string>& encoding = attributes.encoding;
+    if (encoding && *encoding != "hex") return "unknown encoding";
     if (type == "int") {
       if (encoding) return "an int cannot be hex";
       std::optional<uint32_t> number = ParseInt32(text);

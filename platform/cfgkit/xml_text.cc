@@ -41,6 +41,42 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+bool IsXmlChar(uint32_t code) {
+  return code == '\t' || code == '\n' || code == '\r' || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// The character of a reference `&#...;` given without `&#` and `;`, or nullopt.
+std::optional<uint32_t> CharacterReference(std::string_view digits) {
+  int base = 10;
+  if (!digits.empty() && digits.front() == 'x') {
+    base = 16;
+    digits.remove_prefix(1);
+  }
+  if (digits.empty()) return std::nullopt;
+  uint32_t code = 0;
+  for (char c : digits) {
+    int digit = HexDigitValue(c);
+    if (digit < 0 || digit >= base) return std::nullopt;
+    code = code * base + digit;
+    if (code > 0x10FFFF) return std::nullopt;
+  }
+  if (!IsXmlChar(code)) return std::nullopt;
+  return code;
+}
+
+void AppendUtf8(uint32_t code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+    return;
+  }
+  int tail = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out->push_back(static_cast<char>(kLead[tail] | (code >> (6 * tail))));
+  for (int k = tail - 1; k >= 0; --k)
+    out->push_back(static_cast<char>(0x80 | ((code >> (6 * k)) & 0x3F)));
+}
+
 bool MayNeedEscape(char c) {
   return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n';
 }
@@ -51,13 +87,26 @@ void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
     if (!MayNeedEscape(text[i])) continue;
     const char* replacement = nullptr;
     switch (text[i]) {
-      case '&': replacement = "&amp;"; break;
-      case '<': replacement = "&lt;"; break;
-      case '>': replacement = "&gt;"; break;
-      case '"': replacement = inAttribute ? "&quot;" : nullptr; break;
-      case '\t': replacement = inAttribute ? "&#9;" : nullptr; break;
-      case '\n': replacement = inAttribute ? "&#10;" : nullptr; break;
-      default: break;
+      case '&':
+        replacement = "&amp;";
+        break;
+      case '<':
+        replacement = "&lt;";
+        break;
+      case '>':
+        replacement = "&gt;";
+        break;
+      case '"':
+        replacement = inAttribute ? "&quot;" : nullptr;
+        break;
+      case '\t':
+        replacement = inAttribute ? "&#9;" : nullptr;
+        break;
+      case '\n':
+        replacement = inAttribute ? "&#10;" : nullptr;
+        break;
+      default:
+        break;
     }
     if (replacement == nullptr) continue;
     out->append(text.substr(start, i - start));
@@ -107,9 +156,36 @@ std::optional<std::string> HexDecode(std::string_view hex) {
   return bytes;
 }
 
-void AppendEscapedText(std::string_view text, std::string* out) {
-  AppendEscaped(text, false, out);
+bool AppendUnescaped(std::string_view raw, std::string* out) {
+  for (;;) {
+    size_t amp = raw.find('&');
+    out->append(raw.substr(0, amp));
+    if (amp == std::string_view::npos) return true;
+    size_t end = raw.find(';', amp);
+    if (end == std::string_view::npos) return false;
+    std::string_view name = raw.substr(amp + 1, end - amp - 1);
+    raw.remove_prefix(end + 1);
+    if (name == "lt") {
+      out->push_back('<');
+    } else if (name == "gt") {
+      out->push_back('>');
+    } else if (name == "amp") {
+      out->push_back('&');
+    } else if (name == "apos") {
+      out->push_back('\'');
+    } else if (name == "quot") {
+      out->push_back('"');
+    } else if (!name.empty() && name.front() == '#') {
+      std::optional<uint32_t> code = CharacterReference(name.substr(1));
+      if (!code) return false;
+      AppendUtf8(*code, out);
+    } else {
+      return false;
+    }
+  }
 }
+
+void AppendEscapedText(std::string_view text, std::string* out) { AppendEscaped(text, false, out); }
 
 void AppendEscapedAttribute(std::string_view text, std::string* out) {
   AppendEscaped(text, true, out);

@@ -20,6 +20,12 @@ std::string HexEncode(std::string_view bytes);
 // The bytes of `hex` (either letter case, even length); nullopt when it is not hex.
 std::optional<std::string> HexDecode(std::string_view hex);
 
+// Appends `raw`, text or an attribute value as it stands in a file, with its
+// references replaced: the five predefined entities and character references
+// to characters XML allows. False, with `out` unspecified, on any other `&`:
+// its meaning would be lost.
+bool AppendUnescaped(std::string_view raw, std::string* out);
+
 // Appends `text` escaped for element content (&, <, >).
 void AppendEscapedText(std::string_view text, std::string* out);
 

@@ -1,0 +1,136 @@
+// Shapes of XML that people write by hand: each either loads with exactly the
+// values it holds, or is damage and stays untouched.
+#include <optional>
+#include <variant>
+
+#include "test_util.h"
+
+namespace cfgtest {
+namespace {
+
+using Scalar = std::variant<std::string, int32_t>;
+// Value path below the top-level key (last component: the value name) -> expected value.
+using Values = std::vector<std::pair<std::string, Scalar>>;
+
+struct Row {
+  const char* shape;
+  std::string file;
+  std::optional<Values> loads;  // nullopt: damage
+  const char* reason = "";      // for damage: part of the logged reason
+};
+
+Row Loads(const char* shape, std::string file, Values values) {
+  return {shape, std::move(file), std::move(values)};
+}
+Row Damage(const char* shape, std::string file, const char* reason) {
+  return {shape, std::move(file), std::nullopt, reason};
+}
+
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+std::string Hand(const std::string& body) { return StoreFile("hand", body); }
+std::string Text(const std::string& text) {
+  return Hand("<value name=\"a\" type=\"string\">" + text + "</value>");
+}
+
+std::vector<Row> Rows() {
+  const std::string body = "<key name=\"hand\"><value name=\"a\" type=\"string\">x</value></key>";
+  return {
+      Loads("comments between elements",
+            Hand("<!-- a --><value name='a' type='string'>x</value><!-- b -->"
+                 "<value name='b' type='int'>7</value><!-- c --><key name='k'><!-- d --></key>"),
+            {{"a", "x"}, {"b", 7}}),
+      Loads("comment inside a value, blanks around it", Text("  <!-- c -->  "), {{"a", "    "}}),
+      Loads("comments splitting a value", Text("x<!--1--> <!--2-->y<!--3-->"), {{"a", "x y"}}),
+      Loads("comments around the root", "<!-- before -->\n" + body + "\n<!-- after -->\n",
+            {{"a", "x"}}),
+      Loads("CDATA alone", Text("<![CDATA[<b>&amp;</b>]]>"), {{"a", "<b>&amp;</b>"}}),
+      Loads("CDATA with blanks around it", Text(" <![CDATA[x]]> "), {{"a", " x "}}),
+      Loads("CDATA mixed with text", Text("a<![CDATA[ & ]]>b&lt;<![CDATA[]]>"), {{"a", "a & b<"}}),
+      Loads("predefined entities",
+            Hand("<value name='&lt;&amp;&gt;&apos;&quot;' type='string'>"
+                 "&lt;&amp;&gt;&apos;&quot;&amp;undefined;</value>"),
+            {{"<&>'\"", "<&>'\"&undefined;"}}),
+      Loads("character references",
+            Hand("<value name='&#9;&#x41;' type='&#115;tring'>&#65;&#x42;&#xe9;&#x1F600;&#13;&#10;"
+                 "</value>"),
+            {{"\tA", "AB\xc3\xa9\xf0\x9f\x98\x80\r\n"}}),
+      Damage("undefined entity in text", Text("a&undefined;"), "reference"),
+      Damage("undefined entity in a name", Hand("<value name='a&undefined;' type='string'/>"),
+             "reference"),
+      Damage("undefined entity in another attribute",
+             Hand("<value name='a' type='string' note='&undefined;'/>"), "reference"),
+      Damage("bare ampersand", Text("a & b"), "reference"),
+      Damage("reference to a character XML forbids", Text("a&#0;b"), "reference"),
+      Loads("DOCTYPE without declarations", "<!DOCTYPE key>\n" + body, {{"a", "x"}}),
+      Loads("DOCTYPE declaring an element",
+            "<!DOCTYPE key [ <!ELEMENT key ANY> <!-- c --> ]>\n" + body, {{"a", "x"}}),
+      Loads("processing instructions",
+            "<?app before?><key name='hand'><?app x?><value name='a' type='string'>x<?app y?>y"
+            "</value></key><?app after?>",
+            {{"a", "xy"}}),
+      Loads("UTF-8 byte-order mark", "\xef\xbb\xbf" + kDeclaration + body, {{"a", "x"}}),
+      Loads("encoding name in lower case", "<?xml version='1.0' encoding='utf-8'?>" + body,
+            {{"a", "x"}}),
+      Loads("CRLF line ends",
+            Hand("<value\r\nname='a\r\nb' type='string'>one\r\ntwo\rthree\r\n</value>\r\n"),
+            {{"a b", "one\ntwo\nthree\n"}}),
+      Loads("whitespace around every element and attribute",
+            " \n\t<key \n name = \"hand\"\t>\n <value\tname\n=\n'a'  type = \"int\" >\t 12 \n"
+            "</value >\n <key\tname='sub' > <value name='b' type='string' ></value\n> </key >\n"
+            "</key\n>\n\n",
+            {{"a", 12}, {"sub/b", ""}}),
+      Loads("trailing comment", Hand("") + "<!-- end -->", {}),
+  };
+}
+
+// The value at `path` below the top-level key, as its type reads it.
+Scalar Read(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string keyPath = "hand/" + (slash == std::string::npos ? "" : path.substr(0, slash));
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  TalRegKey key = nullptr;
+  EXPECT_EQ(kTalRegOk, TalRegOpenKeyA(nullptr, keyPath.c_str(), &key)) << keyPath;
+  int32_t type = 0, number = 0, size = 0;
+  EXPECT_EQ(kTalRegOk, TalRegGetValueTypeA(key, name.c_str(), &type)) << path;
+  if (type == kTalRegTypeInt32) {
+    EXPECT_EQ(kTalRegOk, TalRegGetInt32ValueA(key, name.c_str(), &number));
+    return number;
+  }
+  EXPECT_EQ(kTalRegBufferTooSmall, TalRegGetStringValueA(key, name.c_str(), nullptr, &size));
+  std::string text(size, '\0');
+  EXPECT_EQ(kTalRegOk, TalRegGetStringValueA(key, name.c_str(), text.data(), &size));
+  text.pop_back();
+  return text;
+}
+
+using HandEditTest = StoreTest;
+
+TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
+  const std::string path = admin + "/hand.XML";
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(row.shape);
+    WriteBytes(path, row.file);
+    Put(admin, "other", "");
+    logs.clear();
+    ASSERT_EQ(0, Load());
+    if (row.loads) {
+      EXPECT_TRUE(logs.empty()) << logs[0].second;
+      for (const auto& [valuePath, expected] : *row.loads)
+        EXPECT_EQ(expected, Read(valuePath)) << valuePath;
+      continue;
+    }
+    EXPECT_EQ(1u, logs.size());
+    if (logs.empty()) continue;
+    EXPECT_NE(std::string::npos, logs[0].second.find(path)) << logs[0].second;
+    EXPECT_NE(std::string::npos, logs[0].second.find(row.reason)) << logs[0].second;
+    EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("hand"));
+    TalRegKey key = nullptr;
+    EXPECT_EQ(kTalRegProtected, TalRegCreateKeyA(nullptr, "hand", &key));
+    ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("other"), "v", "1"));
+    ASSERT_EQ(kTalRegOk, TalRegSave());
+    EXPECT_EQ(row.file, ReadBytes(path));
+  }
+}
+
+}  // namespace
+}  // namespace cfgtest
