@@ -18,8 +18,10 @@ namespace {
 // next to a comment or CDATA section it is part of a value's text. References
 // are decoded here, not by pugixml, which keeps one it does not know as it
 // stands, so that it could not be told from an escaped `&`.
-constexpr unsigned kParseOptions =
-    pugi::parse_cdata | pugi::parse_eol | pugi::parse_wconv_attribute | pugi::parse_ws_pcdata;
+// As a fragment, text outside the root element is kept, to be found.
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_eol |
+                                   pugi::parse_wconv_attribute | pugi::parse_ws_pcdata |
+                                   pugi::parse_fragment;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -52,14 +54,23 @@ class FileParser {
   explicit FileParser(KeyTree* tree) : tree_(tree) {}
 
   Status Parse(std::string* bytes, const std::string& keyName) {
+    // pugixml would end the document at a zero byte without a word.
+    size_t zero = bytes->find('\0');
+    if (zero != std::string::npos) {
+      return Status::Corruption("offset " + std::to_string(zero) + ": a NUL byte");
+    }
     pugi::xml_document document;
+    // The string's terminating NUL is parsed too: parsing in place, pugixml
+    // drops the buffer's last byte when text after the root ends there.
     pugi::xml_parse_result result = document.load_buffer_inplace(
-        bytes->data(), bytes->size(), kParseOptions, pugi::encoding_utf8);
+        bytes->data(), bytes->size() + 1, kParseOptions, pugi::encoding_utf8);
     if (!result) {
       return Status::Corruption("offset " + std::to_string(result.offset) + ": " +
                                 result.description());
     }
-    pugi::xml_node root = document.document_element();
+    pugi::xml_node root;
+    Status status = FindRoot(document, &root);
+    if (!status.ok()) return status;
     if (std::strcmp(root.name(), "key") != 0) return Damaged(root, "the root element is not <key>");
     Attributes attributes;
     if (const char* reason = ReadAttributes(root, &attributes)) return Damaged(root, reason);
@@ -69,7 +80,7 @@ class FileParser {
       if (*name != keyName) return Damaged(root, "the root key is not named after the file");
     }
     KeyId top = tree_->AddSubkey(tree_->Root(), keyName);
-    Status status = ParseKeys(root, top);
+    status = ParseKeys(root, top);
     if (!status.ok()) tree_->RemoveKey(top);
     return status;
   }
@@ -79,6 +90,28 @@ class FileParser {
   struct Attributes {
     std::optional<std::string> name, hexname, type, encoding;
   };
+
+  // The one element at the top level; anything else there must be something
+  // a rewrite may leave out.
+  static Status FindRoot(const pugi::xml_document& document, pugi::xml_node* root) {
+    for (pugi::xml_node node : document.children()) {
+      switch (node.type()) {
+        case pugi::node_element:
+          if (*root) return Damaged(node, "a second root element");
+          *root = node;
+          break;
+        case pugi::node_pcdata:
+          if (IsBlank(node.value())) break;
+          [[fallthrough]];
+        case pugi::node_cdata:
+          return Damaged(node, "text outside the root element");
+        default:
+          break;
+      }
+    }
+    if (!*root) return Status::Corruption("no root element");
+    return Status::OK();
+  }
 
   struct Pending {
     pugi::xml_node element;

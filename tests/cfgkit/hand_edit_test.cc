@@ -79,6 +79,10 @@ std::vector<Row> Rows() {
             "</value >\n <key\tname='sub' > <value name='b' type='string' ></value\n> </key >\n"
             "</key\n>\n\n",
             {{"a", 12}, {"sub/b", ""}}),
+      Damage("second root", Hand("") + "<key name=\"hand\"/>\n", "second root"),
+      Damage("text after the root", Hand("") + "trailing\n", "outside"),
+      Damage("one character after the root", Hand("") + "x", "outside"),
+      Damage("NUL byte after the root", Hand("") + std::string(1, '\0') + "<key/>", "NUL"),
       Loads("trailing comment", Hand("") + "<!-- end -->", {}),
   };
 }
