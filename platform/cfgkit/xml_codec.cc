@@ -14,14 +14,15 @@
 namespace cfgkit {
 namespace {
 
-// Comments and processing instructions are skipped. Every blank run is kept:
-// next to a comment or CDATA section it is part of a value's text. References
-// are decoded here, not by pugixml, which keeps one it does not know as it
-// stands, so that it could not be told from an escaped `&`.
-// As a fragment, text outside the root element is kept, to be found.
-constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_eol |
-                                   pugi::parse_wconv_attribute | pugi::parse_ws_pcdata |
-                                   pugi::parse_fragment;
+// Comments and processing instructions are skipped; the declaration and a
+// DOCTYPE are kept to be checked. Every blank run is kept: next to a comment
+// or CDATA section it is part of a value's text. As a fragment, text outside
+// the root element is kept too, to be found. References are decoded here, not
+// by pugixml, which keeps one it does not know as it stands, so that it could
+// not be told from an escaped `&`.
+constexpr unsigned kParseOptions =
+    pugi::parse_cdata | pugi::parse_eol | pugi::parse_wconv_attribute | pugi::parse_ws_pcdata |
+    pugi::parse_fragment | pugi::parse_declaration | pugi::parse_doctype;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -32,6 +33,13 @@ std::string_view TrimXmlSpace(std::string_view text) {
 }
 
 bool IsBlank(std::string_view text) { return TrimXmlSpace(text).empty(); }
+
+bool IsUtf8Name(std::string_view name) {
+  constexpr std::string_view kUtf8 = "utf-8";
+  return name.size() == kUtf8.size() &&
+         std::equal(name.begin(), name.end(), kUtf8.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+}
 
 // Decimal text with an optional '-' in -2147483648..4294967295, as its 32-bit pattern.
 std::optional<uint32_t> ParseInt32(std::string_view text) {
@@ -54,8 +62,10 @@ class FileParser {
   explicit FileParser(KeyTree* tree) : tree_(tree) {}
 
   Status Parse(std::string* bytes, const std::string& keyName) {
-    // pugixml would end the document at a zero byte without a word.
+    // In UTF-16 and UTF-32 the byte-order mark or the first `<` holds a zero
+    // byte. Anywhere else, pugixml would end the document there without a word.
     size_t zero = bytes->find('\0');
+    if (zero < 4) return Status::Corruption("UTF-16 or UTF-32 text: a store file is UTF-8");
     if (zero != std::string::npos) {
       return Status::Corruption("offset " + std::to_string(zero) + ": a NUL byte");
     }
@@ -105,6 +115,21 @@ class FileParser {
           [[fallthrough]];
         case pugi::node_cdata:
           return Damaged(node, "text outside the root element");
+        case pugi::node_declaration: {
+          pugi::xml_attribute encoding = node.attribute("encoding");
+          if (encoding && !IsUtf8Name(encoding.value()))
+            return Damaged(node,
+                           std::string("encoding ") + encoding.value() + ": a store file is UTF-8");
+          break;
+        }
+        case pugi::node_doctype: {
+          // Entities and attribute defaults would change what the file says.
+          std::string_view declarations = node.value();
+          if (declarations.find("<!ENTITY") != std::string_view::npos ||
+              declarations.find("<!ATTLIST") != std::string_view::npos)
+            return Damaged(node, "a DOCTYPE declaring entities or attributes");
+          break;
+        }
         default:
           break;
       }
@@ -183,7 +208,8 @@ class FileParser {
                                                                : nullptr;
       if (known && *known) return "an attribute given twice";
       std::string* text = known ? &known->emplace() : &unused;
-      if (!AppendUnescaped(attribute.value(), text)) return "an unknown reference in an attribute";
+      if (!AppendUnescaped(attribute.value(), text))
+        return "an undefined or invalid reference in an attribute";
     }
     return nullptr;
   }
@@ -205,7 +231,7 @@ class FileParser {
       if (part.type() == pugi::node_element) return "a <value> holds an element";
       if (part.type() == pugi::node_cdata) text += part.value();
       if (part.type() == pugi::node_pcdata && !AppendUnescaped(part.value(), &text))
-        return "an unknown reference in the text";
+        return "an undefined or invalid reference in the text";
     }
     std::string_view type = attributes.type ? std::string_view(*attributes.type) : "";
     const std::optional<std::string>& encoding = attributes.encoding;

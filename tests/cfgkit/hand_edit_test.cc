@@ -32,6 +32,13 @@ std::string Text(const std::string& text) {
   return Hand("<value name=\"a\" type=\"string\">" + text + "</value>");
 }
 
+// Each ASCII byte followed by a zero byte.
+std::string Utf16Le(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += c, out += '\0';
+  return out;
+}
+
 std::vector<Row> Rows() {
   const std::string body = "<key name=\"hand\"><value name=\"a\" type=\"string\">x</value></key>";
   return {
@@ -64,6 +71,10 @@ std::vector<Row> Rows() {
       Loads("DOCTYPE without declarations", "<!DOCTYPE key>\n" + body, {{"a", "x"}}),
       Loads("DOCTYPE declaring an element",
             "<!DOCTYPE key [ <!ELEMENT key ANY> <!-- c --> ]>\n" + body, {{"a", "x"}}),
+      Damage("DOCTYPE declaring an entity", "<!DOCTYPE key [ <!ENTITY e \"y\"> ]>\n" + body,
+             "DOCTYPE"),
+      Damage("DOCTYPE declaring attribute defaults",
+             "<!DOCTYPE key [ <!ATTLIST value encoding CDATA \"hex\"> ]>\n" + body, "DOCTYPE"),
       Loads("processing instructions",
             "<?app before?><key name='hand'><?app x?><value name='a' type='string'>x<?app y?>y"
             "</value></key><?app after?>",
@@ -71,6 +82,12 @@ std::vector<Row> Rows() {
       Loads("UTF-8 byte-order mark", "\xef\xbb\xbf" + kDeclaration + body, {{"a", "x"}}),
       Loads("encoding name in lower case", "<?xml version='1.0' encoding='utf-8'?>" + body,
             {{"a", "x"}}),
+      Damage("UTF-16 byte-order mark", "\xff\xfe" + Utf16Le(body), "UTF-16"),
+      Damage("UTF-16 without a byte-order mark", Utf16Le(body), "UTF-16"),
+      Damage("Latin-1 declaration",
+             "<?xml version='1.0' encoding='ISO-8859-1'?>\n"
+             "<key name='hand'><value name='a' type='string'>caf\xe9</value></key>",
+             "ISO-8859-1"),
       Loads("CRLF line ends",
             Hand("<value\r\nname='a\r\nb' type='string'>one\r\ntwo\rthree\r\n</value>\r\n"),
             {{"a b", "one\ntwo\nthree\n"}}),
