@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <pugixml.hpp>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -15,14 +17,28 @@ namespace cfgkit {
 namespace {
 
 // Comments and processing instructions are skipped; the declaration and a
-// DOCTYPE are kept to be checked. Every blank run is kept: next to a comment
-// or CDATA section it is part of a value's text. As a fragment, text outside
-// the root element is kept too, to be found. References are decoded here, not
-// by pugixml, which keeps one it does not know as it stands, so that it could
-// not be told from an escaped `&`.
-constexpr unsigned kParseOptions =
-    pugi::parse_cdata | pugi::parse_eol | pugi::parse_wconv_attribute | pugi::parse_ws_pcdata |
-    pugi::parse_fragment | pugi::parse_declaration | pugi::parse_doctype;
+// DOCTYPE are kept to be checked. As a fragment, text outside the root element
+// is kept too, to be found. References are decoded here, not by pugixml, which
+// keeps one it does not know as it stands, so that it could not be told from
+// an escaped `&`.
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_eol |
+                                   pugi::parse_wconv_attribute | pugi::parse_fragment |
+                                   pugi::parse_declaration | pugi::parse_doctype;
+
+// Whether a value's text may have a blank run next to a comment, processing
+// instruction or CDATA section, which is part of the text. Only then are all
+// blank runs kept: else the ones parse_ws_pcdata_single drops lie between
+// elements, where they mean nothing, and a file as the store writes it is
+// spared a node per line. Such markup is found by its `!` or `?`, rarer than
+// `<`; what starts the file (the writer's declaration) is outside every value.
+bool MayHaveMarkupInText(std::string_view bytes) {
+  for (char mark : {'!', '?'}) {
+    for (size_t i = bytes.find(mark); i != std::string_view::npos; i = bytes.find(mark, i + 1)) {
+      if (i > 1 && bytes[i - 1] == '<') return true;
+    }
+  }
+  return false;
+}
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -69,11 +85,13 @@ class FileParser {
     if (zero != std::string::npos) {
       return Status::Corruption("offset " + std::to_string(zero) + ": a NUL byte");
     }
+    unsigned options = kParseOptions | (MayHaveMarkupInText(*bytes) ? pugi::parse_ws_pcdata
+                                                                    : pugi::parse_ws_pcdata_single);
     pugi::xml_document document;
     // The string's terminating NUL is parsed too: parsing in place, pugixml
     // drops the buffer's last byte when text after the root ends there.
-    pugi::xml_parse_result result = document.load_buffer_inplace(
-        bytes->data(), bytes->size() + 1, kParseOptions, pugi::encoding_utf8);
+    pugi::xml_parse_result result = document.load_buffer_inplace(bytes->data(), bytes->size() + 1,
+                                                                 options, pugi::encoding_utf8);
     if (!result) {
       return Status::Corruption("offset " + std::to_string(result.offset) + ": " +
                                 result.description());
@@ -85,7 +103,7 @@ class FileParser {
     Attributes attributes;
     if (const char* reason = ReadAttributes(root, &attributes)) return Damaged(root, reason);
     if (attributes.name || attributes.hexname) {
-      std::optional<std::string> name = ElementName(&attributes);
+      std::optional<std::string> name = ElementName(attributes);
       if (!name) return Damaged(root, error_);
       if (*name != keyName) return Damaged(root, "the root key is not named after the file");
     }
@@ -96,9 +114,11 @@ class FileParser {
   }
 
  private:
-  // The attributes this format reads, references decoded.
+  // The attributes this format reads, each the file's text or, when that held
+  // references, its decoded form in `decoded`.
   struct Attributes {
-    std::optional<std::string> name, hexname, type, encoding;
+    std::optional<std::string_view> name, hexname, type, encoding;
+    std::string decoded[4];
   };
 
   // The one element at the top level; anything else there must be something
@@ -177,7 +197,7 @@ class FileParser {
       return Damaged(child, std::string("unexpected element <") + child.name() + ">");
     Attributes attributes;
     if (const char* reason = ReadAttributes(child, &attributes)) return Damaged(child, reason);
-    std::optional<std::string> name = ElementName(&attributes);
+    std::optional<std::string> name = ElementName(attributes);
     if (!name) return Damaged(child, error_);
     if (isKey) {
       if (!IsValidKeyName(*name)) return Damaged(child, "invalid key name");
@@ -198,28 +218,33 @@ class FileParser {
   // nullptr when every attribute reads, else why not. Attributes the format
   // does not use are checked all the same.
   static const char* ReadAttributes(pugi::xml_node element, Attributes* out) {
+    static constexpr std::string_view kKnown[] = {"name", "hexname", "type", "encoding"};
+    std::optional<std::string_view>* slots[] = {&out->name, &out->hexname, &out->type,
+                                                &out->encoding};
     std::string unused;
     for (pugi::xml_attribute attribute : element.attributes()) {
-      std::string_view name = attribute.name();
-      std::optional<std::string>* known = name == "name"       ? &out->name
-                                          : name == "hexname"  ? &out->hexname
-                                          : name == "type"     ? &out->type
-                                          : name == "encoding" ? &out->encoding
-                                                               : nullptr;
-      if (known && *known) return "an attribute given twice";
-      std::string* text = known ? &known->emplace() : &unused;
-      if (!AppendUnescaped(attribute.value(), text))
-        return "an undefined or invalid reference in an attribute";
+      size_t k = std::find(std::begin(kKnown), std::end(kKnown), attribute.name()) - kKnown;
+      bool known = k < std::size(kKnown);
+      if (known && *slots[k]) return "an attribute given twice";
+      std::string_view value = attribute.value();
+      if (value.find('&') != std::string_view::npos) {
+        std::string* decoded = known ? &out->decoded[k] : &unused;
+        decoded->clear();
+        if (!AppendUnescaped(value, decoded))
+          return "an undefined or invalid reference in an attribute";
+        value = *decoded;
+      }
+      if (known) *slots[k] = value;
     }
     return nullptr;
   }
 
   // The name from `name`, or decoded from `hexname`; exactly one must be there.
-  std::optional<std::string> ElementName(Attributes* attributes) {
-    if (attributes->name && attributes->hexname) return Fail("both name and hexname");
-    if (attributes->name) return std::move(attributes->name);
-    if (!attributes->hexname) return Fail("missing name");
-    std::optional<std::string> decoded = HexDecode(*attributes->hexname);
+  std::optional<std::string> ElementName(const Attributes& attributes) {
+    if (attributes.name && attributes.hexname) return Fail("both name and hexname");
+    if (attributes.name) return std::string(*attributes.name);
+    if (!attributes.hexname) return Fail("missing name");
+    std::optional<std::string> decoded = HexDecode(*attributes.hexname);
     if (!decoded) return Fail("hexname is not hex");
     return decoded;
   }
@@ -233,8 +258,8 @@ class FileParser {
       if (part.type() == pugi::node_pcdata && !AppendUnescaped(part.value(), &text))
         return "an undefined or invalid reference in the text";
     }
-    std::string_view type = attributes.type ? std::string_view(*attributes.type) : "";
-    const std::optional<std::string>& encoding = attributes.encoding;
+    std::string_view type = attributes.type.value_or("");
+    const std::optional<std::string_view>& encoding = attributes.encoding;
     if (encoding && *encoding != "hex") return "unknown encoding";
     if (type == "int") {
       if (encoding) return "an int cannot be hex";

@@ -66,6 +66,7 @@ std::vector<Row> Rows() {
              "reference"),
       Damage("undefined entity in another attribute",
              Hand("<value name='a' type='string' note='&undefined;'/>"), "reference"),
+      Damage("attribute given twice", Hand("<value name='a' type='string' name='b'/>"), "twice"),
       Damage("bare ampersand", Text("a & b"), "reference"),
       Damage("reference to a character XML forbids", Text("a&#0;b"), "reference"),
       Loads("DOCTYPE without declarations", "<!DOCTYPE key>\n" + body, {{"a", "x"}}),
@@ -94,8 +95,8 @@ std::vector<Row> Rows() {
       Loads("whitespace around every element and attribute",
             " \n\t<key \n name = \"hand\"\t>\n <value\tname\n=\n'a'  type = \"int\" >\t 12 \n"
             "</value >\n <key\tname='sub' > <value name='b' type='string' ></value\n> </key >\n"
-            "</key\n>\n\n",
-            {{"a", 12}, {"sub/b", ""}}),
+            " <value name='c' type='string'> \n </value> </key\n>\n\n",
+            {{"a", 12}, {"sub/b", ""}, {"c", " \n "}}),
       Damage("second root", Hand("") + "<key name=\"hand\"/>\n", "second root"),
       Damage("text after the root", Hand("") + "trailing\n", "outside"),
       Damage("one character after the root", Hand("") + "x", "outside"),
