@@ -22,8 +22,8 @@ std::optional<std::string> HexDecode(std::string_view hex);
 
 // Appends `raw`, text or an attribute value as it stands in a file, with its
 // references replaced: the five predefined entities and character references
-// to characters XML allows. False, with `out` unspecified, on any other `&`:
-// its meaning would be lost.
+// to characters XML allows. False on any other `&`, whose meaning would be
+// lost; `out` may then hold part of the text.
 bool AppendUnescaped(std::string_view raw, std::string* out);
 
 // Appends `text` escaped for element content (&, <, >).
