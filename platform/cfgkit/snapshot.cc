@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 4;
+constexpr uint32_t kVersion = 5;
 constexpr uint64_t kBlockSize = 4096;
 
 struct Header {
