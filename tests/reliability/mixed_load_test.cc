@@ -1,0 +1,338 @@
+// Many writers and readers at once, on every level: a save must catch up with
+// what other processes saved meanwhile, a read must never show a value that
+// nobody wrote, and the files must stay whole.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "cfgkit/key_tree.h"
+#include "cfgkit/xml_codec.h"
+#include "support/spawn.h"
+
+namespace fs = std::filesystem;
+using testsupport::Args;
+
+namespace {
+
+constexpr int kWriters = 16, kOpsEach = 100, kReaders = 4, kOwnEntries = 3, kLevels = 5;
+const char* const kLevelNames[kLevels] = {"user_machine", "user", "install_machine", "install",
+                                          "admin"};
+const std::string kShared = "Shared", kSeed = "seed";
+
+std::string HostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+struct Outcome {
+  int64_t start = 0, end = 0;
+  int status = -1;
+  std::string out, err;
+};
+
+struct WriterOp {
+  bool isSet = true;
+  int level = 0;
+  std::string entry, value;
+  Outcome run;
+};
+
+struct ReaderOp {
+  int level = -1;  // -1: by precedence
+  std::string entry;
+  Outcome run;
+};
+
+// Meridian without syntax files; every level's file holds S/Shared = seed.
+class Installation {
+ public:
+  Installation() {
+    char pattern[] = "/tmp/setwise_mixed_load.XXXXXX";
+    root_ = mkdtemp(pattern);
+    fs::create_directories(admin());
+    fs::create_directories(user());
+    fs::copy_file(SETWISE_BINARY, binary());
+    std::ofstream(admin() / "ProductList.txt") << "Meridian\n";
+    for (int level = 0; level < kLevels; ++level) {
+      std::ofstream(FileOf(level))
+          << "<key name='" << KeyNameOf(level) << "'><key name='S'><value name='" << kShared
+          << "' type='string'>" << kSeed << "</value></key></key>";
+    }
+  }
+  ~Installation() { fs::remove_all(root_); }
+
+  fs::path admin() const { return root_ / "inst/config"; }
+  fs::path user() const { return root_ / "home/Documents/Talven/Meridian/config"; }
+  std::string binary() const { return root_ / "inst/Setwise"; }
+
+  static std::string KeyNameOf(int level) {
+    const std::string names[kLevels] = {HostName() + "_user", "user", HostName(), "default",
+                                        "admin"};
+    return names[level];
+  }
+  fs::path FileOf(int level) const {
+    return (level < 2 ? user() : admin()) / (KeyNameOf(level) + ".XML");
+  }
+
+  Outcome Timed(const Args& args, const std::string& out) const {
+    Outcome run;
+    run.start = NowNs();
+    run.status =
+        testsupport::Wait(testsupport::Spawn(binary(), args, root_ / "home", out, out + ".err"));
+    run.end = NowNs();
+    run.out = testsupport::ReadFile(out);
+    run.err = testsupport::ReadFile(out + ".err");
+    return run;
+  }
+
+  // The entries of key S at `level`; nullopt when the file does not load.
+  std::optional<std::map<std::string, std::string>> Values(int level) const {
+    std::string bytes = testsupport::ReadFile(FileOf(level));
+    cfgkit::KeyTree tree;
+    if (!cfgkit::ParseKeyFile(&bytes, KeyNameOf(level), &tree).ok()) return std::nullopt;
+    std::map<std::string, std::string> values;
+    cfgkit::KeyId top = tree.FindSubkey(tree.Root(), KeyNameOf(level));
+    cfgkit::KeyId section = tree.FindSubkey(top, "S");
+    for (size_t i = 0; section != cfgkit::kNoKey && i < tree.ValueCount(section); ++i) {
+      values[tree.ValueAt(section, i).name] = tree.ValueAt(section, i).text;
+    }
+    return values;
+  }
+
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const fs::path& dir : {admin(), user()}) {
+      for (const auto& item : fs::directory_iterator(dir)) {
+        std::string name = item.path().filename();
+        if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
+      }
+    }
+    return names;
+  }
+
+  fs::path root_;
+};
+
+Args Command(const char* command, const std::string& entry, int level) {
+  Args args{command, "-ProductName", "Meridian", "-RegistryKey", "S/" + entry};
+  if (level >= 0) args.insert(args.end(), {"-RegistryLevel", kLevelNames[level]});
+  return args;
+}
+
+std::string Found(const std::string& entry, const std::string& value, int level) {
+  return "Registry setting <S/" + entry + "> has value <" + value +
+         "> of type <string> at level <" + kLevelNames[level] + ">.\n";
+}
+
+// The value and level a Get printed; level -1 when it found nothing.
+std::pair<std::string, int> ParseGet(const std::string& entry, const std::string& out) {
+  const std::string head = "Registry setting <S/" + entry + "> has value <";
+  const std::string middle = "> of type <string> at level <";
+  size_t split = out.find(middle);
+  if (out.rfind(head, 0) != 0 || split == std::string::npos) return {out, -1};
+  std::string value = out.substr(head.size(), split - head.size());
+  for (int level = 0; level < kLevels; ++level) {
+    if (out == Found(entry, value, level)) return {value, level};
+  }
+  return {out, -1};
+}
+
+std::string OwnEntry(int writer, int index) {
+  return "W" + std::to_string(writer) + "E" + std::to_string(index);
+}
+
+TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
+  Installation installation;
+  const int64_t started = NowNs();
+  std::vector<std::vector<WriterOp>> writerOps(kWriters);
+  std::vector<std::vector<ReaderOp>> readerOps(kReaders);
+  std::atomic<int> writersLeft{kWriters};
+
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      std::mt19937 random(1000 + w);
+      const std::string out = installation.root_ / ("w" + std::to_string(w));
+      for (int i = 0; i < kOpsEach; ++i) {
+        WriterOp op;
+        op.level = random() % kLevels;
+        int dice = random() % 4;
+        op.isSet = dice != 0;
+        op.entry = dice == 1 ? kShared : OwnEntry(w, random() % kOwnEntries);
+        op.value = "w" + std::to_string(w) + "op" + std::to_string(i);
+        Args args = Command(op.isSet ? "-Set" : "-Delete", op.entry, op.level);
+        if (op.isSet) args.insert(args.end(), {"-RegistryValue", op.value});
+        op.run = installation.Timed(args, out);
+        writerOps[w].push_back(std::move(op));
+      }
+      --writersLeft;
+    });
+  }
+  for (int r = 0; r < kReaders; ++r) {
+    threads.emplace_back([&, r] {
+      std::mt19937 random(2000 + r);
+      const std::string out = installation.root_ / ("r" + std::to_string(r));
+      while (writersLeft > 0) {
+        ReaderOp op;
+        op.level = static_cast<int>(random() % (kLevels + 1)) - 1;
+        int writer = random() % (kWriters + 1);
+        op.entry = writer == kWriters ? kShared : OwnEntry(writer, random() % kOwnEntries);
+        op.run = installation.Timed(Command("-Get", op.entry, op.level), out);
+        readerOps[r].push_back(std::move(op));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const double loadSeconds = (NowNs() - started) / 1e9;
+
+  // Every Set by level and entry, attempted or not.
+  std::map<std::pair<int, std::string>, std::vector<const WriterOp*>> sets;
+  // Own entries, replayed in each writer's order: the value each must hold.
+  std::map<std::pair<int, std::string>, std::string> expected;
+  int setsDone = 0, setsFailed = 0, deletesDone = 0, valuesChecked = 0;
+  int64_t longestNs = 0;
+  for (int w = 0; w < kWriters; ++w) {
+    for (const WriterOp& op : writerOps[w]) {
+      const std::pair<int, std::string> slot{op.level, op.entry};
+      const std::string where = op.entry + " at " + kLevelNames[op.level] + " by " + op.value;
+      EXPECT_EQ("", op.run.err) << where;
+      longestNs = std::max(longestNs, op.run.end - op.run.start);
+      if (!op.isSet) {
+        // Only this writer touches its entries: its last run decides.
+        bool held = expected.count(slot) != 0;
+        EXPECT_EQ(held ? "Register value  <S/" + op.entry + "> is deleted \n"
+                       : "No able to delete Value or Key <S/" + op.entry + "> \n",
+                  op.run.out)
+            << where;
+        EXPECT_EQ(held ? 0 : 255, op.run.status) << where;
+        if (op.run.status == 0) ++deletesDone;
+        expected.erase(slot);
+        continue;
+      }
+      sets[slot].push_back(&op);
+      if (op.run.status != 0) {
+        // Refused only for want of the lock; a failed Set writes nothing.
+        EXPECT_EQ(
+            "error on save registry changes make sure user has the write access to the "
+            "registry\n",
+            op.run.out)
+            << where;
+        EXPECT_EQ(255, op.run.status) << where;
+        ++setsFailed;
+        continue;
+      }
+      ++setsDone;
+      bool existed = op.entry == kShared || expected.count(slot) != 0;
+      EXPECT_EQ(existed ? "Register value <S/" + op.entry + "> is set to <" + op.value + ">\n "
+                        : "Register value <S/" + op.entry + "> is created with value <" + op.value +
+                              "> \n",
+                op.run.out)
+          << where;
+      if (op.entry != kShared) expected[slot] = op.value;
+    }
+  }
+
+  // Overlapping Sets of the shared entry may land in either order, so it may
+  // end with any successful Set that ended after the last successful one began.
+  auto sharedMayEndWith = [&](int level) {
+    int64_t lastStart = INT64_MIN;
+    for (const WriterOp* op : sets[{level, kShared}]) {
+      if (op->run.status == 0) lastStart = std::max(lastStart, op->run.start);
+    }
+    std::set<std::string> values;
+    for (const WriterOp* op : sets[{level, kShared}]) {
+      if (op->run.status == 0 && op->run.end >= lastStart) values.insert(op->value);
+    }
+    if (values.empty()) values.insert(kSeed);
+    return values;
+  };
+
+  for (int level = 0; level < kLevels; ++level) {
+    auto values = installation.Values(level);
+    ASSERT_TRUE(values.has_value()) << installation.FileOf(level) << " does not load";
+    std::set<std::string> sharedValues = sharedMayEndWith(level);
+    EXPECT_TRUE(sharedValues.count((*values)[kShared]))
+        << "Shared at " << kLevelNames[level] << " ended as " << (*values)[kShared]
+        << ", a value that later Sets replaced";
+    for (int w = 0; w < kWriters; ++w) {
+      for (int e = 0; e < kOwnEntries; ++e) {
+        const std::string entry = OwnEntry(w, e);
+        auto want = expected.find({level, entry});
+        auto got = values->find(entry);
+        EXPECT_EQ(want == expected.end() ? "(none)" : want->second,
+                  got == values->end() ? "(none)" : got->second)
+            << entry << " at " << kLevelNames[level] << " in the file";
+        ++valuesChecked;
+        if (want == expected.end() && sets[{level, entry}].empty()) continue;
+        // A Get must see what the file holds, whatever its snapshot image says.
+        Outcome get = installation.Timed(Command("-Get", entry, level), installation.root_ / "get");
+        EXPECT_EQ(got == values->end() ? "No registry setting found for <S/" + entry +
+                                             "> at level <" + kLevelNames[level] + ">.\n"
+                                       : Found(entry, got->second, level),
+                  get.out);
+        ++valuesChecked;
+      }
+    }
+    valuesChecked += 1;
+  }
+
+  // A reader may see only a value whose Set had started, at that value's level.
+  int readsChecked = 0;
+  for (const auto& reads : readerOps) {
+    for (const ReaderOp& op : reads) {
+      ++readsChecked;
+      EXPECT_EQ(255, op.run.status);
+      EXPECT_EQ("", op.run.err);
+      auto [value, level] = ParseGet(op.entry, op.run.out);
+      if (level < 0) {
+        std::string notFound = "No registry setting found for <S/" + op.entry + ">";
+        if (op.level >= 0) notFound += std::string(" at level <") + kLevelNames[op.level] + ">";
+        EXPECT_EQ(notFound + ".\n", op.run.out);
+        // Shared is never deleted, so it is always found.
+        EXPECT_NE(kShared, op.entry) << op.run.out;
+        continue;
+      }
+      ++valuesChecked;
+      const std::string where = "read of " + op.entry + ": " + op.run.out;
+      if (op.level >= 0) {
+        EXPECT_EQ(op.level, level) << where;
+      } else {
+        EXPECT_EQ(op.entry == kShared ? 0 : level, level) << where;
+        EXPECT_NE(4, level) << where;
+      }
+      bool written = op.entry == kShared && value == kSeed;
+      for (const WriterOp* set : sets[{level, op.entry}]) {
+        written |= set->value == value && set->run.start < op.run.end;
+      }
+      EXPECT_TRUE(written) << where;
+    }
+  }
+
+  EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
+  const int writerRuns = kWriters * kOpsEach;
+  std::printf(
+      "mixed load: %d writer runs (%d Sets stored, %d Sets failed, %d Deletes), %d reader "
+      "runs, %d values checked, %.1f s under load, longest writer run %.0f ms\n",
+      writerRuns, setsDone, setsFailed, deletesDone, readsChecked, valuesChecked, loadSeconds,
+      longestNs / 1e6);
+  RecordProperty("writer_runs", writerRuns);
+  RecordProperty("reader_runs", readsChecked);
+  RecordProperty("values_checked", valuesChecked);
+}
+
+}  // namespace
