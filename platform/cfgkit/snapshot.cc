@@ -119,12 +119,13 @@ std::unique_ptr<Snapshot> Snapshot::Open(FileOps& ops, const std::string& imageP
   image->keyCount_ = header.keyCount;
   image->valueCount_ = header.valueCount;
   image->poolSize_ = header.poolSize;
-  image->body_.reset(new char[layout.bodySize]);
-  image->loaded_.assign(header.blockCount, false);
+  image->imageSize_ = header.imageSize;
+  image->checked_.assign(header.blockCount, false);
   return image;
 }
 
 Snapshot::~Snapshot() {
+  if (mapping_ != nullptr) ops_.Unmap(mapping_, imageSize_);
   if (fd_ >= 0) ops_.Close(fd_).IgnoreError();
 }
 
@@ -146,13 +147,13 @@ void Snapshot::MarkSettled(int64_t verifiedNs) {
 const SnapshotKey* Snapshot::Key(uint32_t index) const {
   uint64_t at = keysAt_ + uint64_t{index} * sizeof(SnapshotKey);
   if (index >= keyCount_ || !Ensure(at, sizeof(SnapshotKey))) return nullptr;
-  return reinterpret_cast<const SnapshotKey*>(body_.get() + at);
+  return reinterpret_cast<const SnapshotKey*>(body_ + at);
 }
 
 const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
   uint64_t at = valuesAt_ + uint64_t{index} * sizeof(SnapshotValue);
   if (index >= valueCount_ || !Ensure(at, sizeof(SnapshotValue))) return nullptr;
-  const auto* value = reinterpret_cast<const SnapshotValue*>(body_.get() + at);
+  const auto* value = reinterpret_cast<const SnapshotValue*>(body_ + at);
   bool known = value->type == static_cast<uint32_t>(ValueType::kString) ||
                value->type == static_cast<uint32_t>(ValueType::kInt32);
   return known ? value : nullptr;
@@ -160,33 +161,48 @@ const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
 
 std::string_view Snapshot::Text(uint32_t offset, uint32_t length) const {
   if (uint64_t{offset} + length > poolSize_ || !Ensure(poolAt_ + offset, length)) return {};
-  return std::string_view(body_.get() + poolAt_ + offset, length);
+  return std::string_view(body_ + poolAt_ + offset, length);
 }
 
 bool Snapshot::Ensure(uint64_t offset, uint64_t size) const {
-  if (broken_ || offset + size > bodySize_) return false;
+  if (offset + size > bodySize_) return false;
   if (size == 0) return true;
+  if (body_ == nullptr) Attach();
   uint64_t last = (offset + size - 1) / kBlockSize;
   for (uint64_t block = offset / kBlockSize; block <= last; ++block) {
-    if (loaded_[block]) continue;
-    // One read for the whole run of blocks still missing.
+    if (checked_[block]) continue;
+    // What was checked stays readable; nothing more is read from a broken image.
+    if (broken_) return false;
     uint64_t end = block + 1;
-    while (end <= last && !loaded_[end]) ++end;
-    if (!LoadBlocks(block, end)) return false;
+    while (end <= last && !checked_[end]) ++end;
+    if (!CheckBlocks(block, end)) return false;
     block = end - 1;
   }
   return true;
 }
 
-bool Snapshot::LoadBlocks(uint64_t first, uint64_t end) const {
+void Snapshot::Attach() const {
+  if (ops_.MapUnchanging(fd_, imageSize_, &mapping_).ok()) {
+    body_ = mapping_ + bodyAt_;
+    return;
+  }
+  mapping_ = nullptr;
+  copy_.reset(new char[bodySize_]);
+  body_ = copy_.get();
+}
+
+bool Snapshot::CheckBlocks(uint64_t first, uint64_t end) const {
   uint64_t from = first * kBlockSize, to = std::min(end * kBlockSize, bodySize_);
-  if (!ops_.ReadAt(fd_, bodyAt_ + from, body_.get() + from, to - from).ok()) return Rebuild();
+  if (mapping_ == nullptr &&
+      !ops_.ReadAt(fd_, bodyAt_ + from, copy_.get() + from, to - from).ok()) {
+    return Rebuild();
+  }
   for (uint64_t block = first; block < end; ++block) {
     uint64_t at = block * kBlockSize;
-    std::string_view bytes(body_.get() + at, std::min(kBlockSize, bodySize_ - at));
+    std::string_view bytes(body_ + at, std::min(kBlockSize, bodySize_ - at));
     if (fsio::Hash64(bytes) != blockHashes_[block]) return Rebuild();
   }
-  for (uint64_t block = first; block < end; ++block) loaded_[block] = true;
+  for (uint64_t block = first; block < end; ++block) checked_[block] = true;
   return true;
 }
 
@@ -208,14 +224,20 @@ bool Snapshot::Rebuild() const {
   std::memcpy(&header, image.data(), sizeof header);
   Layout layout = LayoutOf(header);
   if (layout.bodySize != bodySize_ || layout.bodyAt + bodySize_ != image.size()) return false;
+  // Block for block what the image was made with, so that whatever was
+  // already handed out stays true.
   const char* body = image.data() + layout.bodyAt;
-  // What was already handed out must stay what it was.
-  for (size_t block = 0; block < loaded_.size(); ++block) {
-    uint64_t at = block * kBlockSize, size = std::min(kBlockSize, bodySize_ - at);
-    if (loaded_[block] && std::memcmp(body_.get() + at, body + at, size) != 0) return false;
+  for (size_t block = 0; block < checked_.size(); ++block) {
+    uint64_t at = block * kBlockSize;
+    if (fsio::Hash64(std::string_view(body + at, std::min(kBlockSize, bodySize_ - at))) !=
+        blockHashes_[block]) {
+      return false;
+    }
   }
-  std::memcpy(body_.get(), body, bodySize_);
-  loaded_.assign(loaded_.size(), true);
+  if (!copy_) copy_.reset(new char[bodySize_]);
+  std::memcpy(copy_.get(), body, bodySize_);
+  body_ = copy_.get();
+  checked_.assign(checked_.size(), true);
   broken_ = false;
   return true;
 }

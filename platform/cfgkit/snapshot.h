@@ -3,6 +3,11 @@
 // parsing the XML again. The XML file stays the only truth: an image is used
 // only when it describes the very file on disk.
 //
+// Where the file system allows, the image is mapped under a read lease, so
+// that nobody can change or cut it short while a run reads it (a writer waits
+// for the run to end); elsewhere the blocks a run needs are read into a
+// private copy.
+//
 // Layout: a fixed header (with its own checksum), the source file's path, a
 // table of checksums of the body's 4 KiB blocks, and the body: the keys in
 // breadth-first order (so each key's subkeys are one contiguous run after it),
@@ -76,9 +81,11 @@ class Snapshot {
  private:
   explicit Snapshot(FileOps& ops) : ops_(ops) {}
 
-  // Whether the body bytes [offset, offset + size) are read and checked.
+  // Whether the body bytes [offset, offset + size) are at hand and checked.
   bool Ensure(uint64_t offset, uint64_t size) const;
-  bool LoadBlocks(uint64_t first, uint64_t end) const;
+  // Maps the image where it can be leased, else keeps a private copy.
+  void Attach() const;
+  bool CheckBlocks(uint64_t first, uint64_t end) const;
   // Rebuilds the whole body from the source file; false when it no longer
   // is the file the image was made from.
   bool Rebuild() const;
@@ -91,14 +98,18 @@ class Snapshot {
   FileIdentity sourceIdentity_;
   int64_t changedNs_ = 0, settledNs_ = 0;
   uint64_t contentHash_ = 0;
+  uint64_t imageSize_ = 0;
   uint64_t bodyAt_ = 0;  // where the body starts in the image file
   uint64_t bodySize_ = 0;
   uint64_t keysAt_ = 0, valuesAt_ = 0, poolAt_ = 0;  // within the body
   uint32_t keyCount_ = 0, valueCount_ = 0, poolSize_ = 0;
   std::vector<uint64_t> blockHashes_;
-  // Read lazily; mutable because reading fills them in.
-  mutable std::unique_ptr<char[]> body_;
-  mutable std::vector<bool> loaded_;
+  // Filled in as the body is first read, hence mutable. Bytes once handed out
+  // stay where they are and as they are until the image is destroyed.
+  mutable const char* mapping_ = nullptr;  // the leased image file, or null
+  mutable std::unique_ptr<char[]> copy_;   // the body read or rebuilt privately
+  mutable const char* body_ = nullptr;     // where the body is read from
+  mutable std::vector<bool> checked_;
   mutable bool broken_ = false;
 };
 

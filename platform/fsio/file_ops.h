@@ -75,6 +75,14 @@ class FileOps {
   // Reads `size` bytes at `offset`; IOError when the file is shorter.
   virtual Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) = 0;
   virtual Status WriteAt(int fd, uint64_t offset, std::string_view data) = 0;
+
+  // Maps the first `size` bytes of the open file read-only while holding a
+  // read lease on it, so that nobody can write or truncate the file while it
+  // is mapped (writers wait until `fd` is closed); a mapping can then never
+  // fault. NotSupported where the file cannot be leased (a network file
+  // system, a writer has it open, leases are off). Unmap() before closing `fd`.
+  virtual Status MapUnchanging(int fd, size_t size, const char** data) = 0;
+  virtual void Unmap(const char* data, size_t size) = 0;
   virtual Status Sync(int fd) = 0;
 
   // Releases `fd` even when it reports a failure.
@@ -145,6 +153,10 @@ class FileOpsWrapper : public FileOps {
   Status WriteAt(int fd, uint64_t offset, std::string_view data) override {
     return target_.WriteAt(fd, offset, data);
   }
+  Status MapUnchanging(int fd, size_t size, const char** data) override {
+    return target_.MapUnchanging(fd, size, data);
+  }
+  void Unmap(const char* data, size_t size) override { target_.Unmap(data, size); }
   Status Sync(int fd) override { return target_.Sync(fd); }
   Status Close(int fd) override { return target_.Close(fd); }
   Status Rename(const std::string& from, const std::string& to) override {

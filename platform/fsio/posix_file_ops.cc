@@ -2,12 +2,14 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -205,6 +207,30 @@ class PosixFileOpsImpl final : public FileOps {
     }
     return Status::OK();
   }
+
+  Status MapUnchanging(int fd, size_t size, const char** data) override {
+    // A broken lease is signalled with SIGURG, which is ignored by default:
+    // the writer simply waits for this process.
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0 || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
+      return Status::NotSupported(std::string("lease: ") + std::strerror(errno));
+    }
+    // Cut short before the lease was taken: the mapping would fault.
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_size) < size) {
+      ::fcntl(fd, F_SETLEASE, F_UNLCK);
+      return Status::IOError("mmap: the file is shorter than expected");
+    }
+    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (mapping == MAP_FAILED) {
+      int error = errno;
+      ::fcntl(fd, F_SETLEASE, F_UNLCK);
+      return ErrnoToStatus("mmap", error);
+    }
+    *data = static_cast<const char*>(mapping);
+    return Status::OK();
+  }
+
+  void Unmap(const char* data, size_t size) override { ::munmap(const_cast<char*>(data), size); }
 
   Status Sync(int fd) override {
     if (::fsync(fd) != 0) return ErrnoToStatus("fsync", errno);

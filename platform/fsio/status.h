@@ -15,7 +15,9 @@ class [[nodiscard]] Status {
   Status() = default;
 
   static Status OK() { return Status(); }
-  static Status NotFound(std::string message) { return Status(Code::kNotFound, std::move(message)); }
+  static Status NotFound(std::string message) {
+    return Status(Code::kNotFound, std::move(message));
+  }
   static Status Corruption(std::string message) {
     return Status(Code::kCorruption, std::move(message));
   }

@@ -3,9 +3,11 @@
 // and nothing more.
 #include "cfgkit/snapshot.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -33,8 +35,13 @@ struct CountingOps : cfgkit::FileOpsWrapper {
     return FileOpsWrapper::ReadFile(path, contents, identity);
   }
   bool HasReliableTimes(const std::string& dir) override { return reliableTimes; }
+  cfgkit::Status MapUnchanging(int fd, size_t size, const char** data) override {
+    if (!leases) return cfgkit::Status::NotSupported("no leases here");
+    return FileOpsWrapper::MapUnchanging(fd, size, data);
+  }
   int xmlReads = 0;
   bool reliableTimes = true;
+  bool leases = true;  // else images are read into a private copy
 };
 
 class SnapshotTest : public StoreTest {
@@ -161,13 +168,54 @@ TEST_F(SnapshotTest, ACorruptImageAnswersWhatTheFileHolds) {
     WriteBytes(image, broken);
     EXPECT_EQ(cold, LoadAndWriteAll()) << broken.size();
   }
+}
+
+// Nobody can cut an image short or change it while a run reads it in place;
+// where it is read into a private copy instead, a cut costs a parse.
+TEST_F(SnapshotTest, AnImageCutShortWhileInUseNeverStopsARun) {
+  const std::string cold = LoadAndWriteAll();
+  for (bool leases : {true, false}) {
+    SCOPED_TRACE(leases ? "mapped" : "copied");
+    ops.leases = leases;
+    LoadAndWriteAll();
+    std::unique_ptr<cfgkit::Snapshot> open = OpenImage();
+    ASSERT_TRUE(open != nullptr);
+    cfgkit::KeyTree tree;
+    tree.AddTopFromSnapshot("a", open.get());
+    tree.SubkeyCount(tree.FindSubkey(tree.Root(), "a"));
+    if (leases) {
+      // A writer cannot get at the file until the run lets go of it.
+      const int fd = ::open(image.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK);
+      EXPECT_EQ(-1, fd);
+      EXPECT_EQ(EWOULDBLOCK, errno);
+    } else {
+      ASSERT_EQ(0, ::truncate(image.c_str(), 64));
+    }
+    EXPECT_EQ(cold, cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "a")));
+  }
+}
+
+// A block that fails its check after the file changed cannot be rebuilt: the
+// rest of the image reads as missing, and what was read stays as it was.
+TEST_F(SnapshotTest, AnImageThatCanNoLongerBeCheckedStopsAnsweringWithoutCrashing) {
+  std::string many;
+  for (int i = 0; i < 2000; ++i) {
+    many += "<key name='k" + std::to_string(i) + "'><value name='v' type='int'>1</value></key>";
+  }
+  Put(admin, "a", many);
+  ops.leases = false;
   LoadAndWriteAll();
   std::unique_ptr<cfgkit::Snapshot> open = OpenImage();
   ASSERT_TRUE(open != nullptr);
-  ASSERT_EQ(0, ::truncate(image.c_str(), 64));
   cfgkit::KeyTree tree;
-  tree.AddTopFromSnapshot("a", open.get());
-  EXPECT_EQ(cold, cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "a")));
+  cfgkit::KeyId top = tree.AddTopFromSnapshot("a", open.get());
+  ASSERT_EQ(2000u, tree.SubkeyCount(top));
+  Put(admin, "a", "");
+  ASSERT_EQ(0, ::truncate(image.c_str(), 64));
+  size_t values = 0;
+  for (size_t i = 0; i < tree.SubkeyCount(top); ++i)
+    values += tree.ValueCount(tree.SubkeyAt(top, i));
+  EXPECT_LT(values, 2000u);
 }
 
 TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {

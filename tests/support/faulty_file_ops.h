@@ -17,7 +17,8 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
   // Fails the n-th mutating call (counting from 1); 0 fails none.
   explicit FaultyFileOps(int failAt) : FileOpsWrapper(fsio::PosixFileOps()), failAt_(failAt) {}
   // Fails the first call named `call` (CreateTemp, CopyOwnerAndMode, Write,
-  // Sync, Close, Rename, SyncDir, Link, Remove, LockFile, WriteAt, ReadAt), or
+  // Sync, Close, Rename, SyncDir, Link, Remove, LockFile, WriteAt, ReadAt,
+  // MapUnchanging), or
   // every such call when `always`; null or unknown fails none.
   explicit FaultyFileOps(const char* call, Status error = Full(), bool always = false)
       : FileOpsWrapper(fsio::PosixFileOps()),
@@ -45,6 +46,9 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
   }
   Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
     return HitByName("ReadAt") ? error_ : FileOpsWrapper::ReadAt(fd, offset, buffer, size);
+  }
+  Status MapUnchanging(int fd, size_t size, const char** data) override {
+    return HitByName("MapUnchanging") ? error_ : FileOpsWrapper::MapUnchanging(fd, size, data);
   }
   Status Sync(int fd) override { return Hit("Sync") ? error_ : FileOpsWrapper::Sync(fd); }
   Status Close(int fd) override {
