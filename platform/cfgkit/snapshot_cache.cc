@@ -70,7 +70,9 @@ void SnapshotCache::Write(const std::string& sourcePath, const std::string& imag
   const std::string imagePath = PathFor(sourcePath);
   FileIdentity existing;
   bool firstOfItsFile = ops_->Stat(imagePath, &existing, false).ok() && !existing.exists;
-  Status status = fsio::ReplaceFile(*ops_, imagePath, image, fsio::Permissions::kPrivate);
+  // A crash may lose the image or leave it cut short: its checksums tell.
+  Status status = fsio::ReplaceFile(*ops_, imagePath, image, fsio::Permissions::kPrivate,
+                                    fsio::Durability::kCache);
   if (status.ok() && firstOfItsFile) Prune();
 }
 

@@ -92,6 +92,7 @@ class Store {
     bool deleted = false;  // its file is to be removed at the next save
     ChangeLog changes;
     uint64_t contentHash = 0;         // of the bytes the key was loaded from or last saved as
+    int64_t stampedNs = 0;            // the modification time the running save gave its file
     const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 

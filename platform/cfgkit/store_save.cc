@@ -1,5 +1,6 @@
 // Saving the store: locking the folders, catching up with files that other
 // processes saved meanwhile, and replacing the changed files.
+#include <cstdint>
 #include <set>
 #include <utility>
 
@@ -12,6 +13,9 @@ namespace cfgkit {
 namespace {
 
 using fsio::JoinPath;
+
+// When an image made by a save counts as made: long after any change.
+constexpr int64_t kSettledBySave = INT64_MAX;
 
 // A temporary or backup file that a save of a store file left behind.
 bool IsLeftoverOfStoreSave(const std::string& name) {
@@ -62,6 +66,7 @@ Status Store::Save() {
         staged.back().Stage(file->homeDir, file->name + std::string(kStoreFileExtension), bytes,
                             fsio::Permissions::kKeepExisting);
     if (!status.ok()) return status;
+    file->stampedNs = staged.back().stampedNs();
   }
   Status status = fsio::ReplaceAll(ops_, staged, removals);
   if (!status.ok()) return status;
@@ -86,11 +91,16 @@ Status Store::Save() {
   }
   // Images are a cache: made after the locks are released, so that other
   // writers do not wait for them. One that no longer matches its file, because
-  // another save came in between, is simply not used. Each counts as made at
-  // its file's change: the next run compares its bytes before trusting it.
+  // another save came in between, is simply not used. A file that still bears
+  // the time its save stamped holds what was saved, however soon it is read
+  // again; otherwise the image counts as made at the file's change, and the
+  // next run compares the bytes before trusting it.
   locks.clear();
   for (TopLevelFile* file : written) {
-    WriteSnapshotOf(*file, HomePath(*file), file->homeIdentity, file->homeIdentity.changedNs);
+    const bool stampHolds =
+        file->stampedNs != 0 && file->homeIdentity.modifiedNs == file->stampedNs;
+    WriteSnapshotOf(*file, HomePath(*file), file->homeIdentity,
+                    stampHolds ? kSettledBySave : file->homeIdentity.changedNs);
   }
   return Status::OK();
 }

@@ -1,5 +1,6 @@
 #include "fsio/atomic_replace.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,9 +23,19 @@ std::string HiddenName(std::string_view fileName, const char* kind) {
 std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 std::string DirOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
-// Writes `bytes` to the new file `path` with the permissions asked for.
+// A time that no later write to a file can be stamped with: file times come
+// from the coarse clock, which never goes below its present value.
+int64_t JustBeforeNowNs() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec - 1;
+}
+
+// Writes `bytes` to the new file `path` with the permissions asked for,
+// flushed unless it is a cache. `*stampedNs`: see StagedFile.
 Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view bytes,
-                    Permissions permissions, const FileIdentity& existing) {
+                    Permissions permissions, Durability durability, const FileIdentity& existing,
+                    int64_t* stampedNs) {
   int fd = -1;
   uint32_t mode = permissions == Permissions::kPrivate ? 0600 : 0666;
   Status status = ops.CreateTemp(path, mode, &fd);
@@ -34,7 +45,12 @@ Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view byte
     status = ops.CopyOwnerAndMode(fd, existing);
   }
   if (status.ok()) status = ops.Write(fd, bytes);
-  if (status.ok()) status = ops.Sync(fd);
+  if (status.ok() && stampedNs != nullptr) {
+    // Only a proof for readers that want one: without it they read the file.
+    *stampedNs = JustBeforeNowNs();
+    if (!ops.SetModifiedTime(fd, *stampedNs).ok()) *stampedNs = 0;
+  }
+  if (status.ok() && durability == Durability::kDurable) status = ops.Sync(fd);
   Status closed = guard.Close();
   if (status.ok()) status = closed;
   if (!status.ok()) ops.Remove(path).IgnoreError();
@@ -55,7 +71,8 @@ Status KeepBackup(FileOps& ops, const std::string& target, std::string* backupPa
     status = ops.ReadFile(target, &bytes, &identity);
     if (status.IsNotFound()) return Status::OK();
     if (status.ok()) {
-      status = WriteNewFile(ops, path, bytes, Permissions::kKeepExisting, identity);
+      status = WriteNewFile(ops, path, bytes, Permissions::kKeepExisting, Durability::kDurable,
+                            identity, nullptr);
     }
   }
   if (status.ok()) *backupPath = std::move(path);
@@ -123,7 +140,8 @@ Status StagedFile::Stage(const std::string& dir, const std::string& fileName,
   FileIdentity existing;
   Status status = ops_.Stat(targetPath_, &existing);
   if (!status.ok()) return status;
-  status = WriteNewFile(ops_, tempPath_, bytes, permissions, existing);
+  status = WriteNewFile(ops_, tempPath_, bytes, permissions, Durability::kDurable, existing,
+                        &stampedNs_);
   pending_ = status.ok();
   return status;
 }
@@ -173,7 +191,16 @@ Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files,
 }
 
 Status ReplaceFile(FileOps& ops, const std::string& path, std::string_view bytes,
-                   Permissions permissions) {
+                   Permissions permissions, Durability durability) {
+  if (durability == Durability::kCache) {
+    // No flush and no roll-back: a crash may lose it, and its readers check it.
+    std::string tempPath = JoinPath(DirOf(path), HiddenName(FileNameOf(path), kTempKind));
+    Status status =
+        WriteNewFile(ops, tempPath, bytes, permissions, durability, FileIdentity(), nullptr);
+    if (status.ok()) status = ops.Rename(tempPath, path);
+    if (!status.ok()) ops.Remove(tempPath).IgnoreError();
+    return status;
+  }
   std::vector<StagedFile> staged;
   staged.emplace_back(ops);
   Status status = staged.back().Stage(DirOf(path), FileNameOf(path), bytes, permissions);

@@ -30,7 +30,17 @@ enum class Permissions {
   kPrivate,       // the writing user alone (0600)
 };
 
+// Whether a replacement must survive a crash.
+enum class Durability {
+  kDurable,  // flushed, and a failure puts the old file back
+  kCache,    // may be lost or cut short by a crash: for files whose readers check them
+};
+
 // A temporary file, fully written and flushed, waiting to replace its target.
+//
+// Its modification time is stamped just before the present: any later write
+// to it stamps a later time, even within the same clock tick, so a file that
+// still bears the stamp (see stampedNs()) provably holds the staged bytes.
 class StagedFile {
  public:
   explicit StagedFile(FileOps& ops) : ops_(ops) {}
@@ -50,6 +60,8 @@ class StagedFile {
   const std::string& dir() const { return dir_; }
   const std::string& tempPath() const { return tempPath_; }
   const std::string& targetPath() const { return targetPath_; }
+  // The modification time the file was given; 0 when it could not be set.
+  int64_t stampedNs() const { return stampedNs_; }
 
   // The temporary file now bears the target's name.
   void MarkRenamed() { pending_ = false; }
@@ -60,6 +72,7 @@ class StagedFile {
   std::string tempPath_;
   std::string targetPath_;
   bool pending_ = false;
+  int64_t stampedNs_ = 0;
 };
 
 // Renames every staged file over its target, removes the files `removals`
@@ -72,7 +85,7 @@ Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files,
 
 // Replaces the single file `path` by `bytes`.
 Status ReplaceFile(FileOps& ops, const std::string& path, std::string_view bytes,
-                   Permissions permissions);
+                   Permissions permissions, Durability durability = Durability::kDurable);
 
 // Whether `fileName` is a temporary or backup file that a replacement left
 // behind when its process died. Only meaningful to whoever holds the folder's

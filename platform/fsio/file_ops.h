@@ -72,6 +72,8 @@ class FileOps {
   virtual Status CopyOwnerAndMode(int fd, const FileIdentity& like) = 0;
 
   virtual Status Write(int fd, std::string_view data) = 0;
+  // Sets the open file's modification time, in ns since the epoch.
+  virtual Status SetModifiedTime(int fd, int64_t ns) = 0;
   // Reads `size` bytes at `offset`; IOError when the file is shorter.
   virtual Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) = 0;
   virtual Status WriteAt(int fd, uint64_t offset, std::string_view data) = 0;
@@ -147,6 +149,7 @@ class FileOpsWrapper : public FileOps {
     return target_.CopyOwnerAndMode(fd, like);
   }
   Status Write(int fd, std::string_view data) override { return target_.Write(fd, data); }
+  Status SetModifiedTime(int fd, int64_t ns) override { return target_.SetModifiedTime(fd, ns); }
   Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
     return target_.ReadAt(fd, offset, buffer, size);
   }

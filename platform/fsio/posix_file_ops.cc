@@ -184,6 +184,12 @@ class PosixFileOpsImpl final : public FileOps {
     return Status::OK();
   }
 
+  Status SetModifiedTime(int fd, int64_t ns) override {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {ns / 1000000000, ns % 1000000000}};
+    if (::futimens(fd, times) != 0) return ErrnoToStatus("futimens", errno);
+    return Status::OK();
+  }
+
   Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
     while (size > 0) {
       ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));

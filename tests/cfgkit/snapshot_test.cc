@@ -228,9 +228,14 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
   std::unique_ptr<cfgkit::Snapshot> saved = OpenImage();
   ASSERT_TRUE(saved != nullptr);
   EXPECT_EQ(FileHash(), saved->contentHash());
-  // Someone may have edited the file right after the save: the next run compares bytes.
-  EXPECT_FALSE(saved->IsSettled(0));
+  // The save stamped the file's time: the next run need not read it...
+  EXPECT_TRUE(saved->IsSettled(kHour));
+  ops.xmlReads = 0;
   EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find(">saved<"));
+  EXPECT_EQ(0, ops.xmlReads);
+  // ...and an edit at once, at the same size and within the same clock tick, is seen.
+  WriteBytes(file, ReadBytes(file).replace(ReadBytes(file).find("saved"), 5, "SAVED"));
+  EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find(">SAVED<"));
 }
 
 // An edit through a shared mapping may keep the file's identity: a save then
