@@ -210,8 +210,9 @@ bool Snapshot::Rebuild() const {
   broken_ = true;
   std::string bytes;
   FileIdentity identity;
-  if (!ops_.ReadFile(sourcePath_, &bytes, &identity).ok() || identity != sourceIdentity_ ||
-      fsio::Hash64(bytes) != contentHash_) {
+  // The bytes decide: a file saved again with the same content, or given
+  // another mode, still rebuilds the very image.
+  if (!ops_.ReadFile(sourcePath_, &bytes, &identity).ok() || fsio::Hash64(bytes) != contentHash_) {
     return false;
   }
   KeyTree tree;

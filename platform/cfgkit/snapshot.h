@@ -67,6 +67,10 @@ class Snapshot {
   bool IsSettled(int64_t racyWindowNs) const { return settledNs_ - changedNs_ > racyWindowNs; }
   uint64_t contentHash() const { return contentHash_; }
 
+  // Whether part of the image failed its check and could not be rebuilt: it
+  // then answers as if that part were missing, and must not be written out.
+  bool broken() const { return broken_; }
+
   // Records in the image file that its file was found to match it at
   // `verifiedNs`. Best effort: the image is a cache.
   void MarkSettled(int64_t verifiedNs);

@@ -100,9 +100,18 @@ class Store {
   std::string HomePath(const TopLevelFile& file) const;
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);
   void RemoveLeftovers(const std::string& dir);
-  // Reads the file again and, when its bytes are not those this process
-  // loaded, starts from them and replays this process's changes.
-  Status CatchUpWithDisk(TopLevelFile& file);
+  // A store file's bytes as a save read them under the lock.
+  struct DiskFile {
+    std::string path;
+    bool exists = false;
+    std::string bytes;
+    FileIdentity identity;
+  };
+  // Reads the file into `*disk` and, when its bytes are not those this
+  // process loaded (or its image broke), starts from them.
+  Status CatchUpWithDisk(TopLevelFile& file, DiskFile* disk);
+  // Replaces the key by the file's content and replays this process's changes.
+  Status StartFromDisk(TopLevelFile& file, const DiskFile& disk);
   void ReplayChanges(TopLevelFile& file);
   TopLevelFile* FileOf(std::string_view name);
   TopLevelFile& FileOfKey(KeyId key);

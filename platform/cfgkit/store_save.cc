@@ -37,7 +37,15 @@ Status Store::Save() {
   }
 
   std::vector<StoreLock> locks;
+  std::set<std::pair<uint64_t, uint64_t>> lockedFolders;
   for (const std::string& dir : dirs) {
+    // One folder reached by two spellings (a link, "./") takes one lock: a
+    // second lock on it would wait for the first.
+    FileIdentity folder;
+    if (ops_.Stat(dir, &folder).ok() && folder.exists &&
+        !lockedFolders.insert({folder.device, folder.inode}).second) {
+      continue;
+    }
     locks.emplace_back(ops_);
     Status status = locks.back().Acquire(dir);
     if (!status.ok()) return status;
@@ -48,8 +56,9 @@ Status Store::Save() {
   std::vector<std::string> removals;
   for (TopLevelFile* file : changed) {
     bool loadedFromHome = file->sourceDir.empty() || file->sourceDir == file->homeDir;
+    DiskFile disk;
     if (!file->deleted || loadedFromHome) {
-      Status status = CatchUpWithDisk(*file);
+      Status status = CatchUpWithDisk(*file, &disk);
       if (!status.ok()) return status;
     }
     if (file->deleted) {
@@ -57,9 +66,15 @@ Status Store::Save() {
       removals.push_back(JoinPath(dir, file->name + std::string(kStoreFileExtension)));
       continue;
     }
-    KeyId key = tree_.FindSubkey(tree_.Root(), file->name);
-    std::string bytes =
-        SerializeKey(tree_, key, file->homeIdentity.size + file->homeIdentity.size / 8);
+    const size_t sizeHint = file->homeIdentity.size + file->homeIdentity.size / 8;
+    std::string bytes = SerializeKey(tree_, tree_.FindSubkey(tree_.Root(), file->name), sizeHint);
+    if (file->image != nullptr && file->image->broken()) {
+      // Part of the image failed its check while being written out and could
+      // not be rebuilt: what it gave is not the file, so start from the file.
+      Status status = StartFromDisk(*file, disk);
+      if (!status.ok()) return status;
+      bytes = SerializeKey(tree_, tree_.FindSubkey(tree_.Root(), file->name), sizeHint);
+    }
     file->contentHash = fsio::Hash64(bytes);
     staged.emplace_back(ops_);
     Status status =
@@ -114,36 +129,37 @@ void Store::RemoveLeftovers(const std::string& dir) {
   }
 }
 
-Status Store::CatchUpWithDisk(TopLevelFile& file) {
+Status Store::CatchUpWithDisk(TopLevelFile& file, DiskFile* disk) {
   // Nothing but the file's current bytes is trusted: an edit in place through
   // a shared mapping may leave its identity as it was.
-  const std::string path = HomePath(file);
-  std::string bytes;
-  FileIdentity now;
-  Status status = ops_.ReadFile(path, &bytes, &now);
+  disk->path = HomePath(file);
+  Status status = ops_.ReadFile(disk->path, &disk->bytes, &disk->identity);
   if (!status.ok() && !status.IsNotFound()) return status;
-  const bool onDisk = status.ok();
-  if (onDisk == file.homeIdentity.exists && (!onDisk || fsio::Hash64(bytes) == file.contentHash)) {
-    return Status::OK();
-  }
+  disk->exists = status.ok();
+  const bool current = disk->exists == file.homeIdentity.exists &&
+                       (!disk->exists || fsio::Hash64(disk->bytes) == file.contentHash);
+  if (current && !(file.image != nullptr && file.image->broken())) return Status::OK();
+  return StartFromDisk(file, *disk);
+}
 
-  // Start from the file's version and apply this process's changes again.
-  if (onDisk) {
+Status Store::StartFromDisk(TopLevelFile& file, const DiskFile& disk) {
+  if (disk.exists) {
     // Check it before giving up our own version of the key.
-    std::string scratch = bytes;
+    std::string scratch = disk.bytes;
     KeyTree check;
-    status = ParseKeyFile(&scratch, file.name, &check);
-    if (!status.ok()) return Status::Corruption(path + ": " + status.message());
+    Status status = ParseKeyFile(&scratch, file.name, &check);
+    if (!status.ok()) return Status::Corruption(disk.path + ": " + status.message());
   }
   KeyId old = tree_.FindSubkey(tree_.Root(), file.name);
   if (old != kNoKey) tree_.RemoveKey(old);
-  if (onDisk) {
+  if (disk.exists) {
+    std::string bytes = disk.bytes;
     ParseKeyFile(&bytes, file.name, &tree_).IgnoreError();
   } else {
     tree_.AddSubkey(tree_.Root(), file.name);
   }
   file.image = nullptr;
-  file.homeIdentity = now;
+  file.homeIdentity = disk.identity;
   ReplayChanges(file);
   return Status::OK();
 }

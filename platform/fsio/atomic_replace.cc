@@ -1,5 +1,6 @@
 #include "fsio/atomic_replace.h"
 
+#include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,23 +13,39 @@ namespace {
 constexpr char kTempKind[] = "tmp";
 constexpr char kBackupKind[] = "old";
 
-// ".<name>.<kind>.<pid>.<n>": unique within and across processes, and never a
-// name that loading or the image cache reads.
+// A random part of temporary names: a run that died leaves its names behind,
+// and a later run may get the same process id.
+uint32_t RunSalt() {
+  static const uint32_t salt = [] {
+    uint32_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != sizeof value) {
+      value = static_cast<uint32_t>(::getpid()) ^ static_cast<uint32_t>(::time(nullptr));
+    }
+    return value;
+  }();
+  return salt;
+}
+
+// ".<name>.<kind>.<pid>-<salt>.<n>": unique within and across processes, and
+// never a name that loading or the image cache reads.
 std::string HiddenName(std::string_view fileName, const char* kind) {
   static std::atomic<unsigned> counter{0};
-  return "." + std::string(fileName) + "." + kind + "." + std::to_string(::getpid()) + "." +
-         std::to_string(counter.fetch_add(1));
+  return "." + std::string(fileName) + "." + kind + "." + std::to_string(::getpid()) + "-" +
+         std::to_string(RunSalt()) + "." + std::to_string(counter.fetch_add(1));
 }
 
 std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 std::string DirOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
 // A time that no later write to a file can be stamped with: file times come
-// from the coarse clock, which never goes below its present value.
+// from the coarse clock, which does not go below its present value. It is odd,
+// so a file system that keeps times in coarser steps (100 ns, 1 us, 1 s, 2 s:
+// all even) cannot keep it, and its files never count as stamped.
 int64_t JustBeforeNowNs() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  return now.tv_sec * 1000000000LL + now.tv_nsec - 1;
+  int64_t stamp = now.tv_sec * 1000000000LL + now.tv_nsec - 1;
+  return stamp % 2 != 0 ? stamp : stamp - 1;
 }
 
 // Writes `bytes` to the new file `path` with the permissions asked for,

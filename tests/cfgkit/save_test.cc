@@ -192,6 +192,19 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSave) {
   EXPECT_NE(std::string::npos, ReadBytes(admin + "/a.XML").find("nobody"));
 }
 
+// One folder reached by two spellings is one folder to lock, not two.
+TEST_F(SaveTest, AFolderReachedByTwoPathsIsLockedOnce) {
+  const std::string alias = root + "/alias";
+  ASSERT_EQ(0, ::symlink(admin.c_str(), alias.c_str()));
+  ASSERT_EQ(0, _LoadPathsA(admin.c_str(), alias.c_str()));
+  for (const char* key : {"a", "user"})
+    ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create(key), "v", "new"));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(kTalRegOk, TalRegSave());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ((Names{"a.XML", "user.XML"}), ListNames(admin));
+}
+
 // Another process saves the file between our load and our save: our save
 // starts from its file.
 TEST_F(SaveTest, ASaveCatchesUpWithFilesSavedMeanwhile) {
