@@ -14,7 +14,7 @@ namespace {
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
 constexpr uint32_t kVersion = 5;
-constexpr uint64_t kBlockSize = 4096;
+constexpr uint64_t kBlockSize = Snapshot::kBlockSize;
 
 struct Header {
   char magic[8];
@@ -120,7 +120,7 @@ std::unique_ptr<Snapshot> Snapshot::Open(FileOps& ops, const std::string& imageP
   image->valueCount_ = header.valueCount;
   image->poolSize_ = header.poolSize;
   image->imageSize_ = header.imageSize;
-  image->checked_.assign(header.blockCount, false);
+  image->checked_.assign(header.blockCount, 0);
   return image;
 }
 
@@ -160,16 +160,15 @@ const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
 }
 
 std::string_view Snapshot::Text(uint32_t offset, uint32_t length) const {
-  if (uint64_t{offset} + length > poolSize_ || !Ensure(poolAt_ + offset, length)) return {};
+  if (length == 0 || uint64_t{offset} + length > poolSize_ || !Ensure(poolAt_ + offset, length)) {
+    return {};
+  }
   return std::string_view(body_ + poolAt_ + offset, length);
 }
 
-bool Snapshot::Ensure(uint64_t offset, uint64_t size) const {
-  if (offset + size > bodySize_) return false;
-  if (size == 0) return true;
+bool Snapshot::EnsureSlow(uint64_t first, uint64_t last) const {
   if (body_ == nullptr) Attach();
-  uint64_t last = (offset + size - 1) / kBlockSize;
-  for (uint64_t block = offset / kBlockSize; block <= last; ++block) {
+  for (uint64_t block = first; block <= last; ++block) {
     if (checked_[block]) continue;
     // What was checked stays readable; nothing more is read from a broken image.
     if (broken_) return false;
@@ -202,7 +201,7 @@ bool Snapshot::CheckBlocks(uint64_t first, uint64_t end) const {
     std::string_view bytes(body_ + at, std::min(kBlockSize, bodySize_ - at));
     if (fsio::Hash64(bytes) != blockHashes_[block]) return Rebuild();
   }
-  for (uint64_t block = first; block < end; ++block) checked_[block] = true;
+  for (uint64_t block = first; block < end; ++block) checked_[block] = 1;
   return true;
 }
 
@@ -238,7 +237,7 @@ bool Snapshot::Rebuild() const {
   if (!copy_) copy_.reset(new char[bodySize_]);
   std::memcpy(copy_.get(), body, bodySize_);
   body_ = copy_.get();
-  checked_.assign(checked_.size(), true);
+  checked_.assign(checked_.size(), 1);
   broken_ = false;
   return true;
 }

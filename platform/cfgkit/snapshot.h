@@ -50,6 +50,8 @@ struct SnapshotValue {
 
 class Snapshot {
  public:
+  static constexpr uint64_t kBlockSize = 4096;  // bytes of the body under one checksum
+
   // Opens the image at `imagePath` when it was made from the file `sourcePath`
   // with `identity` and belongs to this user alone. Null in every other case.
   // `ops` must outlive the image.
@@ -86,7 +88,14 @@ class Snapshot {
   explicit Snapshot(FileOps& ops) : ops_(ops) {}
 
   // Whether the body bytes [offset, offset + size) are at hand and checked.
-  bool Ensure(uint64_t offset, uint64_t size) const;
+  // Called for every record and text read, so the common case is inline.
+  bool Ensure(uint64_t offset, uint64_t size) const {
+    if (size == 0 || offset + size > bodySize_) return size == 0 && offset <= bodySize_;
+    uint64_t first = offset / kBlockSize, last = (offset + size - 1) / kBlockSize;
+    if (first == last && body_ != nullptr && checked_[first]) return true;
+    return EnsureSlow(first, last);
+  }
+  bool EnsureSlow(uint64_t first, uint64_t last) const;
   // Maps the image where it can be leased, else keeps a private copy.
   void Attach() const;
   bool CheckBlocks(uint64_t first, uint64_t end) const;
@@ -113,7 +122,7 @@ class Snapshot {
   mutable const char* mapping_ = nullptr;  // the leased image file, or null
   mutable std::unique_ptr<char[]> copy_;   // the body read or rebuilt privately
   mutable const char* body_ = nullptr;     // where the body is read from
-  mutable std::vector<bool> checked_;
+  mutable std::vector<uint8_t> checked_;   // by block: 1 once checked
   mutable bool broken_ = false;
 };
 
