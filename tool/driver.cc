@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "cfgkit/cfgkit.h"
 #include "tool/commands/commands.h"
 #include "tool/messages.h"
 #include "vxcore/astring.h"

@@ -32,6 +32,12 @@ std::string Text(const std::string& text) {
   return Hand("<value name=\"a\" type=\"string\">" + text + "</value>");
 }
 
+std::string Repeat(const std::string& text) {
+  std::string out;
+  for (int i = 0; i < 100000; ++i) out += text;
+  return out;
+}
+
 // Each ASCII byte followed by a zero byte.
 std::string Utf16Le(const std::string& ascii) {
   std::string out;
@@ -102,6 +108,29 @@ std::vector<Row> Rows() {
       Damage("one character after the root", Hand("") + "x", "outside"),
       Damage("NUL byte after the root", Hand("") + std::string(1, '\0') + "<key/>", "NUL"),
       Loads("trailing comment", Hand("") + "<!-- end -->", {}),
+      Loads("hex with blanks and upper case",
+            Hand("<value name='h' type='string' encoding='hex'> 4A4b </value>"), {{"h", "JK"}}),
+      Damage("malformed", Hand("<value name='a' type='string'>x</key>"), ""),
+      Damage("empty", "", ""),
+      Damage("root is not a key", "<keys name=\"hand\"/>\n", ""),
+      Damage("root named otherwise", StoreFile("elsewhere", ""), ""),
+      Damage("unknown element", Hand("<item name='a'/>"), ""),
+      Damage("text in a key", Hand("stray"), ""),
+      Damage("value with an element", Hand("<value name='a' type='string'><b/></value>"), ""),
+      Damage("unknown type", Hand("<value name='a' type='float'>1.5</value>"), ""),
+      Damage("int too large", Hand("<value name='a' type='int'>4294967296</value>"), ""),
+      Damage("int too small", Hand("<value name='a' type='int'>-2147483649</value>"), ""),
+      Damage("int not a number", Hand("<value name='a' type='int'>12a</value>"), ""),
+      Damage("int empty", Hand("<value name='a' type='int'></value>"), ""),
+      Damage("duplicate keys", Hand("<key name='k'/><key name='k'/>"), ""),
+      Damage("duplicate values",
+             Hand("<value name='v' type='int'>1</value><value name='v' type='string'/>"), ""),
+      Damage("key without a name", Hand("<key/>"), ""),
+      Damage("key name with a backslash", Hand("<key hexname='615c62'/>"), ""),
+      Damage("bad hex name", Hand("<value hexname='4' type='string'/>"), ""),
+      Damage("bad hex value", Hand("<value name='a' type='string' encoding='hex'>zz</value>"), ""),
+      Damage("name and hexname", Hand("<key name='a' hexname='61'/>"), ""),
+      Damage("nested 100,000 deep", Hand(Repeat("<key name='k'>") + Repeat("</key>")), ""),
   };
 }
 
@@ -147,7 +176,9 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
     EXPECT_NE(std::string::npos, logs[0].second.find(row.reason)) << logs[0].second;
     EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("hand"));
     TalRegKey key = nullptr;
-    EXPECT_EQ(kTalRegProtected, TalRegCreateKeyA(nullptr, "hand", &key));
+    for (const char* keyPath : {"hand", "\\hand//sub"})
+      EXPECT_EQ(kTalRegProtected, TalRegCreateKeyA(nullptr, keyPath, &key)) << keyPath;
+    EXPECT_EQ(kTalRegProtected, TalRegDeleteKeyRecursiveA(nullptr, "hand"));
     ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("other"), "v", "1"));
     ASSERT_EQ(kTalRegOk, TalRegSave());
     EXPECT_EQ(row.file, ReadBytes(path));

@@ -12,68 +12,6 @@ using cfgkit::KeyTree;
 using cfgkit::Value;
 using cfgkit::ValueType;
 
-std::string Bad(const std::string& body) { return StoreFile("bad", body); }
-
-TEST_F(StoreTest, DamagedFilesAreReportedProtectedAndNeverRewritten) {
-  std::string open, close;
-  for (int i = 0; i < 100000; ++i) open += "<key name='k'>", close += "</key>";
-  const std::pair<const char*, std::string> kinds[] = {
-      {"malformed", Bad("<value name='a' type='string'>x</key>")},
-      {"empty", ""},
-      {"root is not a key", "<keys name=\"bad\"/>\n"},
-      {"root named otherwise", StoreFile("other", "")},
-      {"unknown element", Bad("<item name='a'/>")},
-      {"text in a key", Bad("stray")},
-      {"value with an element", Bad("<value name='a' type='string'><b/></value>")},
-      {"unknown type", Bad("<value name='a' type='float'>1.5</value>")},
-      {"int too large", Bad("<value name='a' type='int'>4294967296</value>")},
-      {"int too small", Bad("<value name='a' type='int'>-2147483649</value>")},
-      {"int not a number", Bad("<value name='a' type='int'>12a</value>")},
-      {"int empty", Bad("<value name='a' type='int'></value>")},
-      {"duplicate keys", Bad("<key name='k'/><key name='k'/>")},
-      {"duplicate values",
-       Bad("<value name='v' type='int'>1</value><value name='v' type='string'/>")},
-      {"key without a name", Bad("<key/>")},
-      {"key name with a backslash", Bad("<key hexname='615c62'/>")},
-      {"bad hex name", Bad("<value hexname='4' type='string'/>")},
-      {"bad hex value", Bad("<value name='a' type='string' encoding='hex'>zz</value>")},
-      {"name and hexname", Bad("<key name='a' hexname='61'/>")},
-      {"nested 100,000 deep", Bad(open + close)},
-  };
-  const std::string path = admin + "/bad.XML";
-  for (const auto& [kind, file] : kinds) {
-    SCOPED_TRACE(kind);
-    WriteBytes(path, file);
-    Put(admin, "good", "<value name='v' type='string'>1</value>");
-    logs.clear();
-    ASSERT_EQ(0, Load());
-    ASSERT_FALSE(logs.empty());
-    EXPECT_EQ(1, logs[0].first);
-    EXPECT_NE(std::string::npos, logs[0].second.find(path));
-    EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("bad"));
-    TalRegKey key = nullptr;
-    for (const char* p : {"bad", "\\bad//sub"})
-      EXPECT_EQ(kTalRegProtected, TalRegCreateKeyA(nullptr, p, &key)) << p;
-    EXPECT_EQ(kTalRegProtected, TalRegDeleteKeyRecursiveA(nullptr, "bad"));
-    ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("good"), "v", "2"));
-    ASSERT_EQ(kTalRegOk, TalRegSave());
-    EXPECT_EQ(file, ReadBytes(path));
-    ASSERT_EQ(0, Load());
-    EXPECT_EQ("2", Str(Open("good"), "v"));
-  }
-}
-
-// Forms the writer never produces but people write by hand.
-TEST_F(StoreTest, ReaderAcceptsHandWrittenForms) {
-  WriteBytes(
-      admin + "/hand.XML",
-      "<!-- by hand --><key><?tool keep?><value name='hex' type='string' encoding='hex'> "
-      "4A4b </value><value name='c' type='string'>a <!-- x --><![CDATA[<b>]]></value></key>");
-  ASSERT_EQ(0, Load());
-  EXPECT_EQ("JK", Str(Open("hand"), "hex"));
-  EXPECT_EQ("a <b>", Str(Open("hand"), "c"));
-}
-
 TEST(WriterTest, LayoutIsFixed) {
   KeyTree tree;
   cfgkit::KeyId top = tree.AddSubkey(tree.Root(), "user");
