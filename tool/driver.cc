@@ -8,6 +8,7 @@
 #include "tool/messages.h"
 #include "vxcore/astring.h"
 #include "vxcore/console_output.h"
+#include "vxcore/large_pages.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ int RunCommand(ToolOptions& options) {
 }  // namespace
 
 int SetwiseMain(int argc, char** argv) {
+  core::BackHeapWithLargePages();
   // A file-size limit makes a write fail like a full disk, not kill the run.
   std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 3) {

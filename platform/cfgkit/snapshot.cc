@@ -16,7 +16,9 @@ constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 constexpr uint32_t kVersion = 5;
 constexpr uint64_t kBlockSize = Snapshot::kBlockSize;
 
-struct Header {
+}  // namespace
+
+struct SnapshotHeader {
   char magic[8];
   uint32_t version;
   uint32_t sourcePathLength;
@@ -30,6 +32,10 @@ struct Header {
   uint64_t tableHash;  // of the source path and the block checksums
   uint64_t checksum;   // of the header above, so a torn or stray header is refused
 };
+
+namespace {
+
+using Header = SnapshotHeader;
 
 uint64_t HeaderChecksum(const Header& header) {
   return fsio::Hash64(
@@ -108,20 +114,36 @@ std::unique_ptr<Snapshot> Snapshot::Open(FileOps& ops, const std::string& imageP
   image->imagePath_ = imagePath;
   image->sourcePath_ = sourcePath;
   image->sourceIdentity_ = identity;
-  image->changedNs_ = header.changedNs;
-  image->settledNs_ = header.settledNs;
-  image->contentHash_ = header.contentHash;
-  image->bodyAt_ = layout.bodyAt;
-  image->bodySize_ = layout.bodySize;
-  image->keysAt_ = layout.keysAt;
-  image->valuesAt_ = layout.valuesAt;
-  image->poolAt_ = layout.poolAt;
-  image->keyCount_ = header.keyCount;
-  image->valueCount_ = header.valueCount;
-  image->poolSize_ = header.poolSize;
-  image->imageSize_ = header.imageSize;
-  image->checked_.assign(header.blockCount, 0);
+  image->Adopt(header);
   return image;
+}
+
+std::unique_ptr<Snapshot> Snapshot::InMemory(FileOps& ops, std::string bytes) {
+  std::unique_ptr<Snapshot> image(new Snapshot(ops));
+  Header header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  image->Adopt(header);
+  image->held_ = std::move(bytes);
+  image->body_ = image->held_.data() + image->bodyAt_;
+  image->checked_.assign(header.blockCount, 1);
+  return image;
+}
+
+void Snapshot::Adopt(const SnapshotHeader& header) {
+  Layout layout = LayoutOf(header);
+  changedNs_ = header.changedNs;
+  settledNs_ = header.settledNs;
+  contentHash_ = header.contentHash;
+  bodyAt_ = layout.bodyAt;
+  bodySize_ = layout.bodySize;
+  keysAt_ = layout.keysAt;
+  valuesAt_ = layout.valuesAt;
+  poolAt_ = layout.poolAt;
+  keyCount_ = header.keyCount;
+  valueCount_ = header.valueCount;
+  poolSize_ = header.poolSize;
+  imageSize_ = header.imageSize;
+  checked_.assign(header.blockCount, 0);
 }
 
 Snapshot::~Snapshot() {
@@ -214,11 +236,9 @@ bool Snapshot::Rebuild() const {
   if (!ops_.ReadFile(sourcePath_, &bytes, &identity).ok() || fsio::Hash64(bytes) != contentHash_) {
     return false;
   }
-  KeyTree tree;
-  const std::string keyName = KeyNameOfPath(sourcePath_);
-  if (!ParseKeyFile(&bytes, keyName, &tree).ok()) return false;
-  std::string image = BuildSnapshot(tree, tree.FindSubkey(tree.Root(), keyName), sourcePath_,
-                                    sourceIdentity_, contentHash_, settledNs_);
+  ImageBody parsed;
+  if (!ParseKeyFile(&bytes, KeyNameOfPath(sourcePath_), &parsed).ok()) return false;
+  std::string image = SealImage(parsed, sourcePath_, sourceIdentity_, contentHash_, settledNs_);
   Header header;
   if (image.size() < sizeof header) return false;
   std::memcpy(&header, image.data(), sizeof header);
@@ -242,39 +262,48 @@ bool Snapshot::Rebuild() const {
   return true;
 }
 
-std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
-                          const FileIdentity& identity, uint64_t contentHash, int64_t createdNs) {
-  std::vector<KeyId> order{top};  // breadth first: each key's subkeys are contiguous
-  std::vector<SnapshotKey> keys;
-  std::vector<SnapshotValue> values;
-  std::string pool;
-  pool.reserve(identity.size);  // names and texts take less than their XML
-  auto addText = [&pool](std::string_view text, uint32_t* offset, uint32_t* length) {
-    *offset = static_cast<uint32_t>(pool.size());
-    *length = static_cast<uint32_t>(text.size());
-    pool.append(text);
-  };
+bool BodyOfKey(const KeyTree& tree, KeyId top, ImageBody* body) {
+  // The layout the reader gives the file the writer makes of the key (each
+  // key's values, then its subkeys' names), so either image rebuilds from it.
+  std::vector<KeyId> order{top};
+  SnapshotKey root{};
+  bool fits = body->AddText(tree.Name(top), &root.nameOffset, &root.nameLength);
+  body->keys.push_back(root);
   for (size_t i = 0; i < order.size(); ++i) {
     KeyId key = order[i];
-    SnapshotKey record{};
-    addText(tree.Name(key), &record.nameOffset, &record.nameLength);
-    record.firstSubkey = static_cast<uint32_t>(order.size());
-    record.subkeyCount = static_cast<uint32_t>(tree.SubkeyCount(key));
-    for (size_t k = 0; k < tree.SubkeyCount(key); ++k) order.push_back(tree.SubkeyAt(key, k));
-    record.firstValue = static_cast<uint32_t>(values.size());
+    const auto firstValue = static_cast<uint32_t>(body->values.size());
     tree.ForEachValue(key, [&](const ValueView& value) {
       SnapshotValue stored{};
-      addText(value.name, &stored.nameOffset, &stored.nameLength);
-      addText(value.text, &stored.textOffset, &stored.textLength);
+      fits &= body->AddText(value.name, &stored.nameOffset, &stored.nameLength);
+      std::string_view text = value.type == ValueType::kString ? value.text : std::string_view();
+      fits &= body->AddText(text, &stored.textOffset, &stored.textLength);
       stored.type = static_cast<uint32_t>(value.type);
       stored.number = value.number;
-      values.push_back(stored);
+      body->values.push_back(stored);
     });
-    record.valueCount = static_cast<uint32_t>(values.size() - record.firstValue);
-    keys.push_back(record);
-    if (pool.size() > UINT32_MAX) return std::string();
+    const auto firstSubkey = static_cast<uint32_t>(body->keys.size());
+    for (size_t k = 0; k < tree.SubkeyCount(key); ++k) {
+      KeyId subkey = tree.SubkeyAt(key, k);
+      SnapshotKey record{};
+      fits &= body->AddText(tree.Name(subkey), &record.nameOffset, &record.nameLength);
+      body->keys.push_back(record);
+      order.push_back(subkey);
+    }
+    SnapshotKey& record = body->keys[i];
+    record.firstValue = firstValue;
+    record.valueCount = static_cast<uint32_t>(body->values.size()) - firstValue;
+    record.firstSubkey = firstSubkey;
+    record.subkeyCount = static_cast<uint32_t>(body->keys.size()) - firstSubkey;
+    if (!fits) return false;
   }
+  return true;
+}
 
+std::string SealImage(const ImageBody& body, const std::string& sourcePath,
+                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs) {
+  const std::vector<SnapshotKey>& keys = body.keys;
+  const std::vector<SnapshotValue>& values = body.values;
+  const std::string& pool = body.pool;
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
   header.version = kVersion;

@@ -32,21 +32,12 @@
 #include <vector>
 
 #include "cfgkit/file_ops.h"
+#include "cfgkit/image_body.h"
 #include "cfgkit/key_tree.h"
 
 namespace cfgkit {
 
-struct SnapshotKey {
-  uint32_t nameOffset, nameLength;
-  uint32_t firstSubkey, subkeyCount;
-  uint32_t firstValue, valueCount;
-};
-
-struct SnapshotValue {
-  uint32_t nameOffset, nameLength;
-  uint32_t type, number;
-  uint32_t textOffset, textLength;
-};
+struct SnapshotHeader;
 
 class Snapshot {
  public:
@@ -58,6 +49,10 @@ class Snapshot {
   static std::unique_ptr<Snapshot> Open(FileOps& ops, const std::string& imagePath,
                                         const std::string& sourcePath,
                                         const FileIdentity& identity);
+
+  // The image `image` read from memory: every block is trusted, nothing is
+  // written back. REQUIRES: `image` was made by SealImage.
+  static std::unique_ptr<Snapshot> InMemory(FileOps& ops, std::string image);
 
   ~Snapshot();
   Snapshot(const Snapshot&) = delete;
@@ -86,6 +81,8 @@ class Snapshot {
 
  private:
   explicit Snapshot(FileOps& ops) : ops_(ops) {}
+  // Takes the counts and times of a header already found whole.
+  void Adopt(const SnapshotHeader& header);
 
   // Whether the body bytes [offset, offset + size) are at hand and checked.
   // Called for every record and text read, so the common case is inline.
@@ -121,16 +118,20 @@ class Snapshot {
   // stay where they are and as they are until the image is destroyed.
   mutable const char* mapping_ = nullptr;  // the leased image file, or null
   mutable std::unique_ptr<char[]> copy_;   // the body read or rebuilt privately
+  std::string held_;                       // the whole image, when made in memory
   mutable const char* body_ = nullptr;     // where the body is read from
   mutable std::vector<uint8_t> checked_;   // by block: 1 once checked
   mutable bool broken_ = false;
 };
 
-// The image of the top-level key `top` of `tree`, for the file `sourcePath`
-// with `identity` and the digest `contentHash` of its bytes, made at
-// `createdNs`. Empty when the tree is too large for an image.
-std::string BuildSnapshot(const KeyTree& tree, KeyId top, const std::string& sourcePath,
-                          const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
+// The image of `body`, for the file `sourcePath` with `identity` and the
+// digest `contentHash` of its bytes, made at `createdNs`.
+std::string SealImage(const ImageBody& body, const std::string& sourcePath,
+                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
+
+// The body of the top-level key `top` of `tree`; false when it is too large
+// for an image.
+bool BodyOfKey(const KeyTree& tree, KeyId top, ImageBody* body);
 
 // The source path recorded in the image at `imagePath`; empty when it is no
 // image of this version or cannot be read.

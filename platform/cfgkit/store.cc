@@ -123,13 +123,19 @@ void Store::LoadFile(const std::string& dir, const std::string& keyName) {
   if (dir == file.homeDir) file.homeIdentity = source.identity;
   file.sourceIdentity = source.identity;
   Status status = source.status;
+  ImageBody body;
   if (status.ok()) {
     file.contentHash = fsio::Hash64(source.bytes);
-    status = ParseKeyFile(&source.bytes, keyName, &tree_);
+    status = ParseKeyFile(&source.bytes, keyName, &body);
     if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) {
-    WriteSnapshotOf(file, path, source.identity, source.readStartNs);
+    source.bytes = std::string();
+    std::string image =
+        SealImage(body, path, source.identity, file.contentHash, source.readStartNs);
+    body = ImageBody();
+    if (cache_) cache_->Write(path, image);
+    ReadKeyFrom(file, Snapshot::InMemory(ops_, std::move(image)));
     return;
   }
   file.damaged = true;
@@ -159,20 +165,25 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
       image->MarkSettled(source->readStartNs);
     }
   }
+  file.sourceIdentity = identity;
+  if (path == HomePath(file)) file.homeIdentity = identity;
+  ReadKeyFrom(file, std::move(image));
+  return true;
+}
+
+void Store::ReadKeyFrom(TopLevelFile& file, std::unique_ptr<Snapshot> image) {
   tree_.AddTopFromSnapshot(file.name, image.get());
   file.image = image.get();
   file.contentHash = image->contentHash();
-  file.sourceIdentity = identity;
   images_.push_back(std::move(image));
-  if (path == HomePath(file)) file.homeIdentity = identity;
-  return true;
 }
 
 void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
                             const FileIdentity& identity, int64_t settledNs) {
   if (!cache_) return;
-  KeyId top = tree_.FindSubkey(tree_.Root(), file.name);
-  cache_->Write(path, BuildSnapshot(tree_, top, path, identity, file.contentHash, settledNs));
+  ImageBody body;
+  if (!BodyOfKey(tree_, tree_.FindSubkey(tree_.Root(), file.name), &body)) return;
+  cache_->Write(path, SealImage(body, path, identity, file.contentHash, settledNs));
 }
 
 bool Store::HasReliableTimes(const std::string& dir) {

@@ -129,6 +129,8 @@ class Store {
     FileIdentity identity;
   };
   bool LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source);
+  // Adds the top-level key of `file`, read from `image`, which the store keeps.
+  void ReadKeyFrom(TopLevelFile& file, std::unique_ptr<Snapshot> image);
   // `settledNs`: a time no later than when the bytes the tree holds were read.
   void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
                        const FileIdentity& identity, int64_t settledNs);

@@ -143,22 +143,24 @@ Status Store::CatchUpWithDisk(TopLevelFile& file, DiskFile* disk) {
 }
 
 Status Store::StartFromDisk(TopLevelFile& file, const DiskFile& disk) {
+  std::unique_ptr<Snapshot> image;
   if (disk.exists) {
-    // Check it before giving up our own version of the key.
-    std::string scratch = disk.bytes;
-    KeyTree check;
-    Status status = ParseKeyFile(&scratch, file.name, &check);
+    // Read it before giving up our own version of the key.
+    std::string bytes = disk.bytes;
+    ImageBody body;
+    Status status = ParseKeyFile(&bytes, file.name, &body);
     if (!status.ok()) return Status::Corruption(disk.path + ": " + status.message());
+    image = Snapshot::InMemory(
+        ops_, SealImage(body, disk.path, disk.identity, fsio::Hash64(disk.bytes), 0));
   }
   KeyId old = tree_.FindSubkey(tree_.Root(), file.name);
   if (old != kNoKey) tree_.RemoveKey(old);
-  if (disk.exists) {
-    std::string bytes = disk.bytes;
-    ParseKeyFile(&bytes, file.name, &tree_).IgnoreError();
+  if (image) {
+    ReadKeyFrom(file, std::move(image));
   } else {
     tree_.AddSubkey(tree_.Root(), file.name);
+    file.image = nullptr;
   }
-  file.image = nullptr;
   file.homeIdentity = disk.identity;
   ReplayChanges(file);
   return Status::OK();

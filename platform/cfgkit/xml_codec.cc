@@ -12,6 +12,7 @@
 
 #include "cfgkit/key_path.h"
 #include "cfgkit/xml_text.h"
+#include "fsio/content_hash.h"
 
 namespace cfgkit {
 namespace {
@@ -73,9 +74,60 @@ std::optional<uint32_t> ParseInt32(std::string_view text) {
   return static_cast<uint32_t>(negative ? 0 - magnitude : magnitude);
 }
 
+// The names of one key's subkeys, or of its values, to find a duplicate
+// without a set per key: a slot counts only when it bears the current
+// generation, so starting over for the next key costs nothing.
+class SiblingNames {
+ public:
+  void StartOver() {
+    count_ = 0;
+    if (++generation_ == 0) {
+      for (Slot& slot : slots_) slot.generation = 0;
+      generation_ = 1;
+    }
+  }
+
+  // False when `name` is there already; else remembers it as the `pool`
+  // bytes at `offset`, where it is about to be put.
+  bool Insert(std::string_view name, uint32_t offset, const std::string& pool) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow(pool);
+    uint32_t hash = static_cast<uint32_t>(fsio::Hash64(name));
+    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[i];
+      if (slot.generation != generation_) {
+        slot = {generation_, hash, offset, static_cast<uint32_t>(name.size())};
+        ++count_;
+        return true;
+      }
+      if (slot.hash == hash && std::string_view(pool).substr(slot.offset, slot.length) == name)
+        return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t generation, hash, offset, length;
+  };
+
+  void Grow(const std::string& pool) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{});
+    const uint32_t generation = generation_;
+    StartOver();
+    for (const Slot& slot : old) {
+      if (slot.generation == generation)
+        Insert(std::string_view(pool).substr(slot.offset, slot.length), slot.offset, pool);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  uint32_t generation_ = 0;
+  size_t count_ = 0;
+};
+
 class FileParser {
  public:
-  explicit FileParser(KeyTree* tree) : tree_(tree) {}
+  explicit FileParser(ImageBody* body) : body_(body) {}
 
   Status Parse(std::string* bytes, const std::string& keyName) {
     // In UTF-16 and UTF-32 the byte-order mark or the first `<` holds a zero
@@ -100,16 +152,19 @@ class FileParser {
     Status status = FindRoot(document, &root);
     if (!status.ok()) return status;
     if (std::strcmp(root.name(), "key") != 0) return Damaged(root, "the root element is not <key>");
-    Attributes attributes;
-    if (const char* reason = ReadAttributes(root, &attributes)) return Damaged(root, reason);
-    if (attributes.name || attributes.hexname) {
-      std::optional<std::string> name = ElementName(attributes);
-      if (!name) return Damaged(root, error_);
-      if (*name != keyName) return Damaged(root, "the root key is not named after the file");
+    if (const char* reason = ReadAttributes(root)) return Damaged(root, reason);
+    if (attributes_.name || attributes_.hexname) {
+      std::string_view name;
+      if (const char* reason = ElementName(&name)) return Damaged(root, reason);
+      if (name != keyName) return Damaged(root, "the root key is not named after the file");
     }
-    KeyId top = tree_->AddSubkey(tree_->Root(), keyName);
-    status = ParseKeys(root, top);
-    if (!status.ok()) tree_->RemoveKey(top);
+    // The image lists keys breadth first, but a file with several damages is
+    // reported by the first one in the order of the walk below.
+    status = ReadKeys(root, keyName, /*breadthFirst=*/true);
+    if (!status.ok()) status = ReadKeys(root, keyName, /*breadthFirst=*/false);
+    if (status.ok() && body_->pool.size() > UINT32_MAX)
+      status = Status::Corruption("too large for the store");
+    if (!status.ok()) *body_ = ImageBody();
     return status;
   }
 
@@ -160,28 +215,57 @@ class FileParser {
 
   struct Pending {
     pugi::xml_node element;
-    KeyId key;
-    size_t depth;
+    uint32_t key;  // its record in the body
+    uint32_t depth;
   };
 
-  // Walks the key elements without recursion, so that depth costs no stack.
-  Status ParseKeys(pugi::xml_node root, KeyId top) {
-    std::vector<Pending> pending{{root, top, 0}};
+  // Reads every key element without recursion, so that depth costs no stack:
+  // breadth first for the image, or else each key's children and then the
+  // keys below its first subkey, the order in which damage is reported.
+  Status ReadKeys(pugi::xml_node root, std::string_view keyName, bool breadthFirst) {
+    *body_ = ImageBody();
+    SnapshotKey top{};
+    body_->AddText(keyName, &top.nameOffset, &top.nameLength);
+    body_->keys.push_back(top);
+    std::vector<Pending> pending{{root, 0, 0}};
+    if (breadthFirst) {
+      for (size_t next = 0; next < pending.size(); ++next) {
+        Status status = ReadChildren(pending[next], &pending);
+        if (!status.ok()) return status;
+      }
+      return Status::OK();
+    }
     while (!pending.empty()) {
       Pending current = pending.back();
       pending.pop_back();
       size_t firstChild = pending.size();
-      for (pugi::xml_node child : current.element.children()) {
-        Status status = ParseChild(child, current, &pending);
-        if (!status.ok()) return status;
-      }
+      Status status = ReadChildren(current, &pending);
+      if (!status.ok()) return status;
       // Children were pushed in document order; visit them in that order too.
       std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstChild), pending.end());
     }
     return Status::OK();
   }
 
-  Status ParseChild(pugi::xml_node child, const Pending& parent, std::vector<Pending>* pending) {
+  // Reads the values and subkeys of one key; subkeys are recorded and queued.
+  Status ReadChildren(Pending parent, std::vector<Pending>* pending) {
+    const auto firstSubkey = static_cast<uint32_t>(body_->keys.size());
+    const auto firstValue = static_cast<uint32_t>(body_->values.size());
+    subkeyNames_.StartOver();
+    valueNames_.StartOver();
+    for (pugi::xml_node child : parent.element.children()) {
+      Status status = ReadChild(child, parent, pending);
+      if (!status.ok()) return status;
+    }
+    SnapshotKey& record = body_->keys[parent.key];
+    record.firstSubkey = firstSubkey;
+    record.subkeyCount = static_cast<uint32_t>(body_->keys.size()) - firstSubkey;
+    record.firstValue = firstValue;
+    record.valueCount = static_cast<uint32_t>(body_->values.size()) - firstValue;
+    return Status::OK();
+  }
+
+  Status ReadChild(pugi::xml_node child, const Pending& parent, std::vector<Pending>* pending) {
     switch (child.type()) {
       case pugi::node_pcdata:
       case pugi::node_cdata:
@@ -195,40 +279,43 @@ class FileParser {
     bool isKey = std::strcmp(child.name(), "key") == 0;
     if (!isKey && std::strcmp(child.name(), "value") != 0)
       return Damaged(child, std::string("unexpected element <") + child.name() + ">");
-    Attributes attributes;
-    if (const char* reason = ReadAttributes(child, &attributes)) return Damaged(child, reason);
-    std::optional<std::string> name = ElementName(attributes);
-    if (!name) return Damaged(child, error_);
+    if (const char* reason = ReadAttributes(child)) return Damaged(child, reason);
+    std::string_view name;
+    if (const char* reason = ElementName(&name)) return Damaged(child, reason);
+    std::string& pool = body_->pool;
+    const auto nameOffset = static_cast<uint32_t>(pool.size());
     if (isKey) {
-      if (!IsValidKeyName(*name)) return Damaged(child, "invalid key name");
+      if (!IsValidKeyName(name)) return Damaged(child, "invalid key name");
       if (parent.depth + 1 > kMaxKeyDepth) return Damaged(child, "keys nested too deep");
-      if (tree_->FindSubkey(parent.key, *name) != kNoKey) return Damaged(child, "duplicate key");
-      KeyId key = tree_->AddSubkey(parent.key, std::move(*name));
-      pending->push_back({child, key, parent.depth + 1});
+      if (!subkeyNames_.Insert(name, nameOffset, pool)) return Damaged(child, "duplicate key");
+      SnapshotKey record{};
+      body_->AddText(name, &record.nameOffset, &record.nameLength);
+      pending->push_back({child, static_cast<uint32_t>(body_->keys.size()), parent.depth + 1});
+      body_->keys.push_back(record);
       return Status::OK();
     }
-    if (tree_->FindValue(parent.key, *name) != nullptr) return Damaged(child, "duplicate value");
-    Value value;
-    value.name = std::move(*name);
-    if (const char* reason = ReadValue(child, attributes, &value)) return Damaged(child, reason);
-    tree_->AddValue(parent.key, std::move(value));
+    if (!valueNames_.Insert(name, nameOffset, pool)) return Damaged(child, "duplicate value");
+    SnapshotValue value{};
+    body_->AddText(name, &value.nameOffset, &value.nameLength);
+    if (const char* reason = ReadValue(child, &value)) return Damaged(child, reason);
+    body_->values.push_back(value);
     return Status::OK();
   }
 
-  // nullptr when every attribute reads, else why not. Attributes the format
-  // does not use are checked all the same.
-  static const char* ReadAttributes(pugi::xml_node element, Attributes* out) {
+  // nullptr when every attribute of `element` reads into `attributes_`, else
+  // why not. Attributes the format does not use are checked all the same.
+  const char* ReadAttributes(pugi::xml_node element) {
     static constexpr std::string_view kKnown[] = {"name", "hexname", "type", "encoding"};
-    std::optional<std::string_view>* slots[] = {&out->name, &out->hexname, &out->type,
-                                                &out->encoding};
-    std::string unused;
+    Attributes& out = attributes_;
+    std::optional<std::string_view>* slots[] = {&out.name, &out.hexname, &out.type, &out.encoding};
+    for (std::optional<std::string_view>* slot : slots) slot->reset();
     for (pugi::xml_attribute attribute : element.attributes()) {
       size_t k = std::find(std::begin(kKnown), std::end(kKnown), attribute.name()) - kKnown;
       bool known = k < std::size(kKnown);
       if (known && *slots[k]) return "an attribute given twice";
       std::string_view value = attribute.value();
       if (value.find('&') != std::string_view::npos) {
-        std::string* decoded = known ? &out->decoded[k] : &unused;
+        std::string* decoded = known ? &out.decoded[k] : &scratch_;
         decoded->clear();
         if (!AppendUnescaped(value, decoded))
           return "an undefined or invalid reference in an attribute";
@@ -240,50 +327,58 @@ class FileParser {
   }
 
   // The name from `name`, or decoded from `hexname`; exactly one must be there.
-  std::optional<std::string> ElementName(const Attributes& attributes) {
-    if (attributes.name && attributes.hexname) return Fail("both name and hexname");
-    if (attributes.name) return std::string(*attributes.name);
-    if (!attributes.hexname) return Fail("missing name");
-    std::optional<std::string> decoded = HexDecode(*attributes.hexname);
-    if (!decoded) return Fail("hexname is not hex");
-    return decoded;
+  const char* ElementName(std::string_view* name) {
+    if (attributes_.name && attributes_.hexname) return "both name and hexname";
+    if (attributes_.name) {
+      *name = *attributes_.name;
+      return nullptr;
+    }
+    if (!attributes_.hexname) return "missing name";
+    std::optional<std::string> decoded = HexDecode(*attributes_.hexname);
+    if (!decoded) return "hexname is not hex";
+    hexName_ = std::move(*decoded);
+    *name = hexName_;
+    return nullptr;
   }
 
-  // nullptr when the value was read, else why the element is damaged.
-  static const char* ReadValue(pugi::xml_node element, const Attributes& attributes, Value* value) {
-    std::string text;
+  // Fills in the type and text of `value`, whose name is the last bytes of
+  // the pool; nullptr when it was read, else why the element is damaged.
+  const char* ReadValue(pugi::xml_node element, SnapshotValue* value) {
+    std::string_view type = attributes_.type.value_or("");
+    const std::optional<std::string_view>& encoding = attributes_.encoding;
+    std::string& pool = body_->pool;
+    // Plain text goes straight to the pool; what must be decoded first does not.
+    const bool plain = type == "string" && !encoding;
+    std::string& text = plain ? pool : scratch_;
+    if (!plain) text.clear();
+    const size_t textAt = text.size();
     for (pugi::xml_node part : element.children()) {
       if (part.type() == pugi::node_element) return "a <value> holds an element";
       if (part.type() == pugi::node_cdata) text += part.value();
       if (part.type() == pugi::node_pcdata && !AppendUnescaped(part.value(), &text))
         return "an undefined or invalid reference in the text";
     }
-    std::string_view type = attributes.type.value_or("");
-    const std::optional<std::string_view>& encoding = attributes.encoding;
+    value->textOffset = static_cast<uint32_t>(textAt);
     if (encoding && *encoding != "hex") return "unknown encoding";
     if (type == "int") {
       if (encoding) return "an int cannot be hex";
       std::optional<uint32_t> number = ParseInt32(text);
       if (!number) return "int value out of range or not a number";
-      value->type = ValueType::kInt32;
+      value->type = static_cast<uint32_t>(ValueType::kInt32);
       value->number = *number;
+      value->textOffset = static_cast<uint32_t>(pool.size());
       return nullptr;
     }
     if (type != "string") return type.empty() ? "missing type" : "unknown type";
-    value->type = ValueType::kString;
-    if (!encoding) {
-      value->text = std::move(text);
-      return nullptr;
+    value->type = static_cast<uint32_t>(ValueType::kString);
+    if (!plain) {
+      std::optional<std::string> decoded = HexDecode(TrimXmlSpace(text));
+      if (!decoded) return "value is not hex";
+      value->textOffset = static_cast<uint32_t>(pool.size());
+      pool += *decoded;
     }
-    std::optional<std::string> decoded = HexDecode(TrimXmlSpace(text));
-    if (!decoded) return "value is not hex";
-    value->text = std::move(*decoded);
+    value->textLength = static_cast<uint32_t>(pool.size() - value->textOffset);
     return nullptr;
-  }
-
-  std::nullopt_t Fail(const char* reason) {
-    error_ = reason;
-    return std::nullopt;
   }
 
   static Status Damaged(pugi::xml_node node, const std::string& reason) {
@@ -292,8 +387,11 @@ class FileParser {
     return Status::Corruption("offset " + std::to_string(offset) + ": " + reason);
   }
 
-  KeyTree* tree_;
-  std::string error_;
+  ImageBody* body_;
+  Attributes attributes_;
+  SiblingNames subkeyNames_, valueNames_;
+  std::string hexName_;
+  std::string scratch_;
 };
 
 void AppendIndent(size_t depth, std::string* out) { out->append(depth * 2, ' '); }
@@ -331,8 +429,8 @@ void AppendValue(const ValueView& value, size_t depth, std::string* out) {
 
 }  // namespace
 
-Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tree) {
-  return FileParser(tree).Parse(bytes, keyName);
+Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body) {
+  return FileParser(body).Parse(bytes, keyName);
 }
 
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {

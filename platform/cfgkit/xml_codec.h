@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cfgkit/file_ops.h"
+#include "cfgkit/image_body.h"
 #include "cfgkit/key_tree.h"
 
 namespace cfgkit {
@@ -13,13 +14,12 @@ namespace cfgkit {
 // and cannot be created, so every file the store writes loads again.
 constexpr size_t kMaxKeyDepth = 512;
 
-// Parses the content of the store file of the top-level key `keyName` and adds
-// that key with everything below it to `tree`, as the last top-level key.
-// `bytes` is used as scratch space and left unspecified.
-// On failure `tree` gets no new live key and the Corruption status gives the
-// reason (with the byte offset where the parser knows it).
-// REQUIRES: `tree` has no live top-level key called `keyName`.
-Status ParseKeyFile(std::string* bytes, const std::string& keyName, KeyTree* tree);
+// Parses the content of the store file of the top-level key `keyName` into
+// `*body`, the image of that key with everything below it. `bytes` is used as
+// scratch space and left unspecified. On failure `*body` is empty and the
+// Corruption status gives the reason (with the byte offset where the parser
+// knows it).
+Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body);
 
 // The file content for the top-level key `topKey`, in the writer's fixed
 // layout: declaration, two blanks of indent per level, one element per line,

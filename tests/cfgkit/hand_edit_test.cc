@@ -73,6 +73,10 @@ std::vector<Row> Rows() {
       Damage("undefined entity in another attribute",
              Hand("<value name='a' type='string' note='&undefined;'/>"), "reference"),
       Damage("attribute given twice", Hand("<value name='a' type='string' name='b'/>"), "twice"),
+      Damage("two damages: the one below the first key is told, not its sibling's",
+             Hand("<key name='A'><key name='x'><value name='v' type='bad'/></key></key>"
+                  "<key name='B'><value name='d' type='int'/><value name='d' type='int'/></key>"),
+             "unknown type"),
       Damage("bare ampersand", Text("a & b"), "reference"),
       Damage("reference to a character XML forbids", Text("a&#0;b"), "reference"),
       Loads("DOCTYPE without declarations", "<!DOCTYPE key>\n" + body, {{"a", "x"}}),

@@ -14,6 +14,7 @@
 
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
+#include "support/key_file.h"
 #include "fsio/atomic_replace.h"
 #include "fsio/content_hash.h"
 #include "test_util.h"
@@ -76,12 +77,12 @@ class SnapshotTest : public StoreTest {
   // "DEEP", so a load shows whether it used the image; it claims `identity`.
   void ForgeImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
                   const std::string& source) {
-    cfgkit::KeyTree tree;
     std::string bytes = ReadBytes(file);
     bytes.replace(bytes.find("deep"), 4, "DEEP");
-    ASSERT_TRUE(cfgkit::ParseKeyFile(&bytes, "a", &tree).ok());
-    std::string forged = cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "a"), source,
-                                               identity, hash, createdNs);
+    testsupport::KeyFile parsed;
+    ASSERT_TRUE(testsupport::ReadKeyFile(bytes, "a", &parsed));
+    std::string forged =
+        testsupport::ImageOf(parsed.tree, parsed.top, source, identity, hash, createdNs);
     ASSERT_TRUE(fsio::ReplaceFile(ops, image, forged, fsio::Permissions::kPrivate).ok());
   }
   FileIdentity IdentityOfFile() {
@@ -252,10 +253,10 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   store.SetValue(key, cfgkit::Value{"new", cfgkit::ValueType::kString, "one more", 0});
   ASSERT_TRUE(store.Save().ok());
   EXPECT_EQ(flaky.failAt, flaky.reads);
-  cfgkit::KeyTree saved;
-  std::string written = ReadBytes(file);
-  ASSERT_TRUE(cfgkit::ParseKeyFile(&written, "a", &saved).ok());
-  cfgkit::KeyId top = saved.FindSubkey(saved.Root(), "a");
+  testsupport::KeyFile parsed;
+  ASSERT_TRUE(testsupport::ReadKeyFile(ReadBytes(file), "a", &parsed));
+  const cfgkit::KeyTree& saved = parsed.tree;
+  cfgkit::KeyId top = parsed.top;
   cfgkit::KeyId big = saved.FindSubkey(top, "big");
   ASSERT_EQ(1u, saved.ValueCount(top));
   ASSERT_EQ(400u, saved.ValueCount(big));
@@ -275,8 +276,15 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
   // The save stamped the file's time: the next run need not read it...
   EXPECT_TRUE(saved->IsSettled(kHour));
   ops.xmlReads = 0;
-  EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find(">saved<"));
+  const std::string warm = LoadAndWriteAll(kHour);
+  EXPECT_NE(std::string::npos, warm.find(">saved<"));
   EXPECT_EQ(0, ops.xmlReads);
+  // A corrupt block of it is rebuilt from the file as the reader makes it.
+  std::string corrupt = ReadBytes(image);
+  corrupt[corrupt.find("saved")] ^= 0x20;
+  WriteBytes(image, corrupt);
+  EXPECT_EQ(warm, LoadAndWriteAll(kHour));
+  EXPECT_EQ(1, ops.xmlReads);
   // ...and an edit at once, at the same size and within the same clock tick, is seen.
   WriteBytes(file, ReadBytes(file).replace(ReadBytes(file).find("saved"), 5, "SAVED"));
   EXPECT_NE(std::string::npos, LoadAndWriteAll(kHour).find(">SAVED<"));

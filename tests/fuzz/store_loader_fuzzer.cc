@@ -11,6 +11,7 @@
 #include "cfgkit/key_tree.h"
 #include "cfgkit/snapshot.h"
 #include "cfgkit/xml_codec.h"
+#include "support/key_file.h"
 #include "fsio/atomic_replace.h"
 
 namespace {
@@ -28,20 +29,19 @@ std::string Written(const cfgkit::KeyTree& tree) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ImageFile imageFile;
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  cfgkit::KeyTree tree;
-  if (!cfgkit::ParseKeyFile(&bytes, "fuzz", &tree).ok()) return 0;
-  const std::string written = Written(tree);
-  std::string reread = written;
-  cfgkit::KeyTree again;
-  if (!cfgkit::ParseKeyFile(&reread, "fuzz", &again).ok()) std::abort();
-  if (Written(again) != written) std::abort();
+  testsupport::KeyFile file;
+  if (!testsupport::ReadKeyFile(std::string(reinterpret_cast<const char*>(data), size), "fuzz",
+                                &file))
+    return 0;
+  const std::string written = Written(file.tree);
+  testsupport::KeyFile again;
+  if (!testsupport::ReadKeyFile(written, "fuzz", &again)) std::abort();
+  if (Written(again.tree) != written) std::abort();
 
   cfgkit::FileIdentity identity;
   identity.exists = true;
   identity.size = size;
-  std::string image =
-      cfgkit::BuildSnapshot(tree, tree.FindSubkey(tree.Root(), "fuzz"), "fuzz.XML", identity, 0, 1);
+  std::string image = testsupport::ImageOf(file.tree, file.top, "fuzz.XML", identity, 0, 1);
   fsio::FileOps& ops = fsio::PosixFileOps();
   if (!fsio::ReplaceFile(ops, imageFile.path, image, fsio::Permissions::kPrivate).ok()) return 0;
   auto snapshot = cfgkit::Snapshot::Open(ops, imageFile.path, "fuzz.XML", identity);

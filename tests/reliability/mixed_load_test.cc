@@ -15,6 +15,7 @@
 
 #include "cfgkit/key_tree.h"
 #include "cfgkit/xml_codec.h"
+#include "support/key_file.h"
 #include "support/spawn.h"
 
 namespace fs = std::filesystem;
@@ -111,12 +112,12 @@ class Installation {
 
   // The entries of key S at `level`; nullopt when the file does not load.
   std::optional<std::map<std::string, std::string>> Values(int level) const {
-    std::string bytes = testsupport::ReadFile(FileOf(level));
-    cfgkit::KeyTree tree;
-    if (!cfgkit::ParseKeyFile(&bytes, KeyNameOf(level), &tree).ok()) return std::nullopt;
+    testsupport::KeyFile file;
+    if (!testsupport::ReadKeyFile(testsupport::ReadFile(FileOf(level)), KeyNameOf(level), &file))
+      return std::nullopt;
+    const cfgkit::KeyTree& tree = file.tree;
     std::map<std::string, std::string> values;
-    cfgkit::KeyId top = tree.FindSubkey(tree.Root(), KeyNameOf(level));
-    cfgkit::KeyId section = tree.FindSubkey(top, "S");
+    cfgkit::KeyId section = tree.FindSubkey(file.top, "S");
     for (size_t i = 0; section != cfgkit::kNoKey && i < tree.ValueCount(section); ++i) {
       values[tree.ValueAt(section, i).name] = tree.ValueAt(section, i).text;
     }
