@@ -31,7 +31,9 @@ void MorixRegistryImpl::EnsureMorixRegistryIsLoaded() {
 
   trace.Message(L"Calling _LoadPathsA(), admin dir:%s, user dir:%s", adminDir.c_str(),
                 userDir.c_str());
-  TalRegSetLogSink(&ForwardStoreLog);
+  // Damaged files are reported at level 1; below it the store need not read
+  // the files this run does not use.
+  TalRegSetLogSink(my_tal_debug_data.Debug(1) ? &ForwardStoreLog : nullptr);
   int status = _LoadPathsA(adminDir.ASCII().c_str(), userDir.ASCII().c_str());
   trace.Message(L"_LoadPathA() returned %d", status);
 

@@ -102,8 +102,9 @@ struct TalRegValueView {
 // the folder it was loaded from. On failure every old file is left as it was.
 [[nodiscard]] int TalRegSave();
 
-// Where the store sends its diagnostics (damaged files); null: nowhere.
-// `line` ends with a line break.
+// Where the store sends its diagnostics (damaged files); null: nowhere, and
+// then each _LoadPathsA reads a file only when its top-level key is first
+// opened or created. `line` ends with a line break.
 void TalRegSetLogSink(void (*sink)(int level, const char* line));
 
 // The options of the next _LoadPathsA and everything after it (where the

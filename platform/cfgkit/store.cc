@@ -104,14 +104,24 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
       if (!added && dir == HomeDir(keyName)) entry->second = dir;
     }
   }
-  for (const auto& [keyName, dir] : sources) LoadFile(dir, keyName);
+  for (const auto& [keyName, dir] : sources) {
+    AddFile(keyName);
+    files_.back().sourceDir = dir;
+    files_.back().unread = true;
+    if (!options_.readFilesWhenUsed) LoadFile(files_.back());
+  }
   return result;
 }
 
-void Store::LoadFile(const std::string& dir, const std::string& keyName) {
-  AddFile(keyName);
-  TopLevelFile& file = files_.back();
-  file.sourceDir = dir;
+void Store::ReadIfUnread(std::string_view name) {
+  TopLevelFile* file = FileOf(name);
+  if (file != nullptr && file->unread) LoadFile(*file);
+}
+
+void Store::LoadFile(TopLevelFile& file) {
+  file.unread = false;
+  const std::string& keyName = file.name;
+  const std::string& dir = file.sourceDir;
   std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
   SourceFile source;
   if (LoadFromSnapshot(file, path, &source)) return;
@@ -217,12 +227,14 @@ Store::TopLevelFile& Store::FileOfKey(KeyId key) {
   return *FileOf(tree_.Name(tree_.TopLevelOf(key)));
 }
 
-bool Store::IsProtected(std::string_view name) const {
-  auto found = fileIndex_.find(std::string(name));
-  return found != fileIndex_.end() && files_[found->second].damaged;
+bool Store::IsProtected(std::string_view name) {
+  ReadIfUnread(name);
+  const TopLevelFile* file = FileOf(name);
+  return file != nullptr && file->damaged;
 }
 
-KeyId Store::Find(KeyId parent, const std::vector<std::string_view>& components) const {
+KeyId Store::Find(KeyId parent, const std::vector<std::string_view>& components) {
+  if (parent == tree_.Root() && !components.empty()) ReadIfUnread(components.front());
   KeyId key = parent;
   for (std::string_view name : components) {
     key = tree_.FindSubkey(key, name);

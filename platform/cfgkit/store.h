@@ -47,7 +47,7 @@ class Store {
   const KeyTree& tree() const { return tree_; }
 
   // The key at `components` below `parent`, or kNoKey.
-  KeyId Find(KeyId parent, const std::vector<std::string_view>& components) const;
+  KeyId Find(KeyId parent, const std::vector<std::string_view>& components);
 
   // Why a key cannot be created.
   enum class CreateError { kNone, kProtected, kTooDeep, kBadTopLevelName };
@@ -66,7 +66,7 @@ class Store {
   void DeleteKey(KeyId key);
 
   // Whether the top-level key `name` comes from a damaged file.
-  bool IsProtected(std::string_view name) const;
+  bool IsProtected(std::string_view name);
 
   // Writes the file of every top-level key that changed into the key's home
   // folder, and removes the file of a deleted top-level key. The files are
@@ -90,6 +90,7 @@ class Store {
     bool damaged = false;
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
+    bool unread = false;   // its file is read when the key is first used
     ChangeLog changes;
     uint64_t contentHash = 0;         // of the bytes the key was loaded from or last saved as
     int64_t stampedNs = 0;            // the modification time the running save gave its file
@@ -118,7 +119,9 @@ class Store {
   std::string HomeDir(std::string_view keyName) const;
   std::vector<std::string> PathOf(KeyId key) const;
   void Record(KeyId key, Change::Kind kind, Value value);
-  void LoadFile(const std::string& dir, const std::string& keyName);
+  void LoadFile(TopLevelFile& file);
+  // Reads the file of the top-level key `name` if it is known and not read yet.
+  void ReadIfUnread(std::string_view name);
 
   // A store file as read from disk, when it had to be read.
   struct SourceFile {

@@ -133,12 +133,15 @@ int _LoadPathsA(const char* adminDir, const char* userDir) {
   if (adminDir == nullptr || userDir == nullptr) return kTalRegInvalidArgument;
   ProcessStore& state = State();
   state.handles.CloseAll();
+  cfgkit::StoreOptions options = state.options ? *state.options : cfgkit::DefaultStoreOptions();
+  // With nobody to hear of a damaged file, a run reads only the files it uses.
+  options.readFilesWhenUsed = state.sink == nullptr;
   state.store = std::make_unique<cfgkit::Store>(
       *state.ops,
       [](int level, const std::string& line) {
         if (State().sink != nullptr) State().sink(level, line.c_str());
       },
-      state.options ? *state.options : cfgkit::DefaultStoreOptions());
+      options);
   cfgkit::Status status = state.store->Load(adminDir, userDir);
   return status.ok() ? kTalRegOk : kTalRegIoError;
 }

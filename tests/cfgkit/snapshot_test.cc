@@ -108,6 +108,27 @@ TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSeesWithoutReadingTheFiles
   EXPECT_EQ(0, ops.xmlReads);
 }
 
+TEST_F(SnapshotTest, FilesReadWhenUsedAreReadOnceAndOnlyWhenTheirKeyIsUsed) {
+  Put(admin, "b", "<value name='b' type='string'>");  // damaged
+  Put(admin, "c", "<value name='c' type='int'>3</value>");
+  cfgkit::StoreOptions options{cache, 0};
+  options.readFilesWhenUsed = true;
+  cfgkit::Store store(ops, nullptr, options);
+  ASSERT_TRUE(store.Load(admin, user).ok());
+  EXPECT_EQ(0, ops.xmlReads);
+  cfgkit::KeyId found = store.Find(store.tree().Root(), {"a", "A", "B"});
+  ASSERT_NE(cfgkit::kNoKey, found);
+  EXPECT_EQ("deep", store.tree().FindValue(found, "")->text);
+  EXPECT_EQ(cfgkit::kNoKey, store.Find(store.tree().Root(), {"a", "X"}));
+  EXPECT_EQ(1, ops.xmlReads);
+  // A damaged file is known as such once its key is used, as at a full load.
+  cfgkit::Store::CreateError error;
+  EXPECT_EQ(cfgkit::kNoKey, store.Create(store.tree().Root(), {"b", "new"}, &error));
+  EXPECT_EQ(cfgkit::Store::CreateError::kProtected, error);
+  EXPECT_EQ(2, ops.xmlReads);
+  EXPECT_EQ(1u, store.tree().SubkeyCount(store.tree().Root()));
+}
+
 TEST_F(SnapshotTest, AnImageIsUsedOnlyForTheVeryFileItWasMadeFrom) {
   const FileIdentity identity = IdentityOfFile();
   const int64_t settled = identity.changedNs + 1;

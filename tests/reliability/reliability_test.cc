@@ -239,4 +239,18 @@ TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
   }
 }
 
+// A run reads only the files it uses, unless the debug log is there to name
+// every damaged one.
+TEST(ReliabilityTest, EveryDamagedFileIsNamedOnTheDebugLog) {
+  Installation installation;
+  WriteFile(installation.admin() / "Unused.XML", "<key name='Unused'>");
+  const std::string log = installation.root_ / "debug.log";
+  auto get = installation.Run({"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base"},
+                              {"TALVEN_DEBUG_LEVEL=1", "TALVEN_DEBUG_FILE=" + log});
+  EXPECT_EQ(
+      "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
+      get.out);
+  EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("Unused.XML"));
+}
+
 }  // namespace
