@@ -1,7 +1,6 @@
 #include "cfgkit/xml_codec.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <optional>
 #include <pugixml.hpp>
@@ -21,10 +20,13 @@ namespace {
 // DOCTYPE are kept to be checked. As a fragment, text outside the root element
 // is kept too, to be found. References are decoded here, not by pugixml, which
 // keeps one it does not know as it stands, so that it could not be told from
-// an escaped `&`.
+// an escaped `&`. An element's first child, when it is text, is kept as the
+// element's value: most elements hold one text, and a node each would double
+// the memory of the parse.
 constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_eol |
                                    pugi::parse_wconv_attribute | pugi::parse_fragment |
-                                   pugi::parse_declaration | pugi::parse_doctype;
+                                   pugi::parse_declaration | pugi::parse_doctype |
+                                   pugi::parse_embed_pcdata;
 
 // Whether a value's text may have a blank run next to a comment, processing
 // instruction or CDATA section, which is part of the text. Only then are all
@@ -39,6 +41,15 @@ bool MayHaveMarkupInText(std::string_view bytes) {
     }
   }
   return false;
+}
+
+// Whether the C string `name` is `expected`. Inline: called for every element
+// and attribute, where a call to strcmp costs more than the comparison.
+bool NameIs(const char* name, std::string_view expected) {
+  for (char c : expected) {
+    if (*name++ != c) return false;
+  }
+  return *name == '\0';
 }
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -140,6 +151,7 @@ class FileParser {
     unsigned options = kParseOptions | (MayHaveMarkupInText(*bytes) ? pugi::parse_ws_pcdata
                                                                     : pugi::parse_ws_pcdata_single);
     pugi::xml_document document;
+    buffer_ = bytes->data();
     // The string's terminating NUL is parsed too: parsing in place, pugixml
     // drops the buffer's last byte when text after the root ends there.
     pugi::xml_parse_result result = document.load_buffer_inplace(bytes->data(), bytes->size() + 1,
@@ -151,7 +163,7 @@ class FileParser {
     pugi::xml_node root;
     Status status = FindRoot(document, &root);
     if (!status.ok()) return status;
-    if (std::strcmp(root.name(), "key") != 0) return Damaged(root, "the root element is not <key>");
+    if (!NameIs(root.name(), "key")) return Damaged(root, "the root element is not <key>");
     if (const char* reason = ReadAttributes(root)) return Damaged(root, reason);
     if (attributes_.name || attributes_.hexname) {
       std::string_view name;
@@ -253,6 +265,8 @@ class FileParser {
     const auto firstValue = static_cast<uint32_t>(body_->values.size());
     subkeyNames_.StartOver();
     valueNames_.StartOver();
+    if (const char* text = parent.element.value(); *text != '\0' && !IsBlank(text))
+      return DamagedText(text, "text inside a <key>");
     // Walked by hand: pugixml's ranges cost more than the walk itself here.
     for (pugi::xml_node child = parent.element.first_child(); child;
          child = child.next_sibling()) {
@@ -278,8 +292,8 @@ class FileParser {
       default:
         return Status::OK();
     }
-    bool isKey = std::strcmp(child.name(), "key") == 0;
-    if (!isKey && std::strcmp(child.name(), "value") != 0)
+    bool isKey = NameIs(child.name(), "key");
+    if (!isKey && !NameIs(child.name(), "value"))
       return Damaged(child, std::string("unexpected element <") + child.name() + ">");
     if (const char* reason = ReadAttributes(child)) return Damaged(child, reason);
     std::string_view name;
@@ -333,13 +347,13 @@ class FileParser {
   static int KnownAttribute(const char* name) {
     switch (name[0]) {
       case 'n':
-        return std::strcmp(name, "name") == 0 ? 0 : -1;
+        return NameIs(name, "name") ? 0 : -1;
       case 'h':
-        return std::strcmp(name, "hexname") == 0 ? 1 : -1;
+        return NameIs(name, "hexname") ? 1 : -1;
       case 't':
-        return std::strcmp(name, "type") == 0 ? 2 : -1;
+        return NameIs(name, "type") ? 2 : -1;
       case 'e':
-        return std::strcmp(name, "encoding") == 0 ? 3 : -1;
+        return NameIs(name, "encoding") ? 3 : -1;
       default:
         return -1;
     }
@@ -371,6 +385,8 @@ class FileParser {
     std::string& text = plain ? pool : scratch_;
     if (!plain) text.clear();
     const size_t textAt = text.size();
+    if (!AppendUnescaped(element.value(), &text))
+      return "an undefined or invalid reference in the text";
     for (pugi::xml_node part = element.first_child(); part; part = part.next_sibling()) {
       if (part.type() == pugi::node_element) return "a <value> holds an element";
       if (part.type() == pugi::node_cdata) text += part.value();
@@ -406,7 +422,13 @@ class FileParser {
     return Status::Corruption("offset " + std::to_string(offset) + ": " + reason);
   }
 
+  // Where text kept as an element's value lies in the file.
+  Status DamagedText(const char* text, const char* reason) const {
+    return Status::Corruption("offset " + std::to_string(text - buffer_) + ": " + reason);
+  }
+
   ImageBody* body_;
+  const char* buffer_ = nullptr;  // the bytes being parsed
   Attributes attributes_;
   SiblingNames subkeyNames_, valueNames_;
   std::string hexName_;
