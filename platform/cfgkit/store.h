@@ -119,6 +119,8 @@ class Store {
   std::string HomeDir(std::string_view keyName) const;
   std::vector<std::string> PathOf(KeyId key) const;
   void Record(KeyId key, Change::Kind kind, Value value);
+  // Reads the key of `file` from its image or else from its XML, which is
+  // parsed into a new image; a damaged file is reported and protected.
   void LoadFile(TopLevelFile& file);
   // Reads the file of the top-level key `name` if it is known and not read yet.
   void ReadIfUnread(std::string_view name);
