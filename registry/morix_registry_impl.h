@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "cfgkit/cfgkit.h"
@@ -45,6 +47,12 @@ class MorixRegistryImpl : public IRegistryImpl {
   void EnsureMorixRegistryIsLoaded();
   AString GetProviderKeyPath(uint32_t top, const AString& section, uint32_t provider);
   bool GetMorixRegistryKey(TalRegKey& key, const AString& path, bool bCreateIfNecessary);
+  bool GetMorixRegistryKey(TalRegKey& key, const std::string& path, bool bCreateIfNecessary);
+  // Appends the lines GetMorixRegistryKey logs (level 5) up to and including
+  // the open of `path`, for a caller that reuses an open key but logs as if it
+  // had opened it again.
+  static void AppendKeyOpenTrace(std::string& lines, std::string_view path, bool bCreateIfNecessary,
+                                 bool opened);
   bool IsMultiProductStore();
   AString GetBestMatchingProductNameFromRegistry();
   void GetMorixSubkeyNames(std::vector<AString>& names, const AString& regpath);
@@ -63,10 +71,9 @@ class MorixRegistryImpl : public IRegistryImpl {
                           const AString& entry, uint32_t defaultValue);
   uint32_t GetRegistryInt(uint32_t top, const AString& section, const AString& entry,
                           uint32_t defaultValue) override;
-  bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
-                                        const AString& entry, uint32_t provider);
-  bool DoesRegistryValueExist(uint32_t top, const AString& section,
-                              const AString& entry) override;
+  bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section, const AString& entry,
+                                        uint32_t provider);
+  bool DoesRegistryValueExist(uint32_t top, const AString& section, const AString& entry) override;
   uint32_t GetRegistryValueType(uint32_t top, const AString& section, const AString& entry,
                                 uint32_t provider);
   bool DoesRegistryKeyExistInProvider(uint32_t top, const AString& section, uint32_t provider);
@@ -95,14 +102,15 @@ class MorixRegistryImpl : public IRegistryImpl {
   // Enumeration.
   bool GetSubkeyNames(std::vector<AString>& names, uint32_t top, const AString& section,
                       uint32_t provider);
-  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top,
-                      const AString& section) override;
-  void GetSubkeyNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top, const AString& section) override;
+  // The syntax files' names are 8-bit texts, as the store holds them.
+  void GetSubkeyNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                           const AString& rootKeyName);
-  void GetValueNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  void GetValueNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                          const AString& rootKeyName);
-  void GetSubkeyNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
-  void GetValueNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
+  // Appends the names over all syntax files, ascending by byte, each once.
+  void GetSubkeyNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
+  void GetValueNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
 
   // Syntax. Lookup results: 0 not defined, -1 the key is defined (no entry
   // asked for), else the entry's store type code (2 string, 4 integer).
@@ -137,15 +145,15 @@ class MorixRegistryImpl : public IRegistryImpl {
   T GetByPrecedence(ConfigurationProvider& provider, uint32_t top, const AString& section,
                     const AString& entry, const T& defaultValue);
   template <class T>
-  bool WriteToProvider(uint32_t top, const AString& section, const AString& entry,
-                       const T& value, uint32_t provider);
+  bool WriteToProvider(uint32_t top, const AString& section, const AString& entry, const T& value,
+                       uint32_t provider);
   template <class T>
   bool WriteWithChangeCheck(uint32_t top, const AString& section, const AString& entry,
                             const T& value);
   template <class Test>
   bool ExistsByPrecedence(uint32_t top, const Test& existsIn, ConfigurationProvider& found);
-  void GetNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  void GetNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                     const AString& rootKeyName, bool subkeys);
-  void MergeNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section,
+  void MergeNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section,
                                  bool subkeys);
 };

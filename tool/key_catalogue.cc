@@ -1,83 +1,148 @@
 #include "tool/key_catalogue.h"
 
+#include <charconv>
+
+#include "registry/section_value_reader.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/tool_options.h"
 #include "vxcore/console_output.h"
 
-AString JoinKeyPath(const AString& first, const AString& second) {
-  if (second.empty()) return first;
-  if (first.empty()) return second;
-  AString joined;
-  joined.Format(L"%s/%s", first.c_str(), second.c_str());
-  return joined;
+namespace {
+
+constexpr size_t kOutputBlock = 1 << 16;
+
+// The entry's section and name as SplitKeyPath cuts its path.
+std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+  const size_t last = path.find_last_of("/\\");
+  if (last == std::string_view::npos || last == 0) return {std::string_view(), path};
+  return {path.substr(0, last), path.substr(last + 1)};
 }
 
-void CollectSyntaxKeyPaths(MorixRegistryImpl& registry, std::vector<AString>& paths,
-                           const AString& parent) {
-  std::vector<AString> names;
+// Whether an entry of `section` may be one the alias table accepts: those are
+// read the way a Get reads them.
+bool MayBeAliased(std::string_view section) {
+  const AString wide = AString::FromBytes(section);
+  for (const KeyAlias& row : KeyAliasTable) {
+    if (wide.MatchNoCase(row.keyPattern)) return true;
+  }
+  return false;
+}
+
+// The status of an aliased entry, through ReadSettingValue.
+void AppendAliasedStatus(std::string& line, MorixRegistryImpl& registry, std::string_view section,
+                         std::string_view name) {
+  AString wideSection = AString::FromBytes(section);
+  AString wideEntry = AString::FromBytes(name);
+  AString value;
+  int type = kTypeNone;
+  int level = 0;
+  if (!ReadSettingValue(registry, value, type, level, wideSection, wideEntry)) {
+    line.append(msg::kNoValueFound);
+    return;
+  }
+  line.append(msg::kValueIs).append(value.ASCII()).append(msg::kAtLevel);
+  line.append(LevelName(level).ASCII()).append(msg::kLevelEnd);
+}
+
+}  // namespace
+
+void KeyCatalogue::Add(std::string_view keyPath, std::string_view name, bool isValue) {
+  const size_t start = paths_.size();
+  paths_.append(keyPath);
+  if (!name.empty()) paths_.append("/").append(name);
+  entries_.push_back(
+      {static_cast<uint32_t>(start), static_cast<uint32_t>(paths_.size() - start), isValue});
+}
+
+void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
+                                   std::vector<std::string>& keyPaths) {
+  std::vector<std::string> names;
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
-  for (const AString& name : names) {
+  for (const std::string& name : names) {
     // A key whose name reads as empty (it begins with a NUL byte) would make
     // its parent's path again, and the walk would never end.
     if (name.empty()) continue;
-    AString path = JoinKeyPath(parent, name);
-    paths.push_back(path);
-    CollectSyntaxKeyPaths(registry, paths, path);
+    const std::string path = parent.empty() ? name : parent + "/" + name;
+    keyPaths.push_back(path);
+    CollectKeyPaths(registry, path, keyPaths);
   }
 }
 
-void BuildKeyCatalogue(MorixRegistryImpl& registry, KeyCatalogue& catalogue) {
-  std::vector<AString> keyPaths;
-  CollectSyntaxKeyPaths(registry, keyPaths, AString());
-  for (const AString& keyPath : keyPaths) {
-    catalogue.push_back({keyPath, false});
-    std::vector<AString> entries;
-    registry.GetValueNamesFromSyntaxFiles(entries, keyPath);
-    for (const AString& entry : entries) catalogue.push_back({JoinKeyPath(keyPath, entry), true});
+void KeyCatalogue::Build(MorixRegistryImpl& registry) {
+  std::vector<std::string> keyPaths;
+  CollectKeyPaths(registry, std::string(), keyPaths);
+  std::vector<std::string> names;
+  for (const std::string& keyPath : keyPaths) {
+    Add(keyPath, std::string_view(), false);
+    names.clear();
+    registry.GetValueNamesFromSyntaxFiles(names, keyPath);
+    for (const std::string& name : names) Add(keyPath, name, true);
   }
 }
 
-void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool caseSensitive) {
+void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   AString matchPattern;
   matchPattern.Format(L"*%s*", pattern);
-  KeyCatalogue kept;
-  for (KeyCatalogueEntry& entry : catalogue) {
-    bool matches =
-        caseSensitive ? entry.path.Match(matchPattern) : entry.path.MatchNoCase(matchPattern);
-    if (matches) kept.push_back(std::move(entry));
+  AString path;
+  size_t kept = 0;
+  for (const Entry& entry : entries_) {
+    const std::string_view bytes = Path(entry);
+    path.resize(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) path[i] = static_cast<unsigned char>(bytes[i]);
+    if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
+      entries_[kept++] = entry;
+    }
   }
-  catalogue = std::move(kept);
+  entries_.resize(kept);
 }
 
-bool ReadCatalogueValue(AString& value, int& level, const AString& path,
-                        MorixRegistryImpl& registry) {
-  AString keyText = path;
-  KeyPathParts parts = SplitKeyPath(keyText.data());
-  AString section = parts.section;
-  AString entry = parts.entry;
-  int type = kTypeNone;
-  return ReadSettingValue(registry, value, type, level, section, entry);
-}
-
-AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry) {
-  AString status;
-  AString value;
-  int level = 0;
-  if (!entry.isValue) {
-    status = msg::kKeyOnly;
-  } else if (ReadCatalogueValue(value, level, entry.path, registry)) {
-    status.Format(msg::kValueAtLevel, value.c_str(), LevelName(level).c_str());
-  } else {
-    status = msg::kNoValueFound;
+void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
+  SectionValueReader reader(registry);
+  std::string levelNames[ProviderAdmin + 1];
+  for (int level = ProviderUserMachine; level <= static_cast<int>(ProviderAdmin); ++level) {
+    levelNames[level] = LevelName(level).ASCII();
   }
-  AString line;
-  line.Format(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
-  return line;
-}
-
-void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry) {
-  for (const KeyCatalogueEntry& entry : catalogue) {
-    core::PrintBytes(CatalogueLine(entry, registry).ASCII());
+  std::string aliasSection;
+  bool aliased = false;
+  bool aliasChecked = false;
+  std::string out;
+  out.reserve(2 * kOutputBlock);
+  char number[16];
+  for (const Entry& entry : entries_) {
+    const std::string_view path = Path(entry);
+    out.append(path).append(msg::kCatalogueSeparator);
+    if (!entry.isValue) {
+      out.append(msg::kKeyOnly);
+    } else {
+      const auto [section, name] = SplitPath(path);
+      if (!aliasChecked || section != aliasSection) {
+        aliasChecked = true;
+        aliasSection.assign(section);
+        aliased = MayBeAliased(section);
+      }
+      if (aliased) {
+        AppendAliasedStatus(out, registry, section, name);
+      } else {
+        const SectionValueReader::Setting setting = reader.Read(section, name);
+        if (setting.provider == ProviderNone) {
+          out.append(msg::kNoValueFound);
+        } else {
+          out.append(msg::kValueIs);
+          if (setting.isNumber) {
+            out.append(number, std::to_chars(number, number + sizeof number, setting.number).ptr);
+          } else {
+            out.append(setting.text);
+          }
+          out.append(msg::kAtLevel).append(levelNames[setting.provider]).append(msg::kLevelEnd);
+        }
+      }
+    }
+    out.push_back('\n');
+    if (out.size() >= kOutputBlock) {
+      core::PrintBytes(out);
+      out.clear();
+    }
   }
+  core::PrintBytes(out);
 }

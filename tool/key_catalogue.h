@@ -1,32 +1,42 @@
 // The list GetKeys prints: every key and entry the product's syntax files
 // define, merged over the files, keys depth first, each key's entries right
-// after it, siblings in code-unit order.
+// after it, siblings in byte order; each entry with its value by precedence.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry/morix_registry_impl.h"
-#include "vxcore/astring.h"
 
-struct KeyCatalogueEntry {
-  AString path;
-  bool isValue;
+class KeyCatalogue {
+ public:
+  // Walks the syntax files; each enumeration logs as the registry's do.
+  void Build(MorixRegistryImpl& registry);
+
+  // Keeps the entries whose whole path matches "*<pattern>*".
+  void Filter(const wchar_t* pattern, bool caseSensitive);
+
+  bool empty() const { return entries_.empty(); }
+
+  // One line per entry: a key's, or an entry's with the value a Get without
+  // a level finds, read (and logged) entry by entry.
+  void Print(MorixRegistryImpl& registry) const;
+
+ private:
+  struct Entry {
+    uint32_t pathStart;
+    uint32_t pathSize;
+    bool isValue;
+  };
+  std::string_view Path(const Entry& entry) const {
+    return std::string_view(paths_).substr(entry.pathStart, entry.pathSize);
+  }
+  void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
+                       std::vector<std::string>& keyPaths);
+  void Add(std::string_view keyPath, std::string_view name, bool isValue);
+
+  std::string paths_;  // every entry's path, one after another
+  std::vector<Entry> entries_;
 };
-
-using KeyCatalogue = std::vector<KeyCatalogueEntry>;
-
-AString JoinKeyPath(const AString& first, const AString& second);
-void CollectSyntaxKeyPaths(MorixRegistryImpl& registry, std::vector<AString>& paths,
-                           const AString& parent);
-void BuildKeyCatalogue(MorixRegistryImpl& registry, KeyCatalogue& catalogue);
-
-// Keeps the entries whose whole path matches "*<pattern>*".
-void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool caseSensitive);
-
-// The value of the entry at `path` by precedence; `level` comes back as where it was found.
-bool ReadCatalogueValue(AString& value, int& level, const AString& path,
-                        MorixRegistryImpl& registry);
-
-// The line PrintKeyCatalogue prints for `entry`, reading its value.
-AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry);
-void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry);

@@ -1,0 +1,62 @@
+// Reads entries by precedence as a Get without a level does: the syntax's
+// spelling (LookupRegistrySyntax), then GetRegistryString and, failing that,
+// GetRegistryInt at HKCU, with the same answers and the same debug log lines.
+// Made for reading many entries of one section in a row: the section's syntax
+// key and provider keys are opened once, at its first entry, and kept until an
+// entry of another section is read. The store must not change meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "registry/morix_registry_impl.h"
+#include "registry/registry_names.h"
+#include "registry/store_key.h"
+#include "vxcore/astring.h"
+
+class SectionValueReader {
+ public:
+  // `registry` must outlive the reader.
+  explicit SectionValueReader(MorixRegistryImpl& registry);
+
+  struct Setting {
+    ConfigurationProvider provider;  // ProviderNone when no level holds the entry
+    bool isNumber;
+    std::string_view text;  // valid until the next Read
+    int32_t number;
+  };
+  Setting Read(std::string_view section, std::string_view entry);
+
+ private:
+  static constexpr size_t kProviders = std::size(kProviderPrecedence);
+
+  // The entry in the syntax's spelling: a look-up in the typed section's key
+  // when the first syntax file defines it under exactly that name, else the
+  // registry's own search.
+  void Spell(std::string_view section, std::string_view entry);
+  void OpenTypedSection(std::string_view section);
+  void OpenProviderSection();
+  // A string read as ReadStoreValue makes it; the store's status.
+  int ReadText(TalRegKey key);
+  void LogRead(bool number, const Setting& setting);
+
+  MorixRegistryImpl& registry_;
+  bool started_ = false;
+  StoreKey syntaxRoot_;  // of the first syntax file there is
+
+  bool typedOpen_ = false;
+  std::string typedSection_;
+  StoreKey typedSyntaxKey_;    // the typed section in syntaxRoot_, when there
+  std::string typedSpelling_;  // its components joined by "/"
+
+  std::string section_, entry_;  // as spelled, the entry with a NUL after it
+  bool providersOpen_ = false;
+  std::string providerSection_;
+  std::string providerPrefixes_[kProviders];  // "<provider key>/"
+  StoreKey providerKeys_[kProviders];
+  std::string openTraces_[kProviders];  // what opening each key logs
+
+  std::string text_;
+  AString wideSection_, wideEntry_, wideValue_;
+};
