@@ -48,19 +48,19 @@ void SectionValueReader::OpenTypedSection(std::string_view section) {
   }
   typedOpen_ = true;
   typedSection_.assign(section);
-  typedSyntaxKey_.Close();
-  if (syntaxRoot_.get() != nullptr) typedSyntaxKey_.Open(typedSection_.c_str(), syntaxRoot_.get());
+  StoreKey key;
+  typedSyntaxKeyFound_ =
+      syntaxRoot_.get() != nullptr && key.Open(typedSection_.c_str(), syntaxRoot_.get());
+  typedSyntaxValues_.Assign(key.get());
   typedSpelling_ = SyntaxSpelling(section);
 }
 
 void SectionValueReader::Spell(std::string_view section, std::string_view entry) {
   if (!typedOpen_ || section != typedSection_) OpenTypedSection(section);
-  entry_.assign(entry);
-  int32_t type = 0;
-  if (typedSyntaxKey_.get() != nullptr &&
-      (entry.empty() ||
-       TalRegGetValueTypeA(typedSyntaxKey_.get(), entry_.c_str(), &type) == kTalRegOk)) {
+  if (typedSyntaxKeyFound_ &&
+      (entry.empty() || typedSyntaxValues_.Find(entry, KeyValueIndex::Hash(entry)) != nullptr)) {
     section_ = typedSpelling_;
+    entry_.assign(entry);
     return;
   }
   AString wideSection = AString::FromBytes(section);
@@ -77,7 +77,9 @@ void SectionValueReader::OpenProviderSection() {
   std::string path;
   for (size_t i = 0; i < kProviders; ++i) {
     path.assign(providerPrefixes_[i]).append(section_);
-    const bool opened = providerKeys_[i].Open(path.c_str());
+    StoreKey key;
+    const bool opened = key.Open(path.c_str());
+    providerValues_[i].Assign(key.get());
     openTraces_[i].clear();
     if (log) MorixRegistryImpl::AppendKeyOpenTrace(openTraces_[i], path, false, opened);
   }
@@ -90,16 +92,19 @@ SectionValueReader::Setting SectionValueReader::Read(std::string_view section,
   if (!providersOpen_ || section_ != providerSection_) OpenProviderSection();
   const bool log = my_tal_debug_data.Debug(5);
   Setting setting{ProviderNone, false, {}, 0};
-  // What the string reads found tells the integer reads where an integer is:
-  // a value of the other type than a string.
-  int statuses[kProviders];
+  // A string read that finds an integer fails, and tells the integer reads
+  // where one is.
+  const TalRegValueView* numbers[kProviders] = {};
+  const uint64_t hash = KeyValueIndex::Hash(entry_);
   for (size_t i = 0; i < kProviders; ++i) {
     if (log) TalDebugLines(5, openTraces_[i]);
-    TalRegKey key = providerKeys_[i].get();
-    statuses[i] = key == nullptr ? kTalRegKeyNotFound : ReadStoreText(key, entry_.c_str(), text_);
-    if (statuses[i] == kTalRegOk) {
+    const TalRegValueView* value = providerValues_[i].Find(entry_, hash);
+    if (value == nullptr) continue;
+    if (value->type == kTalRegTypeInt32) {
+      numbers[i] = value;
+    } else if (value->text.size() <= kLongestStoreText) {
       setting.provider = kProviderPrecedence[i];
-      setting.text = text_.c_str();
+      setting.text = value->text.substr(0, value->text.find('\0'));
       break;
     }
   }
@@ -107,11 +112,10 @@ SectionValueReader::Setting SectionValueReader::Read(std::string_view section,
   if (setting.provider != ProviderNone) return setting;
   for (size_t i = 0; i < kProviders; ++i) {
     if (log) TalDebugLines(5, openTraces_[i]);
-    if (statuses[i] != kTalRegWrongType) continue;
-    if (TalRegGetInt32ValueA(providerKeys_[i].get(), entry_.c_str(), &setting.number) ==
-        kTalRegOk) {
+    if (numbers[i] != nullptr) {
       setting.provider = kProviderPrecedence[i];
       setting.isNumber = true;
+      setting.number = numbers[i]->number;
       break;
     }
   }
@@ -120,7 +124,7 @@ SectionValueReader::Setting SectionValueReader::Read(std::string_view section,
 }
 
 void SectionValueReader::LogRead(bool number, const Setting& setting) {
-  Widen(wideEntry_, std::string_view(entry_.c_str()));
+  Widen(wideEntry_, entry_);
   const AString top = MorixRegistryImpl::GetTopName(HKCU);
   const AString provider = MorixRegistryImpl::GetProviderName(setting.provider);
   if (number) {

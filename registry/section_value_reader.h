@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "registry/key_value_index.h"
 #include "registry/morix_registry_impl.h"
 #include "registry/registry_names.h"
 #include "registry/store_key.h"
@@ -23,7 +24,7 @@ class SectionValueReader {
   struct Setting {
     ConfigurationProvider provider;  // ProviderNone when no level holds the entry
     bool isNumber;
-    std::string_view text;  // valid until the next Read
+    std::string_view text;  // valid until the store changes
     int32_t number;
   };
   Setting Read(std::string_view section, std::string_view entry);
@@ -37,8 +38,6 @@ class SectionValueReader {
   void Spell(std::string_view section, std::string_view entry);
   void OpenTypedSection(std::string_view section);
   void OpenProviderSection();
-  // A string read as ReadStoreValue makes it; the store's status.
-  int ReadText(TalRegKey key);
   void LogRead(bool number, const Setting& setting);
 
   MorixRegistryImpl& registry_;
@@ -47,16 +46,16 @@ class SectionValueReader {
 
   bool typedOpen_ = false;
   std::string typedSection_;
-  StoreKey typedSyntaxKey_;    // the typed section in syntaxRoot_, when there
+  bool typedSyntaxKeyFound_ = false;  // the typed section in syntaxRoot_
+  KeyValueIndex typedSyntaxValues_;
   std::string typedSpelling_;  // its components joined by "/"
 
-  std::string section_, entry_;  // as spelled, the entry with a NUL after it
+  std::string section_, entry_;  // as spelled
   bool providersOpen_ = false;
   std::string providerSection_;
   std::string providerPrefixes_[kProviders];  // "<provider key>/"
-  StoreKey providerKeys_[kProviders];
+  KeyValueIndex providerValues_[kProviders];
   std::string openTraces_[kProviders];  // what opening each key logs
 
-  std::string text_;
   AString wideSection_, wideEntry_, wideValue_;
 };

@@ -2,7 +2,7 @@
 
 int ReadStoreText(TalRegKey key, const char* entry, std::string& buffer) {
   constexpr size_t kFirstSize = 1000;
-  constexpr size_t kLargestSize = 1000000;
+  constexpr size_t kLargestSize = kLongestStoreText + 1;
   if (buffer.size() < kFirstSize) buffer.resize(kFirstSize);
   int32_t size = static_cast<int32_t>(buffer.size());
   int status = TalRegGetStringValueA(key, entry, buffer.data(), &size);

@@ -8,9 +8,12 @@
 #include "cfgkit/cfgkit.h"
 #include "vxcore/astring.h"
 
+// The longest text the string reads take; a longer one is not read.
+constexpr size_t kLongestStoreText = 999999;
+
 // Reads the string value `entry` into `buffer`, its bytes and a NUL. The
-// buffer grows as needed up to 1,000,000 bytes; a longer text is not read
-// (kTalRegBufferTooSmall). The store's status.
+// buffer grows as needed up to kLongestStoreText and the NUL; a longer text
+// is not read (kTalRegBufferTooSmall). The store's status.
 int ReadStoreText(TalRegKey key, const char* entry, std::string& buffer);
 
 // The text up to its first NUL.

@@ -47,16 +47,12 @@ void AppendAliasedStatus(std::string& line, MorixRegistryImpl& registry, std::st
 
 }  // namespace
 
-void KeyCatalogue::Add(std::string_view keyPath, std::string_view name, bool isValue) {
-  const size_t start = paths_.size();
-  paths_.append(keyPath);
-  if (!name.empty()) paths_.append("/").append(name);
-  entries_.push_back(
-      {static_cast<uint32_t>(start), static_cast<uint32_t>(paths_.size() - start), isValue});
+void KeyCatalogue::AppendPath(std::string& out, const Entry& entry) const {
+  out.append(keyPaths_[entry.key]);
+  if (entry.nameSize > 0) out.append("/").append(Name(entry));
 }
 
-void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
-                                   std::vector<std::string>& keyPaths) {
+void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent) {
   std::vector<std::string> names;
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
   for (const std::string& name : names) {
@@ -64,30 +60,35 @@ void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::strin
     // its parent's path again, and the walk would never end.
     if (name.empty()) continue;
     const std::string path = parent.empty() ? name : parent + "/" + name;
-    keyPaths.push_back(path);
-    CollectKeyPaths(registry, path, keyPaths);
+    keyPaths_.push_back(path);
+    CollectKeyPaths(registry, path);
   }
 }
 
 void KeyCatalogue::Build(MorixRegistryImpl& registry) {
-  std::vector<std::string> keyPaths;
-  CollectKeyPaths(registry, std::string(), keyPaths);
+  CollectKeyPaths(registry, std::string());
   std::vector<std::string> names;
-  for (const std::string& keyPath : keyPaths) {
-    Add(keyPath, std::string_view(), false);
+  for (uint32_t key = 0; key < keyPaths_.size(); ++key) {
+    entries_.push_back({key, 0, 0, false});
     names.clear();
-    registry.GetValueNamesFromSyntaxFiles(names, keyPath);
-    for (const std::string& name : names) Add(keyPath, name, true);
+    registry.GetValueNamesFromSyntaxFiles(names, keyPaths_[key]);
+    for (const std::string& name : names) {
+      entries_.push_back(
+          {key, static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()), true});
+      names_.append(name);
+    }
   }
 }
 
 void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   AString matchPattern;
   matchPattern.Format(L"*%s*", pattern);
+  std::string bytes;
   AString path;
   size_t kept = 0;
   for (const Entry& entry : entries_) {
-    const std::string_view bytes = Path(entry);
+    bytes.clear();
+    AppendPath(bytes, entry);
     path.resize(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i) path[i] = static_cast<unsigned char>(bytes[i]);
     if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
@@ -109,13 +110,22 @@ void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
   std::string out;
   out.reserve(2 * kOutputBlock);
   char number[16];
+  std::string path;
   for (const Entry& entry : entries_) {
-    const std::string_view path = Path(entry);
-    out.append(path).append(msg::kCatalogueSeparator);
+    AppendPath(out, entry);
+    out.append(msg::kCatalogueSeparator);
     if (!entry.isValue) {
       out.append(msg::kKeyOnly);
     } else {
-      const auto [section, name] = SplitPath(path);
+      // A plain name splits off its path where it was joined on.
+      const std::string_view plainName = Name(entry);
+      std::pair<std::string_view, std::string_view> parts(keyPaths_[entry.key], plainName);
+      if (plainName.empty() || plainName.find_first_of("/\\") != std::string_view::npos) {
+        path.clear();
+        AppendPath(path, entry);
+        parts = SplitPath(path);
+      }
+      const auto [section, name] = parts;
       if (!aliasChecked || section != aliasSection) {
         aliasChecked = true;
         aliasSection.assign(section);

@@ -26,17 +26,19 @@ class KeyCatalogue {
 
  private:
   struct Entry {
-    uint32_t pathStart;
-    uint32_t pathSize;
+    uint32_t key;  // in keyPaths_
+    uint32_t nameStart;
+    uint32_t nameSize;
     bool isValue;
   };
-  std::string_view Path(const Entry& entry) const {
-    return std::string_view(paths_).substr(entry.pathStart, entry.pathSize);
+  std::string_view Name(const Entry& entry) const {
+    return std::string_view(names_).substr(entry.nameStart, entry.nameSize);
   }
-  void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
-                       std::vector<std::string>& keyPaths);
-  void Add(std::string_view keyPath, std::string_view name, bool isValue);
+  // The entry's path: its key's, then "/" and its name when it has one.
+  void AppendPath(std::string& out, const Entry& entry) const;
+  void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);
 
-  std::string paths_;  // every entry's path, one after another
+  std::vector<std::string> keyPaths_;
+  std::string names_;  // the entries' names, one after another
   std::vector<Entry> entries_;
 };
