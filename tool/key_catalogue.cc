@@ -1,5 +1,6 @@
 #include "tool/key_catalogue.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "registry/section_value_reader.h"
@@ -12,10 +13,15 @@ namespace {
 
 constexpr size_t kOutputBlock = 1 << 16;
 
+// A plain loop: find_first_of searches the set once per character.
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
 // The entry's section and name as SplitKeyPath cuts its path.
 std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
-  const size_t last = path.find_last_of("/\\");
-  if (last == std::string_view::npos || last == 0) return {std::string_view(), path};
+  size_t last = path.size();
+  while (last > 0 && !IsSeparator(path[last - 1])) --last;
+  if (last <= 1) return {std::string_view(), path};
+  --last;
   return {path.substr(0, last), path.substr(last + 1)};
 }
 
@@ -120,7 +126,7 @@ void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
       // A plain name splits off its path where it was joined on.
       const std::string_view plainName = Name(entry);
       std::pair<std::string_view, std::string_view> parts(keyPaths_[entry.key], plainName);
-      if (plainName.empty() || plainName.find_first_of("/\\") != std::string_view::npos) {
+      if (plainName.empty() || std::any_of(plainName.begin(), plainName.end(), IsSeparator)) {
         path.clear();
         AppendPath(path, entry);
         parts = SplitPath(path);
