@@ -17,9 +17,10 @@ void KeyValueIndex::Assign(TalRegKey key) {
   slots_.assign(size, 0);
   // In store order, so that of two equal names the first is found, as the store does.
   for (size_t i = 0; i < values_.size(); ++i) {
-    size_t slot = Hash(values_[i].name) & (size - 1);
+    const uint64_t hash = Hash(values_[i].name);
+    size_t slot = hash & (size - 1);
     while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
-    slots_[slot] = static_cast<uint32_t>(i + 1);
+    slots_[slot] = (hash & kTagMask) | (i + 1);
   }
 }
 
@@ -28,7 +29,8 @@ uint64_t KeyValueIndex::Hash(std::string_view name) { return fsio::Hash64(name);
 const TalRegValueView* KeyValueIndex::Find(std::string_view name, uint64_t hash) const {
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
-    const TalRegValueView& value = values_[slots_[slot] - 1];
+    if ((slots_[slot] & kTagMask) != (hash & kTagMask)) continue;
+    const TalRegValueView& value = values_[(slots_[slot] & ~kTagMask) - 1];
     if (value.name == name) return &value;
   }
   return nullptr;

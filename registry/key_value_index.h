@@ -20,6 +20,10 @@ class KeyValueIndex {
   const TalRegValueView* Find(std::string_view name, uint64_t hash) const;
 
  private:
+  // The high half of a slot holds the high half of its name's hash, so that
+  // a probe compares names (which lie scattered in the store) only when
+  // those match; the low half is the value's index + 1, 0 for a free slot.
+  static constexpr uint64_t kTagMask = 0xFFFFFFFF00000000u;
   std::vector<TalRegValueView> values_;
-  std::vector<uint32_t> slots_;  // open addressing: index into values_ + 1, 0 free
+  std::vector<uint64_t> slots_;
 };

@@ -53,26 +53,32 @@ void SectionValueReader::OpenTypedSection(std::string_view section) {
       syntaxRoot_.get() != nullptr && key.Open(typedSection_.c_str(), syntaxRoot_.get());
   typedSyntaxValues_.Assign(key.get());
   typedSpelling_ = SyntaxSpelling(section);
+  providersOnTypedSpelling_ = false;
 }
 
 void SectionValueReader::Spell(std::string_view section, std::string_view entry) {
   if (!typedOpen_ || section != typedSection_) OpenTypedSection(section);
+  entryHash_ = KeyValueIndex::Hash(entry);
   if (typedSyntaxKeyFound_ &&
-      (entry.empty() || typedSyntaxValues_.Find(entry, KeyValueIndex::Hash(entry)) != nullptr)) {
+      (entry.empty() || typedSyntaxValues_.Find(entry, entryHash_) != nullptr)) {
     section_ = typedSpelling_;
-    entry_.assign(entry);
+    entry_ = entry;
     return;
   }
   AString wideSection = AString::FromBytes(section);
   AString wideEntry = AString::FromBytes(entry);
   registry_.LookupRegistrySyntax(wideSection, wideEntry, nullptr);
-  section_ = wideSection.ASCII();
-  entry_ = wideEntry.ASCII();
+  respelledSection_ = wideSection.ASCII();
+  respelledEntry_ = wideEntry.ASCII();
+  section_ = respelledSection_;
+  entry_ = respelledEntry_;
+  entryHash_ = KeyValueIndex::Hash(entry_);
 }
 
 void SectionValueReader::OpenProviderSection() {
   providersOpen_ = true;
   providerSection_ = section_;
+  providersOnTypedSpelling_ = section_.data() == typedSpelling_.data();
   const bool log = my_tal_debug_data.Debug(5);
   std::string path;
   for (size_t i = 0; i < kProviders; ++i) {
@@ -89,16 +95,17 @@ void SectionValueReader::OpenProviderSection() {
 SectionValueReader::Setting SectionValueReader::Read(std::string_view section,
                                                      std::string_view entry) {
   Spell(section, entry);
-  if (!providersOpen_ || section_ != providerSection_) OpenProviderSection();
+  // Most entries are spelled as typed, in the section the keys are open on.
+  const bool onOpenSpelling = providersOnTypedSpelling_ && section_.data() == typedSpelling_.data();
+  if (!onOpenSpelling && (!providersOpen_ || section_ != providerSection_)) OpenProviderSection();
   const bool log = my_tal_debug_data.Debug(5);
   Setting setting{ProviderNone, false, {}, 0};
   // A string read that finds an integer fails, and tells the integer reads
   // where one is.
   const TalRegValueView* numbers[kProviders] = {};
-  const uint64_t hash = KeyValueIndex::Hash(entry_);
   for (size_t i = 0; i < kProviders; ++i) {
     if (log) TalDebugLines(5, openTraces_[i]);
-    const TalRegValueView* value = providerValues_[i].Find(entry_, hash);
+    const TalRegValueView* value = providerValues_[i].Find(entry_, entryHash_);
     if (value == nullptr) continue;
     if (value->type == kTalRegTypeInt32) {
       numbers[i] = value;

@@ -50,8 +50,14 @@ class SectionValueReader {
   KeyValueIndex typedSyntaxValues_;
   std::string typedSpelling_;  // its components joined by "/"
 
-  std::string section_, entry_;  // as spelled
+  // The entry as spelled: views of typedSpelling_ and the caller's entry, or
+  // of respelled_ when the registry's search respelled them.
+  std::string_view section_, entry_;
+  uint64_t entryHash_ = 0;
+  std::string respelledSection_, respelledEntry_;
+
   bool providersOpen_ = false;
+  bool providersOnTypedSpelling_ = false;  // open on typedSpelling_ as it is now
   std::string providerSection_;
   std::string providerPrefixes_[kProviders];  // "<provider key>/"
   KeyValueIndex providerValues_[kProviders];

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <tuple>
 
 #include "registry/section_value_reader.h"
 #include "tool/key_operations.h"
@@ -53,9 +54,17 @@ void AppendAliasedStatus(std::string& line, MorixRegistryImpl& registry, std::st
 
 }  // namespace
 
-void KeyCatalogue::AppendPath(std::string& out, const Entry& entry) const {
-  out.append(keyPaths_[entry.key]);
-  if (entry.nameSize > 0) out.append("/").append(Name(entry));
+template <class Visit>
+void KeyCatalogue::ForEachEntry(Visit visit) const {
+  size_t position = 0;
+  for (const Key& key : keys_) {
+    visit(key, static_cast<const char*>(nullptr), position++);
+    for (size_t at = key.namesStart; at < key.namesEnd; ++position) {
+      const char* name = names_.c_str() + at;
+      visit(key, name, position);
+      at += std::char_traits<char>::length(name) + 1;
+    }
+  }
 }
 
 void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent) {
@@ -66,7 +75,7 @@ void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::strin
     // its parent's path again, and the walk would never end.
     if (name.empty()) continue;
     const std::string path = parent.empty() ? name : parent + "/" + name;
-    keyPaths_.push_back(path);
+    keys_.push_back({path, 0, 0});
     CollectKeyPaths(registry, path);
   }
 }
@@ -74,91 +83,100 @@ void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::strin
 void KeyCatalogue::Build(MorixRegistryImpl& registry) {
   CollectKeyPaths(registry, std::string());
   std::vector<std::string> names;
-  for (uint32_t key = 0; key < keyPaths_.size(); ++key) {
-    entries_.push_back({key, 0, 0, false});
+  for (Key& key : keys_) {
     names.clear();
-    registry.GetValueNamesFromSyntaxFiles(names, keyPaths_[key]);
-    for (const std::string& name : names) {
-      entries_.push_back(
-          {key, static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()), true});
-      names_.append(name);
-    }
+    registry.GetValueNamesFromSyntaxFiles(names, key.path);
+    key.namesStart = static_cast<uint32_t>(names_.size());
+    for (const std::string& name : names) names_.append(name).push_back('\0');
+    key.namesEnd = static_cast<uint32_t>(names_.size());
+    shown_ += 1 + names.size();
   }
 }
 
 void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   AString matchPattern;
   matchPattern.Format(L"*%s*", pattern);
-  std::string bytes;
+  hidden_.assign(shown_, false);
+  shown_ = 0;
   AString path;
-  size_t kept = 0;
-  for (const Entry& entry : entries_) {
-    bytes.clear();
-    AppendPath(bytes, entry);
-    path.resize(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) path[i] = static_cast<unsigned char>(bytes[i]);
-    if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
-      entries_[kept++] = entry;
+  ForEachEntry([&](const Key& key, const char* name, size_t position) {
+    const std::string_view bytes[] = {key.path, name != nullptr && *name != '\0' ? "/" : "",
+                                      name != nullptr ? name : ""};
+    path.clear();
+    for (std::string_view part : bytes) {
+      for (char c : part) path.push_back(static_cast<unsigned char>(c));
     }
-  }
-  entries_.resize(kept);
+    if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
+      ++shown_;
+    } else {
+      hidden_[position] = true;
+    }
+  });
 }
 
 void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
   SectionValueReader reader(registry);
-  std::string levelNames[ProviderAdmin + 1];
+  // The line's pieces after its path, joined once.
+  const std::string keyOnly = std::string(msg::kCatalogueSeparator).append(msg::kKeyOnly) + "\n";
+  const std::string noValue =
+      std::string(msg::kCatalogueSeparator).append(msg::kNoValueFound) + "\n";
+  const std::string valueIs = std::string(msg::kCatalogueSeparator).append(msg::kValueIs);
+  std::string atLevel[ProviderAdmin + 1];
   for (int level = ProviderUserMachine; level <= static_cast<int>(ProviderAdmin); ++level) {
-    levelNames[level] = LevelName(level).ASCII();
+    atLevel[level] =
+        std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }
-  std::string aliasSection;
-  bool aliased = false;
-  bool aliasChecked = false;
+  const Key* lastKey = nullptr;
+  bool keyAliased = false;
   std::string out;
   out.reserve(2 * kOutputBlock);
   char number[16];
   std::string path;
-  for (const Entry& entry : entries_) {
-    AppendPath(out, entry);
-    out.append(msg::kCatalogueSeparator);
-    if (!entry.isValue) {
-      out.append(msg::kKeyOnly);
+  ForEachEntry([&](const Key& key, const char* name, size_t position) {
+    if (!hidden_.empty() && hidden_[position]) return;
+    const size_t lineStart = out.size();
+    out.append(key.path);
+    if (name == nullptr) {
+      out.append(keyOnly);
     } else {
-      // A plain name splits off its path where it was joined on.
-      const std::string_view plainName = Name(entry);
-      std::pair<std::string_view, std::string_view> parts(keyPaths_[entry.key], plainName);
-      if (plainName.empty() || std::any_of(plainName.begin(), plainName.end(), IsSeparator)) {
-        path.clear();
-        AppendPath(path, entry);
-        parts = SplitPath(path);
+      const std::string_view entryName = name;
+      if (!entryName.empty()) out.append("/").append(entryName);
+      if (&key != lastKey) {
+        lastKey = &key;
+        keyAliased = MayBeAliased(key.path);
       }
-      const auto [section, name] = parts;
-      if (!aliasChecked || section != aliasSection) {
-        aliasChecked = true;
-        aliasSection.assign(section);
+      // A plain name splits off its path where it was joined on.
+      std::string_view section = key.path;
+      std::string_view readName = entryName;
+      bool aliased = keyAliased;
+      if (entryName.empty() || std::any_of(entryName.begin(), entryName.end(), IsSeparator)) {
+        path.assign(out, lineStart);
+        std::tie(section, readName) = SplitPath(path);
         aliased = MayBeAliased(section);
       }
       if (aliased) {
-        AppendAliasedStatus(out, registry, section, name);
+        out.append(msg::kCatalogueSeparator);
+        AppendAliasedStatus(out, registry, section, readName);
+        out.push_back('\n');
       } else {
-        const SectionValueReader::Setting setting = reader.Read(section, name);
+        const SectionValueReader::Setting setting = reader.Read(section, readName);
         if (setting.provider == ProviderNone) {
-          out.append(msg::kNoValueFound);
+          out.append(noValue);
         } else {
-          out.append(msg::kValueIs);
+          out.append(valueIs);
           if (setting.isNumber) {
             out.append(number, std::to_chars(number, number + sizeof number, setting.number).ptr);
           } else {
             out.append(setting.text);
           }
-          out.append(msg::kAtLevel).append(levelNames[setting.provider]).append(msg::kLevelEnd);
+          out.append(atLevel[setting.provider]);
         }
       }
     }
-    out.push_back('\n');
     if (out.size() >= kOutputBlock) {
       core::PrintBytes(out);
       out.clear();
     }
-  }
+  });
   core::PrintBytes(out);
 }

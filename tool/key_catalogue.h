@@ -18,27 +18,28 @@ class KeyCatalogue {
   // Keeps the entries whose whole path matches "*<pattern>*".
   void Filter(const wchar_t* pattern, bool caseSensitive);
 
-  bool empty() const { return entries_.empty(); }
+  bool empty() const { return shown_ == 0; }
 
   // One line per entry: a key's, or an entry's with the value a Get without
   // a level finds, read (and logged) entry by entry.
   void Print(MorixRegistryImpl& registry) const;
 
  private:
-  struct Entry {
-    uint32_t key;  // in keyPaths_
-    uint32_t nameStart;
-    uint32_t nameSize;
-    bool isValue;
+  // A key and its entries' names, which follow one another in names_, each
+  // with a NUL after it (names are read up to their first NUL).
+  struct Key {
+    std::string path;
+    uint32_t namesStart;
+    uint32_t namesEnd;
   };
-  std::string_view Name(const Entry& entry) const {
-    return std::string_view(names_).substr(entry.nameStart, entry.nameSize);
-  }
-  // The entry's path: its key's, then "/" and its name when it has one.
-  void AppendPath(std::string& out, const Entry& entry) const;
+  // Calls `visit(key, name, position)` for each entry in listing order, the
+  // key's own first with a null name, whether hidden or not.
+  template <class Visit>
+  void ForEachEntry(Visit visit) const;
   void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);
 
-  std::vector<std::string> keyPaths_;
-  std::string names_;  // the entries' names, one after another
-  std::vector<Entry> entries_;
+  std::vector<Key> keys_;
+  std::string names_;
+  std::vector<bool> hidden_;  // by position, once filtered
+  size_t shown_ = 0;
 };
