@@ -71,9 +71,10 @@ class MorixRegistryImpl : public IRegistryImpl {
                           const AString& entry, uint32_t defaultValue);
   uint32_t GetRegistryInt(uint32_t top, const AString& section, const AString& entry,
                           uint32_t defaultValue) override;
-  bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section, const AString& entry,
-                                        uint32_t provider);
-  bool DoesRegistryValueExist(uint32_t top, const AString& section, const AString& entry) override;
+  bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
+                                        const AString& entry, uint32_t provider);
+  bool DoesRegistryValueExist(uint32_t top, const AString& section,
+                              const AString& entry) override;
   uint32_t GetRegistryValueType(uint32_t top, const AString& section, const AString& entry,
                                 uint32_t provider);
   bool DoesRegistryKeyExistInProvider(uint32_t top, const AString& section, uint32_t provider);
@@ -102,7 +103,8 @@ class MorixRegistryImpl : public IRegistryImpl {
   // Enumeration.
   bool GetSubkeyNames(std::vector<AString>& names, uint32_t top, const AString& section,
                       uint32_t provider);
-  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top, const AString& section) override;
+  bool GetSubkeyNames(std::vector<AString>& names, uint32_t top,
+                      const AString& section) override;
   // The syntax files' names are 8-bit texts, as the store holds them.
   void GetSubkeyNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                           const AString& rootKeyName);
@@ -145,8 +147,8 @@ class MorixRegistryImpl : public IRegistryImpl {
   T GetByPrecedence(ConfigurationProvider& provider, uint32_t top, const AString& section,
                     const AString& entry, const T& defaultValue);
   template <class T>
-  bool WriteToProvider(uint32_t top, const AString& section, const AString& entry, const T& value,
-                       uint32_t provider);
+  bool WriteToProvider(uint32_t top, const AString& section, const AString& entry,
+                       const T& value, uint32_t provider);
   template <class T>
   bool WriteWithChangeCheck(uint32_t top, const AString& section, const AString& entry,
                             const T& value);

@@ -1,7 +1,6 @@
 // Listing subkey and entry names per provider, merged over providers, and
 // merged over the syntax files.
 #include <algorithm>
-#include <iterator>
 #include <set>
 
 #include "registry/morix_registry_impl.h"

@@ -94,7 +94,8 @@ bool MorixRegistryImpl::IsMultiProductStore() {
   StoreKey key;
   if (!key.Open(kAdminKeyName.ASCII().c_str())) return false;
   int32_t value = 0;
-  int status = TalRegGetInt32ValueA(key.get(), kMultipleApplicationsValue.ASCII().c_str(), &value);
+  int status =
+      TalRegGetInt32ValueA(key.get(), kMultipleApplicationsValue.ASCII().c_str(), &value);
   key.Close();
   return status == kTalRegOk && value != 0;
 }

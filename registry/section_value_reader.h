@@ -1,9 +1,10 @@
 // Reads entries by precedence as a Get without a level does: the syntax's
 // spelling (LookupRegistrySyntax), then GetRegistryString and, failing that,
 // GetRegistryInt at HKCU, with the same answers and the same debug log lines.
-// Made for reading many entries of one section in a row: the section's syntax
-// key and provider keys are opened once, at its first entry, and kept until an
-// entry of another section is read. The store must not change meanwhile.
+// Made for reading many entries of one section in a row: the values of the
+// section's syntax key and provider keys are indexed once, at its first entry,
+// and kept until an entry of another section is read; each read then logs as
+// if it had opened its key again. The store must not change meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +52,7 @@ class SectionValueReader {
   std::string typedSpelling_;  // its components joined by "/"
 
   // The entry as spelled: views of typedSpelling_ and the caller's entry, or
-  // of respelled_ when the registry's search respelled them.
+  // of the respelled texts when the registry's search respelled them.
   std::string_view section_, entry_;
   uint64_t entryHash_ = 0;
   std::string respelledSection_, respelledEntry_;

@@ -58,11 +58,11 @@ template <class Visit>
 void KeyCatalogue::ForEachEntry(Visit visit) const {
   size_t position = 0;
   for (const Key& key : keys_) {
-    visit(key, static_cast<const char*>(nullptr), position++);
+    visit(key, false, std::string_view(), position++);
     for (size_t at = key.namesStart; at < key.namesEnd; ++position) {
-      const char* name = names_.c_str() + at;
-      visit(key, name, position);
-      at += std::char_traits<char>::length(name) + 1;
+      const std::string_view name(names_.c_str() + at);
+      visit(key, true, name, position);
+      at += name.size() + 1;
     }
   }
 }
@@ -99,9 +99,8 @@ void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   hidden_.assign(shown_, false);
   shown_ = 0;
   AString path;
-  ForEachEntry([&](const Key& key, const char* name, size_t position) {
-    const std::string_view bytes[] = {key.path, name != nullptr && *name != '\0' ? "/" : "",
-                                      name != nullptr ? name : ""};
+  ForEachEntry([&](const Key& key, bool, std::string_view name, size_t position) {
+    const std::string_view bytes[] = {key.path, name.empty() ? "" : "/", name};
     path.clear();
     for (std::string_view part : bytes) {
       for (char c : part) path.push_back(static_cast<unsigned char>(c));
@@ -132,15 +131,14 @@ void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
   out.reserve(2 * kOutputBlock);
   char number[16];
   std::string path;
-  ForEachEntry([&](const Key& key, const char* name, size_t position) {
+  ForEachEntry([&](const Key& key, bool isValue, std::string_view entryName, size_t position) {
     if (!hidden_.empty() && hidden_[position]) return;
     const size_t lineStart = out.size();
     out.append(key.path);
-    if (name == nullptr) {
+    if (!isValue) {
       out.append(keyOnly);
     } else {
-      const std::string_view entryName = name;
-      if (!entryName.empty()) out.append("/").append(entryName);
+      if (!entryName.empty()) out.append(1, '/').append(entryName);
       if (&key != lastKey) {
         lastKey = &key;
         keyAliased = MayBeAliased(key.path);

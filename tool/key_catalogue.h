@@ -32,8 +32,8 @@ class KeyCatalogue {
     uint32_t namesStart;
     uint32_t namesEnd;
   };
-  // Calls `visit(key, name, position)` for each entry in listing order, the
-  // key's own first with a null name, whether hidden or not.
+  // Calls `visit(key, isValue, name, position)` for each entry in listing
+  // order, the key's own first, whether hidden or not.
   template <class Visit>
   void ForEachEntry(Visit visit) const;
   void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);

@@ -17,8 +17,7 @@ inline constexpr const wchar_t* kMissingProductName = L"Missing ProductName para
 inline constexpr const wchar_t* kNotInstalled = L"<%s> is not an installed product\n";
 inline constexpr const wchar_t* kSetNeedsValue =
     L"RegistryValue parameter is required for Setting Registry value\n";
-inline constexpr const wchar_t* kMissingCommand =
-    L"Missing -Get, -GetKeys, -Set and -Delete option\n";
+inline constexpr const wchar_t* kMissingCommand = L"Missing -Get, -GetKeys, -Set and -Delete option\n";
 inline constexpr const wchar_t* kMissingRegistryKey = L"Missing RegistryKey parameter\n";
 inline constexpr const wchar_t* kCaseIgnored =
     L"Option -Case ignored; it is valid only if a pattern is specified with the -GetKeys "
@@ -45,8 +44,7 @@ inline constexpr const wchar_t* kUsage[] = {
 inline constexpr const wchar_t* kGetFound =
     L"Registry setting <%s> has value <%s> of type <%s> at level <%s>.\n";
 inline constexpr const wchar_t* kNotFound = L"No registry setting found for <%s>.\n";
-inline constexpr const wchar_t* kNotFoundAtLevel =
-    L"No registry setting found for <%s> at level <%s>.\n";
+inline constexpr const wchar_t* kNotFoundAtLevel = L"No registry setting found for <%s> at level <%s>.\n";
 
 // Set.
 inline constexpr const wchar_t* kUnsupportedValueType = L"Unsupported value type %s\n";
