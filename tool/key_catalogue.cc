@@ -59,8 +59,8 @@ void KeyCatalogue::ForEachEntry(Visit visit) const {
   size_t position = 0;
   for (const Key& key : keys_) {
     visit(key, false, std::string_view(), position++);
-    for (size_t at = key.namesStart; at < key.namesEnd; ++position) {
-      const std::string_view name(names_.c_str() + at);
+    for (size_t at = 0; at < key.names.size(); ++position) {
+      const std::string_view name(key.names.c_str() + at);
       visit(key, true, name, position);
       at += name.size() + 1;
     }
@@ -75,7 +75,7 @@ void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::strin
     // its parent's path again, and the walk would never end.
     if (name.empty()) continue;
     const std::string path = parent.empty() ? name : parent + "/" + name;
-    keys_.push_back({path, 0, 0});
+    keys_.push_back({path, std::string()});
     CollectKeyPaths(registry, path);
   }
 }
@@ -86,9 +86,10 @@ void KeyCatalogue::Build(MorixRegistryImpl& registry) {
   for (Key& key : keys_) {
     names.clear();
     registry.GetValueNamesFromSyntaxFiles(names, key.path);
-    key.namesStart = static_cast<uint32_t>(names_.size());
-    for (const std::string& name : names) names_.append(name).push_back('\0');
-    key.namesEnd = static_cast<uint32_t>(names_.size());
+    size_t size = 0;
+    for (const std::string& name : names) size += name.size() + 1;
+    key.names.reserve(size);
+    for (const std::string& name : names) key.names.append(name).push_back('\0');
     shown_ += 1 + names.size();
   }
 }

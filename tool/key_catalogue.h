@@ -25,12 +25,11 @@ class KeyCatalogue {
   void Print(MorixRegistryImpl& registry) const;
 
  private:
-  // A key and its entries' names, which follow one another in names_, each
-  // with a NUL after it (names are read up to their first NUL).
+  // A key and its entries' names, each with a NUL after it (names are read
+  // up to their first NUL).
   struct Key {
     std::string path;
-    uint32_t namesStart;
-    uint32_t namesEnd;
+    std::string names;
   };
   // Calls `visit(key, isValue, name, position)` for each entry in listing
   // order, the key's own first, whether hidden or not.
@@ -39,7 +38,6 @@ class KeyCatalogue {
   void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);
 
   std::vector<Key> keys_;
-  std::string names_;
   std::vector<bool> hidden_;  // by position, once filtered
   size_t shown_ = 0;
 };
