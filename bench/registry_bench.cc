@@ -57,15 +57,15 @@ void BM_EnumerateAndLookUp50kSyntaxEntries(benchmark::State& state) {
   static BenchClient client(syntax.InstallDir());
   static MorixRegistryImpl registry(&client);
   for (auto _ : state) {
-    std::vector<AString> names;
-    registry.GetValueNamesFromSyntaxFiles(names, L"Big");
+    std::vector<std::string> names;
+    registry.GetValueNamesFromSyntaxFiles(names, "Big");
     if (names.size() != kEntries) {
       state.SkipWithError(("entry count " + std::to_string(names.size())).c_str());
       break;
     }
-    for (const AString& name : names) {
+    for (const std::string& name : names) {
       AString section = L"big";
-      AString entry = name;
+      AString entry = name.c_str();
       if (registry.LookupRegistrySyntax(section, entry, nullptr) == 0) {
         state.SkipWithError("entry not found");
       }

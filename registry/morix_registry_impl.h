@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "cfgkit/cfgkit.h"
@@ -45,6 +47,12 @@ class MorixRegistryImpl : public IRegistryImpl {
   void EnsureMorixRegistryIsLoaded();
   AString GetProviderKeyPath(uint32_t top, const AString& section, uint32_t provider);
   bool GetMorixRegistryKey(TalRegKey& key, const AString& path, bool bCreateIfNecessary);
+  bool GetMorixRegistryKey(TalRegKey& key, const std::string& path, bool bCreateIfNecessary);
+  // Appends the lines GetMorixRegistryKey logs (level 5) up to and including
+  // the open of `path`, for a caller that reuses an open key but logs as if it
+  // had opened it again.
+  static void AppendKeyOpenTrace(std::string& lines, std::string_view path, bool bCreateIfNecessary,
+                                 bool opened);
   bool IsMultiProductStore();
   AString GetBestMatchingProductNameFromRegistry();
   void GetMorixSubkeyNames(std::vector<AString>& names, const AString& regpath);
@@ -97,12 +105,14 @@ class MorixRegistryImpl : public IRegistryImpl {
                       uint32_t provider);
   bool GetSubkeyNames(std::vector<AString>& names, uint32_t top,
                       const AString& section) override;
-  void GetSubkeyNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  // The syntax files' names are 8-bit texts, as the store holds them.
+  void GetSubkeyNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                           const AString& rootKeyName);
-  void GetValueNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  void GetValueNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                          const AString& rootKeyName);
-  void GetSubkeyNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
-  void GetValueNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section);
+  // Appends the names over all syntax files, ascending by byte, each once.
+  void GetSubkeyNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
+  void GetValueNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
 
   // Syntax. Lookup results: 0 not defined, -1 the key is defined (no entry
   // asked for), else the entry's store type code (2 string, 4 integer).
@@ -144,8 +154,8 @@ class MorixRegistryImpl : public IRegistryImpl {
                             const T& value);
   template <class Test>
   bool ExistsByPrecedence(uint32_t top, const Test& existsIn, ConfigurationProvider& found);
-  void GetNamesFromSingleSyntaxFile(std::vector<AString>& names, const AString& section,
+  void GetNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                     const AString& rootKeyName, bool subkeys);
-  void MergeNamesFromSyntaxFiles(std::vector<AString>& names, const AString& section,
+  void MergeNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section,
                                  bool subkeys);
 };

@@ -1,5 +1,6 @@
 // Listing subkey and entry names per provider, merged over providers, and
 // merged over the syntax files.
+#include <algorithm>
 #include <set>
 
 #include "registry/morix_registry_impl.h"
@@ -18,7 +19,8 @@ AString JoinNames(const std::vector<AString>& names) {
 
 // Appends the names of `key`'s subkeys (or values) in store order.
 void AppendNames(TalRegKey key, bool subkeys, std::vector<AString>& names) {
-  ForEachStoreName(key, subkeys, [&names](const char* name) { names.emplace_back(name); });
+  ForEachStoreName(key, subkeys,
+                   [&names](std::string_view name) { names.push_back(AString::FromBytes(name)); });
 }
 
 }  // namespace
@@ -76,59 +78,67 @@ bool MorixRegistryImpl::GetSubkeyNames(std::vector<AString>& names, uint32_t top
   return found;
 }
 
-void MorixRegistryImpl::GetNamesFromSingleSyntaxFile(std::vector<AString>& names,
-                                                     const AString& section,
+void MorixRegistryImpl::GetNamesFromSingleSyntaxFile(std::vector<std::string>& names,
+                                                     std::string_view section,
                                                      const AString& rootKeyName, bool subkeys) {
   EnsureMorixRegistryIsLoaded();
   names.clear();
-  AString path = rootKeyName;
-  if (!section.empty()) path += L"/" + section;
+  std::string path = rootKeyName.ASCII();
+  if (!section.empty()) path.append("/").append(section);
   StoreKey key;
   if (GetMorixRegistryKey(key.Out(), path, false)) {
-    AppendNames(key.get(), subkeys, names);
+    ForEachStoreName(key.get(), subkeys,
+                     [&names](std::string_view name) { names.emplace_back(name); });
     key.Close();
   }
+  if (!my_tal_debug_data.Debug(5)) return;
   const wchar_t* operation =
       subkeys ? L"GetSubkeyNamesFromSingleSyntaxFile" : L"GetValueNamesFromSingleSyntaxFile";
+  const int sectionSize = static_cast<int>(section.size());
   if (names.empty()) {
-    TalDebug(5, L"Info: MorixRegistry %s(): Key not found; Root Key Name=%s, section='%s'.\n",
-             operation, rootKeyName.c_str(), section.c_str());
-  } else if (my_tal_debug_data.Level() >= 5) {
-    TalDebug(5, L"Info: MorixRegistry %s(): Root Key Name=%s, section='%s';\nNames:\n%s\n",
-             operation, rootKeyName.c_str(), section.c_str(), JoinNames(names).c_str());
+    TalDebug(5, L"Info: MorixRegistry %s(): Key not found; Root Key Name=%s, section='%.*hs'.\n",
+             operation, rootKeyName.c_str(), sectionSize, section.data());
+    return;
   }
+  std::string joined;
+  for (const std::string& name : names) joined.append(name).append("\n");
+  TalDebug(5, L"Info: MorixRegistry %s(): Root Key Name=%s, section='%.*hs';\nNames:\n%hs\n",
+           operation, rootKeyName.c_str(), sectionSize, section.data(), joined.c_str());
 }
 
-void MorixRegistryImpl::GetSubkeyNamesFromSingleSyntaxFile(std::vector<AString>& names,
-                                                           const AString& section,
+void MorixRegistryImpl::GetSubkeyNamesFromSingleSyntaxFile(std::vector<std::string>& names,
+                                                           std::string_view section,
                                                            const AString& rootKeyName) {
   GetNamesFromSingleSyntaxFile(names, section, rootKeyName, true);
 }
 
-void MorixRegistryImpl::GetValueNamesFromSingleSyntaxFile(std::vector<AString>& names,
-                                                          const AString& section,
+void MorixRegistryImpl::GetValueNamesFromSingleSyntaxFile(std::vector<std::string>& names,
+                                                          std::string_view section,
                                                           const AString& rootKeyName) {
   GetNamesFromSingleSyntaxFile(names, section, rootKeyName, false);
 }
 
-void MorixRegistryImpl::MergeNamesFromSyntaxFiles(std::vector<AString>& names,
-                                                  const AString& section, bool subkeys) {
+void MorixRegistryImpl::MergeNamesFromSyntaxFiles(std::vector<std::string>& names,
+                                                  std::string_view section, bool subkeys) {
   EnsureMorixRegistryIsLoaded();
-  std::set<AString> merged;
-  std::vector<AString> fileNames;
+  std::vector<std::vector<std::string>> fileNames(GetNumSyntaxFiles());
+  std::vector<std::string_view> merged;
   for (int i = 0; i < GetNumSyntaxFiles(); ++i) {
-    GetNamesFromSingleSyntaxFile(fileNames, section, GetSyntaxRootKeyName(i), subkeys);
-    merged.insert(fileNames.begin(), fileNames.end());
+    GetNamesFromSingleSyntaxFile(fileNames[i], section, GetSyntaxRootKeyName(i), subkeys);
+    merged.insert(merged.end(), fileNames[i].begin(), fileNames[i].end());
   }
+  // Views sort much faster than the strings themselves.
+  std::sort(merged.begin(), merged.end());
+  merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
   names.insert(names.end(), merged.begin(), merged.end());
 }
 
-void MorixRegistryImpl::GetSubkeyNamesFromSyntaxFiles(std::vector<AString>& names,
-                                                      const AString& section) {
+void MorixRegistryImpl::GetSubkeyNamesFromSyntaxFiles(std::vector<std::string>& names,
+                                                      std::string_view section) {
   MergeNamesFromSyntaxFiles(names, section, true);
 }
 
-void MorixRegistryImpl::GetValueNamesFromSyntaxFiles(std::vector<AString>& names,
-                                                     const AString& section) {
+void MorixRegistryImpl::GetValueNamesFromSyntaxFiles(std::vector<std::string>& names,
+                                                     std::string_view section) {
   MergeNamesFromSyntaxFiles(names, section, false);
 }

@@ -14,6 +14,8 @@ bool storeLoaded = false;
 // The store reports damaged files through this; its lines end with "\n".
 void ForwardStoreLog(int level, const char* line) { TalDebug(level, L"%s", AString(line).c_str()); }
 
+constexpr const wchar_t* kGetKeyTraceName = L"MorixRegistryImpl::GetMorixRegistryKey()";
+
 bool IsDigitOrDot(wchar_t c) { return (c >= L'0' && c <= L'9') || c == L'.'; }
 
 }  // namespace
@@ -169,21 +171,35 @@ AString MorixRegistryImpl::GetProviderKeyPath(uint32_t top, const AString& secti
   return base + L"/" + section;
 }
 
-bool MorixRegistryImpl::GetMorixRegistryKey(TalRegKey& key, const AString& path,
-                                            bool bCreateIfNecessary) {
-  FunctionTrace trace(5, L"MorixRegistryImpl::GetMorixRegistryKey()");
+void MorixRegistryImpl::AppendKeyOpenTrace(std::string& lines, std::string_view path,
+                                           bool bCreateIfNecessary, bool opened) {
+  FunctionTrace trace(kGetKeyTraceName, lines);
   trace.Parameter(L"path", path);
   trace.Parameter(L"bCreateIfNecessary", bCreateIfNecessary ? 1 : 0);
-  EnsureMorixRegistryIsLoaded();
-  std::string storePath = path.ASCII();
-  int status = TalRegOpenKeyA(nullptr, storePath.c_str(), &key);
-  if (status == kTalRegOk) {
-    trace.Message(L"Successfully opened key: %s", path.c_str());
-    return true;
+  if (opened) {
+    trace.Message(L"Successfully opened key: %.*hs", static_cast<int>(path.size()), path.data());
   }
+}
+
+bool MorixRegistryImpl::GetMorixRegistryKey(TalRegKey& key, const AString& path,
+                                            bool bCreateIfNecessary) {
+  return GetMorixRegistryKey(key, path.ASCII(), bCreateIfNecessary);
+}
+
+bool MorixRegistryImpl::GetMorixRegistryKey(TalRegKey& key, const std::string& path,
+                                            bool bCreateIfNecessary) {
+  EnsureMorixRegistryIsLoaded();
+  int status = TalRegOpenKeyA(nullptr, path.c_str(), &key);
+  if (my_tal_debug_data.Debug(5)) {
+    std::string lines;
+    AppendKeyOpenTrace(lines, path, bCreateIfNecessary, status == kTalRegOk);
+    TalDebugLines(5, lines);
+  }
+  if (status == kTalRegOk) return true;
   if (status != kTalRegKeyNotFound || !bCreateIfNecessary) return false;
-  trace.Message(L"Key %s not found, trying to create", path.c_str());
-  status = TalRegCreateKeyA(nullptr, storePath.c_str(), &key);
+  FunctionTrace trace(5, kGetKeyTraceName);
+  trace.Message(L"Key %hs not found, trying to create", path.c_str());
+  status = TalRegCreateKeyA(nullptr, path.c_str(), &key);
   trace.Message(L"TalRegCreateKeyA returned %d", status);
   return status == kTalRegOk;
 }

@@ -1,20 +1,21 @@
 #include "registry/store_value.h"
 
-#include <memory>
+int ReadStoreText(TalRegKey key, const char* entry, std::string& buffer) {
+  constexpr size_t kFirstSize = 1000;
+  constexpr size_t kLargestSize = kLongestStoreText + 1;
+  if (buffer.size() < kFirstSize) buffer.resize(kFirstSize);
+  int32_t size = static_cast<int32_t>(buffer.size());
+  int status = TalRegGetStringValueA(key, entry, buffer.data(), &size);
+  if (status != kTalRegBufferTooSmall || static_cast<size_t>(size) > kLargestSize) return status;
+  buffer.resize(static_cast<size_t>(size));
+  return TalRegGetStringValueA(key, entry, buffer.data(), &size);
+}
 
 bool ReadStoreValue(TalRegKey key, const std::string& entry, AString& value) {
-  static constexpr int32_t kBufferSizes[] = {1000, 10000, 100000, 1000000};
-  for (int32_t bufferSize : kBufferSizes) {
-    auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(bufferSize));
-    int32_t size = bufferSize;
-    int status = TalRegGetStringValueA(key, entry.c_str(), buffer.get(), &size);
-    if (status == kTalRegOk) {
-      value = buffer.get();
-      return true;
-    }
-    if (status != kTalRegBufferTooSmall) return false;
-  }
-  return false;
+  std::string buffer;
+  if (ReadStoreText(key, entry.c_str(), buffer) != kTalRegOk) return false;
+  value = buffer.c_str();
+  return true;
 }
 
 bool ReadStoreValue(TalRegKey key, const std::string& entry, uint32_t& value) {

@@ -8,8 +8,15 @@
 #include "cfgkit/cfgkit.h"
 #include "vxcore/astring.h"
 
-// A string read tries buffers of 1000, 10000, 100000 and 1000000 bytes in turn,
-// so a value that fits costs one store call; a longer value is not read.
+// The longest text the string reads take; a longer one is not read.
+constexpr size_t kLongestStoreText = 999999;
+
+// Reads the string value `entry` into `buffer`, its bytes and a NUL. The
+// buffer grows as needed up to kLongestStoreText and the NUL; a longer text
+// is not read (kTalRegBufferTooSmall). The store's status.
+int ReadStoreText(TalRegKey key, const char* entry, std::string& buffer);
+
+// The text up to its first NUL.
 bool ReadStoreValue(TalRegKey key, const std::string& entry, AString& value);
 bool ReadStoreValue(TalRegKey key, const std::string& entry, uint32_t& value);
 

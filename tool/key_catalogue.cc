@@ -1,83 +1,181 @@
 #include "tool/key_catalogue.h"
 
+#include <algorithm>
+#include <charconv>
+#include <tuple>
+
+#include "registry/section_value_reader.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/tool_options.h"
 #include "vxcore/console_output.h"
 
-AString JoinKeyPath(const AString& first, const AString& second) {
-  if (second.empty()) return first;
-  if (first.empty()) return second;
-  AString joined;
-  joined.Format(L"%s/%s", first.c_str(), second.c_str());
-  return joined;
+namespace {
+
+constexpr size_t kOutputBlock = 1 << 16;
+
+// A plain loop: find_first_of searches the set once per character.
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The entry's section and name as SplitKeyPath cuts its path.
+std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+  size_t last = path.size();
+  while (last > 0 && !IsSeparator(path[last - 1])) --last;
+  if (last <= 1) return {std::string_view(), path};
+  --last;
+  return {path.substr(0, last), path.substr(last + 1)};
 }
 
-void CollectSyntaxKeyPaths(MorixRegistryImpl& registry, std::vector<AString>& paths,
-                           const AString& parent) {
-  std::vector<AString> names;
+// Whether an entry of `section` may be one the alias table accepts: those are
+// read the way a Get reads them.
+bool MayBeAliased(std::string_view section) {
+  const AString wide = AString::FromBytes(section);
+  for (const KeyAlias& row : KeyAliasTable) {
+    if (wide.MatchNoCase(row.keyPattern)) return true;
+  }
+  return false;
+}
+
+// The status of an aliased entry, through ReadSettingValue.
+void AppendAliasedStatus(std::string& line, MorixRegistryImpl& registry, std::string_view section,
+                         std::string_view name) {
+  AString wideSection = AString::FromBytes(section);
+  AString wideEntry = AString::FromBytes(name);
+  AString value;
+  int type = kTypeNone;
+  int level = 0;
+  if (!ReadSettingValue(registry, value, type, level, wideSection, wideEntry)) {
+    line.append(msg::kNoValueFound);
+    return;
+  }
+  line.append(msg::kValueIs).append(value.ASCII()).append(msg::kAtLevel);
+  line.append(LevelName(level).ASCII()).append(msg::kLevelEnd);
+}
+
+}  // namespace
+
+template <class Visit>
+void KeyCatalogue::ForEachEntry(Visit visit) const {
+  size_t position = 0;
+  for (const Key& key : keys_) {
+    visit(key, false, std::string_view(), position++);
+    for (size_t at = 0; at < key.names.size(); ++position) {
+      const std::string_view name(key.names.c_str() + at);
+      visit(key, true, name, position);
+      at += name.size() + 1;
+    }
+  }
+}
+
+void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent) {
+  std::vector<std::string> names;
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
-  for (const AString& name : names) {
+  for (const std::string& name : names) {
     // A key whose name reads as empty (it begins with a NUL byte) would make
     // its parent's path again, and the walk would never end.
     if (name.empty()) continue;
-    AString path = JoinKeyPath(parent, name);
-    paths.push_back(path);
-    CollectSyntaxKeyPaths(registry, paths, path);
+    const std::string path = parent.empty() ? name : parent + "/" + name;
+    keys_.push_back({path, std::string()});
+    CollectKeyPaths(registry, path);
   }
 }
 
-void BuildKeyCatalogue(MorixRegistryImpl& registry, KeyCatalogue& catalogue) {
-  std::vector<AString> keyPaths;
-  CollectSyntaxKeyPaths(registry, keyPaths, AString());
-  for (const AString& keyPath : keyPaths) {
-    catalogue.push_back({keyPath, false});
-    std::vector<AString> entries;
-    registry.GetValueNamesFromSyntaxFiles(entries, keyPath);
-    for (const AString& entry : entries) catalogue.push_back({JoinKeyPath(keyPath, entry), true});
+void KeyCatalogue::Build(MorixRegistryImpl& registry) {
+  CollectKeyPaths(registry, std::string());
+  std::vector<std::string> names;
+  for (Key& key : keys_) {
+    names.clear();
+    registry.GetValueNamesFromSyntaxFiles(names, key.path);
+    size_t size = 0;
+    for (const std::string& name : names) size += name.size() + 1;
+    key.names.reserve(size);
+    for (const std::string& name : names) key.names.append(name).push_back('\0');
+    shown_ += 1 + names.size();
   }
 }
 
-void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool caseSensitive) {
+void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   AString matchPattern;
   matchPattern.Format(L"*%s*", pattern);
-  KeyCatalogue kept;
-  for (KeyCatalogueEntry& entry : catalogue) {
-    bool matches =
-        caseSensitive ? entry.path.Match(matchPattern) : entry.path.MatchNoCase(matchPattern);
-    if (matches) kept.push_back(std::move(entry));
-  }
-  catalogue = std::move(kept);
+  hidden_.assign(shown_, false);
+  shown_ = 0;
+  AString path;
+  ForEachEntry([&](const Key& key, bool, std::string_view name, size_t position) {
+    const std::string_view bytes[] = {key.path, name.empty() ? "" : "/", name};
+    path.clear();
+    for (std::string_view part : bytes) {
+      for (char c : part) path.push_back(static_cast<unsigned char>(c));
+    }
+    if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
+      ++shown_;
+    } else {
+      hidden_[position] = true;
+    }
+  });
 }
 
-bool ReadCatalogueValue(AString& value, int& level, const AString& path,
-                        MorixRegistryImpl& registry) {
-  AString keyText = path;
-  KeyPathParts parts = SplitKeyPath(keyText.data());
-  AString section = parts.section;
-  AString entry = parts.entry;
-  int type = kTypeNone;
-  return ReadSettingValue(registry, value, type, level, section, entry);
-}
-
-AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry) {
-  AString status;
-  AString value;
-  int level = 0;
-  if (!entry.isValue) {
-    status = msg::kKeyOnly;
-  } else if (ReadCatalogueValue(value, level, entry.path, registry)) {
-    status.Format(msg::kValueAtLevel, value.c_str(), LevelName(level).c_str());
-  } else {
-    status = msg::kNoValueFound;
+void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
+  SectionValueReader reader(registry);
+  // The line's pieces after its path, joined once.
+  const std::string keyOnly = std::string(msg::kCatalogueSeparator).append(msg::kKeyOnly) + "\n";
+  const std::string noValue =
+      std::string(msg::kCatalogueSeparator).append(msg::kNoValueFound) + "\n";
+  const std::string valueIs = std::string(msg::kCatalogueSeparator).append(msg::kValueIs);
+  std::string atLevel[ProviderAdmin + 1];
+  for (int level = ProviderUserMachine; level <= static_cast<int>(ProviderAdmin); ++level) {
+    atLevel[level] =
+        std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }
-  AString line;
-  line.Format(msg::kCatalogueLine, entry.path.c_str(), status.c_str());
-  return line;
-}
-
-void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry) {
-  for (const KeyCatalogueEntry& entry : catalogue) {
-    core::PrintBytes(CatalogueLine(entry, registry).ASCII());
-  }
+  const Key* lastKey = nullptr;
+  bool keyAliased = false;
+  std::string out;
+  out.reserve(2 * kOutputBlock);
+  char number[16];
+  std::string path;
+  ForEachEntry([&](const Key& key, bool isValue, std::string_view entryName, size_t position) {
+    if (!hidden_.empty() && hidden_[position]) return;
+    const size_t lineStart = out.size();
+    out.append(key.path);
+    if (!isValue) {
+      out.append(keyOnly);
+    } else {
+      if (!entryName.empty()) out.append(1, '/').append(entryName);
+      if (&key != lastKey) {
+        lastKey = &key;
+        keyAliased = MayBeAliased(key.path);
+      }
+      // A plain name splits off its path where it was joined on.
+      std::string_view section = key.path;
+      std::string_view readName = entryName;
+      bool aliased = keyAliased;
+      if (entryName.empty() || std::any_of(entryName.begin(), entryName.end(), IsSeparator)) {
+        path.assign(out, lineStart);
+        std::tie(section, readName) = SplitPath(path);
+        aliased = MayBeAliased(section);
+      }
+      if (aliased) {
+        out.append(msg::kCatalogueSeparator);
+        AppendAliasedStatus(out, registry, section, readName);
+        out.push_back('\n');
+      } else {
+        const SectionValueReader::Setting setting = reader.Read(section, readName);
+        if (setting.provider == ProviderNone) {
+          out.append(noValue);
+        } else {
+          out.append(valueIs);
+          if (setting.isNumber) {
+            out.append(number, std::to_chars(number, number + sizeof number, setting.number).ptr);
+          } else {
+            out.append(setting.text);
+          }
+          out.append(atLevel[setting.provider]);
+        }
+      }
+    }
+    if (out.size() >= kOutputBlock) {
+      core::PrintBytes(out);
+      out.clear();
+    }
+  });
+  core::PrintBytes(out);
 }

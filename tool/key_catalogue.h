@@ -1,32 +1,43 @@
 // The list GetKeys prints: every key and entry the product's syntax files
 // define, merged over the files, keys depth first, each key's entries right
-// after it, siblings in code-unit order.
+// after it, siblings in byte order; each entry with its value by precedence.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry/morix_registry_impl.h"
-#include "vxcore/astring.h"
 
-struct KeyCatalogueEntry {
-  AString path;
-  bool isValue;
+class KeyCatalogue {
+ public:
+  // Walks the syntax files; each enumeration logs as the registry's do.
+  void Build(MorixRegistryImpl& registry);
+
+  // Keeps the entries whose whole path matches "*<pattern>*".
+  void Filter(const wchar_t* pattern, bool caseSensitive);
+
+  bool empty() const { return shown_ == 0; }
+
+  // One line per entry: a key's, or an entry's with the value a Get without
+  // a level finds, read (and logged) entry by entry.
+  void Print(MorixRegistryImpl& registry) const;
+
+ private:
+  // A key and its entries' names, each with a NUL after it (names are read
+  // up to their first NUL).
+  struct Key {
+    std::string path;
+    std::string names;
+  };
+  // Calls `visit(key, isValue, name, position)` for each entry in listing
+  // order, the key's own first, whether hidden or not.
+  template <class Visit>
+  void ForEachEntry(Visit visit) const;
+  void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);
+
+  std::vector<Key> keys_;
+  std::vector<bool> hidden_;  // by position, once filtered
+  size_t shown_ = 0;
 };
-
-using KeyCatalogue = std::vector<KeyCatalogueEntry>;
-
-AString JoinKeyPath(const AString& first, const AString& second);
-void CollectSyntaxKeyPaths(MorixRegistryImpl& registry, std::vector<AString>& paths,
-                           const AString& parent);
-void BuildKeyCatalogue(MorixRegistryImpl& registry, KeyCatalogue& catalogue);
-
-// Keeps the entries whose whole path matches "*<pattern>*".
-void FilterKeyCatalogue(KeyCatalogue& catalogue, const wchar_t* pattern, bool caseSensitive);
-
-// The value of the entry at `path` by precedence; `level` comes back as where it was found.
-bool ReadCatalogueValue(AString& value, int& level, const AString& path,
-                        MorixRegistryImpl& registry);
-
-// The line PrintKeyCatalogue prints for `entry`, reading its value.
-AString CatalogueLine(const KeyCatalogueEntry& entry, MorixRegistryImpl& registry);
-void PrintKeyCatalogue(const KeyCatalogue& catalogue, MorixRegistryImpl& registry);

@@ -2,6 +2,8 @@
 // kept exactly as they have always been, odd spellings and blanks included.
 #pragma once
 
+#include <string_view>
+
 namespace msg {
 
 // Options.
@@ -78,19 +80,26 @@ inline constexpr const wchar_t* kMatchingCaseInsensitive =
     L"Registry keys matching pattern <%s> case insensitively:\n";
 inline constexpr const wchar_t* kNoMatchCaseInsensitive =
     L"No registry keys found matching pattern <%s> case insensitively.\n";
-inline constexpr const wchar_t* kCatalogueLine = L"%s: %s\n";
-inline constexpr const wchar_t* kKeyOnly = L"no value (key only)";
-inline constexpr const wchar_t* kValueAtLevel = L"value is <%s> at level <%s>";
-inline constexpr const wchar_t* kNoValueFound = L"no value found in registry";
+// A listing line is "<path>: <status>\n", built from these 8-bit pieces; a
+// value's status is kValueIs, the value, kAtLevel, the level and kLevelEnd.
+inline constexpr std::string_view kCatalogueSeparator = ": ";
+inline constexpr std::string_view kKeyOnly = "no value (key only)";
+inline constexpr std::string_view kValueIs = "value is <";
+inline constexpr std::string_view kAtLevel = "> at level <";
+inline constexpr std::string_view kLevelEnd = ">";
+inline constexpr std::string_view kNoValueFound = "no value found in registry";
 
 // TempDirectory.
 inline constexpr const wchar_t* kLevelNotValidFor =
     L"Registry level <%s> in not valid for registry entry <%s>.\n";
-inline constexpr const wchar_t* kTempFound = L"Registry setting <%s> has value <%s> at level <%s>.\n";
-inline constexpr const wchar_t* kTempSet = L"Success setting registry <%s> value to <%s> at level <%s>.\n";
+inline constexpr const wchar_t* kTempFound =
+    L"Registry setting <%s> has value <%s> at level <%s>.\n";
+inline constexpr const wchar_t* kTempSet =
+    L"Success setting registry <%s> value to <%s> at level <%s>.\n";
 inline constexpr const wchar_t* kTempSetFailed =
     L"Error setting registry <%s> value to <%s> at level <%s>.\n";
-inline constexpr const wchar_t* kTempDeleted = L"Success deleting registry entry <%s> from level <%s>.\n";
+inline constexpr const wchar_t* kTempDeleted =
+    L"Success deleting registry entry <%s> from level <%s>.\n";
 inline constexpr const wchar_t* kTempDeleteFailed =
     L"Error deleting registry entry <%s> from level <%s>.\n";
 

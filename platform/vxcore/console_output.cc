@@ -34,6 +34,12 @@ void Emit(const char* data, size_t size) {
   // is destroyed only after the handler has written it out.
   std::string& buffer = Buffer();
   static const bool flushAtExit = std::atexit(FlushOutput) == 0;
+  // A print as large as the buffer goes out as it is, without a copy.
+  if (size >= kBufferLimit) {
+    FlushOutput();
+    WriteAll(STDOUT_FILENO, std::string_view(data, size));
+    return;
+  }
   buffer.append(data, size);
   if (!flushAtExit || buffer.size() >= kBufferLimit) FlushOutput();
 }

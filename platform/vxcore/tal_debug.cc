@@ -5,10 +5,9 @@
 
 #include <cstdarg>
 #include <cstdlib>
-#include <string>
 
-#include "vxcore/astring.h"
 #include "vxcore/posix_io.h"
+#include "vxcore/wide_format.h"
 
 TalDebugData my_tal_debug_data;
 
@@ -18,6 +17,8 @@ int LevelFromText(const char* text) {
   if (text == nullptr || text[0] < '0' || text[0] > '9' || text[1] != '\0') return 0;
   return text[0] - '0';
 }
+
+constexpr size_t kBufferedBlock = 1 << 16;
 
 }  // namespace
 
@@ -49,12 +50,43 @@ void TalDebugData::LoadIfNeeded() const {
   if (fd >= 0) fd_ = fd;
 }
 
+void TalDebugData::WriteFullBlock() {
+  if (buffer_->size() < kBufferedBlock) return;
+  core::WriteAll(Descriptor(), *buffer_);
+  buffer_->clear();
+}
+
 void TalDebug(int level, const wchar_t* format, ...) {
   if (!my_tal_debug_data.Debug(level)) return;
-  AString line;
+  std::string line;
+  std::string& out = my_tal_debug_data.buffer_ != nullptr ? *my_tal_debug_data.buffer_ : line;
   va_list args;
   va_start(args, format);
-  line.FormatV(format, args);
+  core::AppendFormatV(out, format, args);
   va_end(args);
-  core::WriteAll(my_tal_debug_data.Descriptor(), line.ASCII());
+  if (&out == &line) {
+    core::WriteAll(my_tal_debug_data.Descriptor(), line);
+  } else {
+    my_tal_debug_data.WriteFullBlock();
+  }
+}
+
+void TalDebugLines(int level, std::string_view lines) {
+  if (!my_tal_debug_data.Debug(level)) return;
+  if (my_tal_debug_data.buffer_ == nullptr) {
+    core::WriteAll(my_tal_debug_data.Descriptor(), lines);
+    return;
+  }
+  my_tal_debug_data.buffer_->append(lines);
+  my_tal_debug_data.WriteFullBlock();
+}
+
+TalDebugBuffer::TalDebugBuffer() {
+  lines_.reserve(2 * kBufferedBlock);
+  my_tal_debug_data.buffer_ = &lines_;
+}
+
+TalDebugBuffer::~TalDebugBuffer() {
+  my_tal_debug_data.buffer_ = nullptr;
+  if (!lines_.empty()) core::WriteAll(my_tal_debug_data.Descriptor(), lines_);
 }

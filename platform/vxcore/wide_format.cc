@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <limits>
 #include <string_view>
@@ -31,24 +32,34 @@ int ReadCount(const wchar_t*& p) {
   return static_cast<int>(count);
 }
 
-void AppendBytes(std::wstring& out, const char* bytes, size_t size) {
-  out.reserve(out.size() + size);
-  for (size_t i = 0; i < size; ++i) out.push_back(static_cast<unsigned char>(bytes[i]));
+// Wide output takes each byte as the code point of the same value; 8-bit output takes each code
+// point up to 255 as that byte and any other as '?', as AString::ASCII does.
+void Put(std::wstring& out, std::wstring_view text) { out.append(text); }
+void Put(std::wstring& out, std::string_view bytes) {
+  out.reserve(out.size() + bytes.size());
+  for (char c : bytes) out.push_back(static_cast<unsigned char>(c));
+}
+void Put(std::string& out, std::string_view bytes) { out.append(bytes); }
+void Put(std::string& out, std::wstring_view text) {
+  const size_t start = out.size();
+  out.resize(start + text.size());
+  char* to = out.data() + start;
+  for (wchar_t c : text) *to++ = c >= 0 && c <= 0xFF ? static_cast<char>(c) : '?';
 }
 
 // Numbers go through snprintf with a narrow directive; its output is ASCII.
-template <typename T>
-void AppendPrintf(std::wstring& out, const std::string& narrowFormat, T value) {
+template <class Out, typename T>
+void AppendPrintf(Out& out, const std::string& narrowFormat, T value) {
   char small[128];
   const int size = std::snprintf(small, sizeof(small), narrowFormat.c_str(), value);
   if (size < 0) return;
   if (static_cast<size_t>(size) < sizeof(small)) {
-    AppendBytes(out, small, static_cast<size_t>(size));
+    Put(out, std::string_view(small, static_cast<size_t>(size)));
     return;
   }
   std::string large(static_cast<size_t>(size) + 1, '\0');
   std::snprintf(large.data(), large.size(), narrowFormat.c_str(), value);
-  AppendBytes(out, large.data(), static_cast<size_t>(size));
+  Put(out, std::string_view(large.data(), static_cast<size_t>(size)));
 }
 
 std::string NarrowDirective(const Directive& d, const char* lengthAndConversion) {
@@ -61,12 +72,13 @@ std::string NarrowDirective(const Directive& d, const char* lengthAndConversion)
   return directive + lengthAndConversion;
 }
 
-void AppendPadded(std::wstring& out, const Directive& d, std::wstring_view text) {
+template <class Out, class Text>
+void AppendPadded(Out& out, const Directive& d, Text text) {
   const size_t pad =
       d.width > 0 && static_cast<size_t>(d.width) > text.size() ? d.width - text.size() : 0;
-  if (!d.leftAlign) out.append(pad, L' ');
-  out.append(text);
-  if (d.leftAlign) out.append(pad, L' ');
+  if (!d.leftAlign) out.append(pad, ' ');
+  Put(out, text);
+  if (d.leftAlign) out.append(pad, ' ');
 }
 
 long long ReadSigned(Length length, va_list* args) {
@@ -173,12 +185,21 @@ const wchar_t* ParseDirective(const wchar_t* p, Directive& d, va_list* args) {
 }
 
 // Returns false for an unknown conversion, which the caller copies through unchanged.
-bool AppendConversion(std::wstring& out, const Directive& d, wchar_t conversion, va_list* args) {
+template <class Out>
+bool AppendConversion(Out& out, const Directive& d, wchar_t conversion, va_list* args) {
   switch (conversion) {
     case L'%':
-      out.push_back(L'%');
+      out.push_back('%');
       return true;
     case L's': {
+      if (d.length == Length::kShort) {
+        const char* bytes = va_arg(*args, const char*);
+        if (bytes == nullptr) bytes = "(null)";
+        const size_t size =
+            d.precision >= 0 ? strnlen(bytes, static_cast<size_t>(d.precision)) : strlen(bytes);
+        AppendPadded(out, d, std::string_view(bytes, size));
+        return true;
+      }
       const wchar_t* text = va_arg(*args, const wchar_t*);
       if (text == nullptr) text = L"(null)";
       const size_t size =
@@ -223,9 +244,8 @@ bool AppendConversion(std::wstring& out, const Directive& d, wchar_t conversion,
   }
 }
 
-}  // namespace
-
-void AppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
+template <class Out>
+void FormatInto(Out& out, const wchar_t* format, va_list args) {
   if (format == nullptr) return;
   va_list ap;
   va_copy(ap, args);
@@ -234,20 +254,39 @@ void AppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
     if (*p != L'%') {
       const wchar_t* start = p;
       while (*p != L'\0' && *p != L'%') ++p;
-      out.append(start, p);
+      Put(out, std::wstring_view(start, static_cast<size_t>(p - start)));
       continue;
     }
     const wchar_t* start = p;
     Directive directive;
     p = ParseDirective(p + 1, directive, &ap);
     if (*p == L'\0') {
-      out.append(start, p);
+      Put(out, std::wstring_view(start, static_cast<size_t>(p - start)));
       break;
     }
-    if (!AppendConversion(out, directive, *p, &ap)) out.append(start, p + 1);
+    if (!AppendConversion(out, directive, *p, &ap)) {
+      Put(out, std::wstring_view(start, static_cast<size_t>(p + 1 - start)));
+    }
     ++p;
   }
   va_end(ap);
+}
+
+}  // namespace
+
+void AppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
+  FormatInto(out, format, args);
+}
+
+void AppendFormatV(std::string& out, const wchar_t* format, va_list args) {
+  FormatInto(out, format, args);
+}
+
+void AppendFormat(std::string& out, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatInto(out, format, args);
+  va_end(args);
 }
 
 }  // namespace core

@@ -39,6 +39,25 @@ TEST_F(TalDebugTest, LevelIsOneDigitAndGatesLinesAppendedToTheFile) {
   EXPECT_TRUE(my_tal_debug_data.Debug(9));
 }
 
+TEST_F(TalDebugTest, ABufferWritesTheSameLinesInBlocksOfWholeLines) {
+  UseLevel("5");
+  const std::string first = "one \xE9\ntwo\n", line = std::string(999, 'x') + "\n";
+  {
+    TalDebugBuffer buffer;
+    TalDebug(1, L"one %hs\n", "\xE9");
+    TalDebugLines(5, "two\n");
+    TalDebugLines(6, "hidden\n");
+    EXPECT_EQ(ReadFile(logPath_), "");
+    for (int i = 0; i < 100; ++i) TalDebugLines(5, line);
+    const size_t written = ReadFile(logPath_).size();
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ((written - first.size()) % line.size(), 0u);
+  }
+  std::string all = first;
+  for (int i = 0; i < 100; ++i) all += line;
+  EXPECT_EQ(ReadFile(logPath_), all);
+}
+
 TEST_F(TalDebugTest, AssertionsReportUnlessIgnored) {
   UseLevel("1");
   bool ignoreSite = false;

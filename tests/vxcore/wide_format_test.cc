@@ -39,6 +39,13 @@ TEST(WideFormatTest, DirectivesFormatLikePrintf) {
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
+TEST(WideFormatTest, EightBitTextInAndOut) {
+  std::string out = "x";
+  core::AppendFormat(out, L"<%s|%hs|%.2hs|%-4hs|%d>", L"\x20AC\xE9", "b\xE9", "abc", "z", -1);
+  EXPECT_EQ(out, "x<?\xE9|b\xE9|ab|z   |-1>");
+  EXPECT_EQ(F(L"%hs|%5hs", "\xE9", "ab"), L"\xE9|   ab");
+}
+
 TEST(WideFormatTest, LongArgumentsAreFormattedWhole) {
   const std::wstring big(1000000, L'x');
   const std::wstring out = AString().Format(L"<%s>", big.c_str());

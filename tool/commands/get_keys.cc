@@ -1,4 +1,3 @@
-#include "tool/catalogue_listing.h"
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
 #include "tool/messages.h"
@@ -10,29 +9,26 @@ int RunGetKeys(ToolOptions& options) {
   ToolRegistryAccess client(options.values[SlotProductName]);
   MorixRegistryImpl registry(&client);
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
-  // Entry by entry only when the debug log wants to see each read.
-  if (!my_tal_debug_data.Debug(1)) {
-    ListKeyCatalogue(registry, pattern, options.caseSensitive);
-    return -1;
-  }
+  // A listing with a debug log writes millions of lines.
+  TalDebugBuffer logBuffer;
   KeyCatalogue catalogue;
-  BuildKeyCatalogue(registry, catalogue);
+  catalogue.Build(registry);
 
   if (catalogue.empty()) {
     core::PrintWide(msg::kNoKeys);
   } else if (pattern == nullptr) {
     core::PrintWide(msg::kKeysHeader);
-    PrintKeyCatalogue(catalogue, registry);
+    catalogue.Print(registry);
   } else {
     bool caseSensitive = options.caseSensitive;
-    FilterKeyCatalogue(catalogue, pattern, caseSensitive);
+    catalogue.Filter(pattern, caseSensitive);
     if (catalogue.empty()) {
       core::PrintWide(caseSensitive ? msg::kNoMatchCaseSensitive : msg::kNoMatchCaseInsensitive,
                       pattern);
     } else {
       core::PrintWide(caseSensitive ? msg::kMatchingCaseSensitive : msg::kMatchingCaseInsensitive,
                       pattern);
-      PrintKeyCatalogue(catalogue, registry);
+      catalogue.Print(registry);
     }
   }
   return -1;
