@@ -143,13 +143,7 @@ void KeyTree::LoadSubkeys(KeyId key) const {
 
 template <class Use>
 void KeyTree::ForEachImageValue(const Node& node, const Use& use) {
-  const SnapshotKey& record = *node.image->Key(node.imageKey);
-  uint64_t end = uint64_t{record.firstValue} + record.valueCount;
-  for (uint32_t i = record.firstValue; i < end; ++i) {
-    const SnapshotValue* stored = node.image->ValueAt(i);
-    if (stored == nullptr) break;
-    use(*stored);
-  }
+  node.image->ForEachValue(*node.image->Key(node.imageKey), use);
 }
 
 void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
@@ -161,10 +155,9 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
     }
     return;
   }
-  ForEachImageValue(node, [&](const SnapshotValue& stored) {
-    visit(context, {node.image->Text(stored.nameOffset, stored.nameLength),
-                    static_cast<ValueType>(stored.type),
-                    node.image->Text(stored.textOffset, stored.textLength), stored.number});
+  ForEachImageValue(node, [&](const SnapshotValue& stored, std::string_view name,
+                               std::string_view text) {
+    visit(context, {name, static_cast<ValueType>(stored.type), text, stored.number});
   });
 }
 
@@ -173,11 +166,12 @@ void KeyTree::LoadValues(KeyId key) const {
   node.valuesPending = false;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
   node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
-  ForEachImageValue(node, [&node](const SnapshotValue& stored) {
+  ForEachImageValue(node, [&node](const SnapshotValue& stored, std::string_view name,
+                                   std::string_view text) {
     Value value;
-    value.name = node.image->Text(stored.nameOffset, stored.nameLength);
+    value.name = name;
     value.type = static_cast<ValueType>(stored.type);
-    value.text = node.image->Text(stored.textOffset, stored.textLength);
+    value.text = text;
     value.number = stored.number;
     node.values.push_back(std::move(value));
   });

@@ -125,7 +125,7 @@ class KeyTree {
   }
   void LoadSubkeys(KeyId key) const;
   void LoadValues(KeyId key) const;
-  // Calls `use(const SnapshotValue&)` for each value of `node` in its image.
+  // Calls `use(value, name, text)` for each value of `node` in its image.
   template <class Use>
   static void ForEachImageValue(const Node& node, const Use& use);
   KeyId AddImageKey(KeyId parent, std::string name, const Snapshot* image, uint32_t imageKey) const;

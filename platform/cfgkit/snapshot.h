@@ -25,10 +25,12 @@
 // then marked settled so that later runs need not read the file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cfgkit/file_ops.h"
@@ -79,6 +81,13 @@ class Snapshot {
   // The bytes at `offset` of the pool, or empty when they lie outside it.
   std::string_view Text(uint32_t offset, uint32_t length) const;
 
+  // Calls `use(value, name, text)` for each value of `key` in order, up to
+  // the first that ValueAt would not give, with the texts Text would give.
+  // The records and the texts of a key lie together: they are checked as
+  // one run each, not one by one.
+  template <class Use>
+  void ForEachValue(const SnapshotKey& key, const Use& use) const;
+
  private:
   explicit Snapshot(FileOps& ops) : ops_(ops) {}
   // Takes the counts and times of a header already found whole.
@@ -123,6 +132,46 @@ class Snapshot {
   mutable std::vector<uint8_t> checked_;   // by block: 1 once checked
   mutable bool broken_ = false;
 };
+
+template <class Use>
+void Snapshot::ForEachValue(const SnapshotKey& key, const Use& use) const {
+  const uint64_t first = key.firstValue, count = key.valueCount;
+  const uint64_t at = valuesAt_ + first * sizeof(SnapshotValue);
+  if (count == 0) return;
+  if (first + count <= valueCount_ && Ensure(at, count * sizeof(SnapshotValue))) {
+    const auto* values = reinterpret_cast<const SnapshotValue*>(body_ + at);
+    uint64_t low = UINT64_MAX, high = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+      for (auto [offset, length] : {std::pair{values[i].nameOffset, values[i].nameLength},
+                                    std::pair{values[i].textOffset, values[i].textLength}}) {
+        if (length == 0) continue;
+        low = std::min<uint64_t>(low, offset);
+        high = std::max<uint64_t>(high, uint64_t{offset} + length);
+      }
+    }
+    if (high <= poolSize_ && (high == 0 || Ensure(poolAt_ + low, high - low))) {
+      const char* pool = body_ + poolAt_;
+      auto text = [pool](uint32_t offset, uint32_t length) {
+        return length == 0 ? std::string_view() : std::string_view(pool + offset, length);
+      };
+      for (uint64_t i = 0; i < count; ++i) {
+        const SnapshotValue& value = values[i];
+        if (value.type != static_cast<uint32_t>(ValueType::kString) &&
+            value.type != static_cast<uint32_t>(ValueType::kInt32)) {
+          return;
+        }
+        use(value, text(value.nameOffset, value.nameLength), text(value.textOffset, value.textLength));
+      }
+      return;
+    }
+  }
+  // Some part could not be checked: what can be read is read one by one.
+  for (uint64_t i = first; i < first + count; ++i) {
+    const SnapshotValue* value = ValueAt(static_cast<uint32_t>(i));
+    if (value == nullptr) return;
+    use(*value, Text(value->nameOffset, value->nameLength), Text(value->textOffset, value->textLength));
+  }
+}
 
 // The image of `body`, for the file `sourcePath` with `identity` and the
 // digest `contentHash` of its bytes, made at `createdNs`.
