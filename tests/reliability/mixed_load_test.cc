@@ -13,8 +13,6 @@
 #include <set>
 #include <thread>
 
-#include "cfgkit/key_tree.h"
-#include "cfgkit/xml_codec.h"
 #include "support/key_file.h"
 #include "support/spawn.h"
 
@@ -112,16 +110,7 @@ class Installation {
 
   // The entries of key S at `level`; nullopt when the file does not load.
   std::optional<std::map<std::string, std::string>> Values(int level) const {
-    testsupport::KeyFile file;
-    if (!testsupport::ReadKeyFile(testsupport::ReadFile(FileOf(level)), KeyNameOf(level), &file))
-      return std::nullopt;
-    const cfgkit::KeyTree& tree = file.tree;
-    std::map<std::string, std::string> values;
-    cfgkit::KeyId section = tree.FindSubkey(file.top, "S");
-    for (size_t i = 0; section != cfgkit::kNoKey && i < tree.ValueCount(section); ++i) {
-      values[tree.ValueAt(section, i).name] = tree.ValueAt(section, i).text;
-    }
-    return values;
+    return testsupport::SectionTexts(testsupport::ReadFile(FileOf(level)), KeyNameOf(level), "S");
   }
 
   std::vector<std::string> Leftovers() const {

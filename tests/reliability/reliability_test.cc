@@ -12,8 +12,6 @@
 #include <random>
 #include <thread>
 
-#include "cfgkit/key_tree.h"
-#include "cfgkit/xml_codec.h"
 #include "support/key_file.h"
 #include "support/spawn.h"
 
@@ -74,17 +72,8 @@ class Installation {
 
   // The string values of key S in the user_machine file; nullopt when it does not load.
   std::optional<std::map<std::string, std::string>> UserMachineValues() const {
-    testsupport::KeyFile file;
-    if (!testsupport::ReadKeyFile(testsupport::ReadFile(userMachineFile()), HostName() + "_user",
-                                  &file))
-      return std::nullopt;
-    const cfgkit::KeyTree& tree = file.tree;
-    std::map<std::string, std::string> values;
-    cfgkit::KeyId section = tree.FindSubkey(file.top, "S");
-    for (size_t i = 0; section != cfgkit::kNoKey && i < tree.ValueCount(section); ++i) {
-      values[tree.ValueAt(section, i).name] = tree.ValueAt(section, i).text;
-    }
-    return values;
+    return testsupport::SectionTexts(testsupport::ReadFile(userMachineFile()),
+                                     HostName() + "_user", "S");
   }
 
   fs::path root_;

@@ -2,8 +2,11 @@
 // was written.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "cfgkit/key_tree.h"
 #include "cfgkit/snapshot.h"
@@ -27,6 +30,20 @@ inline bool ReadKeyFile(std::string bytes, const std::string& keyName, KeyFile* 
   out->tree = cfgkit::KeyTree();
   out->top = out->tree.AddTopFromSnapshot(keyName, out->image.get());
   return true;
+}
+
+// The texts of the values of `section` below the top-level key in `bytes`
+// (none when there is no such key); nullopt when the file does not load.
+inline std::optional<std::map<std::string, std::string>> SectionTexts(
+    std::string bytes, const std::string& keyName, const std::string& section) {
+  KeyFile file;
+  if (!ReadKeyFile(std::move(bytes), keyName, &file)) return std::nullopt;
+  std::map<std::string, std::string> texts;
+  cfgkit::KeyId key = file.tree.FindSubkey(file.top, section);
+  for (size_t i = 0; key != cfgkit::kNoKey && i < file.tree.ValueCount(key); ++i) {
+    texts[file.tree.ValueAt(key, i).name] = file.tree.ValueAt(key, i).text;
+  }
+  return texts;
 }
 
 // The image of the top-level key `top` of `tree`, as a load would make it.
