@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tool/commands/commands.h"
+#include "tool/json_output.h"
 #include "tool/messages.h"
 #include "vxcore/astring.h"
 #include "vxcore/console_output.h"
@@ -23,6 +24,9 @@ const CommandRequirements kRequirements[] = {
     {CommandGet, 2, {SlotProductName, SlotRegistryKey}},
     {CommandSet, 3, {SlotRegistryValue, SlotProductName, SlotRegistryKey}},
     {CommandDelete, 2, {SlotProductName, SlotRegistryKey}},
+    {CommandExport, 1, {SlotProductName}},
+    {CommandImport, 2, {SlotProductName, SlotImportFile}},
+    {CommandCheck, 1, {SlotProductName}},
 };
 
 bool MeetsRequirements(const ToolOptions& options) {
@@ -40,7 +44,8 @@ bool MeetsRequirements(const ToolOptions& options) {
 // The level for Get, Set and Delete: the named one, else 0 for Get and
 // user_machine for the others. An unknown name makes the record unusable.
 int ResolveLevel(ToolOptions& options) {
-  int level = options.command == CommandGet ? LevelNone : LevelUserMachine;
+  bool searches = options.command == CommandGet || options.command == CommandExport;
+  int level = searches ? LevelNone : LevelUserMachine;
   const wchar_t* name = options.values[SlotRegistryLevel];
   if (name == nullptr) return level;
   level = LevelFromName(name);
@@ -55,23 +60,71 @@ bool IsTempDirectoryKey(const ToolOptions& options) {
   return AString(L"TempDirectory").CompareNoCase(options.values[SlotRegistryKey]) == 0;
 }
 
-int RunCommand(ToolOptions& options) {
+bool IsNewCommand(int32_t command) {
+  return command == CommandExport || command == CommandImport || command == CommandCheck;
+}
+
+bool UsesNewOptions(const ToolOptions& options) {
+  return IsNewCommand(options.command) || options.json || options.allLevels || options.dryRun ||
+         options.misplacedOption;
+}
+
+Json UsageLines() {
+  Json lines = Json::array();
+  auto add = [&lines](const wchar_t* line) {
+    std::string text = AString(line).ASCII();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    lines.push_back(text);
+  };
+  for (const wchar_t* line : msg::kUsage) add(line);
+  for (const wchar_t* line : msg::kExtendedUsage) add(line);
+  return lines;
+}
+
+// The usage text; a command line with none of the new names gets exactly the
+// described text and status.
+int BadUsage(const ToolOptions& options, JsonOutput& output) {
+  if (options.json) {
+    output.Print({{"error", "bad usage"}, {"usage", UsageLines()}});
+    return JsonRefused;
+  }
+  PrintUsage();
+  if (!UsesNewOptions(options)) return -1;
+  PrintExtendedUsage();
+  return JsonRefused;
+}
+
+int RunCommand(ToolOptions& options, JsonOutput& output) {
   int32_t command = options.command;
-  bool takesLevel = command == CommandGet || command == CommandSet || command == CommandDelete;
+  bool takesLevel = command == CommandGet || command == CommandSet || command == CommandDelete ||
+                    command == CommandExport || command == CommandImport;
   int level = takesLevel ? ResolveLevel(options) : 0;
   if (command == CommandHelp) {
-    PrintUsage();
+    if (options.json) {
+      output.Print({{"usage", UsageLines()}});
+    } else {
+      PrintUsage();
+    }
     return 0;
   }
-  if (!MeetsRequirements(options)) {
-    PrintUsage();
-    return -1;
+  if (!MeetsRequirements(options) || options.misplacedOption) return BadUsage(options, output);
+  JsonOutput* json = options.json ? &output : nullptr;
+  if (command == CommandGetKeys) return RunGetKeys(options, json);
+  if (command == CommandExport) return RunExport(options, level);
+  if (command == CommandImport) return RunImport(options, level, json);
+  if (command == CommandCheck) return RunCheck(options, json);
+  if (IsTempDirectoryKey(options)) {
+    if (json != nullptr || options.allLevels) {
+      core::PrintWide(msg::kTempDirectoryPlainOnly);
+      options.misplacedOption = true;
+      return BadUsage(options, output);
+    }
+    return RunTempDirectory(command, options, level);
   }
-  if (command == CommandGetKeys) return RunGetKeys(options);
-  if (IsTempDirectoryKey(options)) return RunTempDirectory(command, options, level);
-  if (command == CommandGet) return RunGet(options, level);
-  if (command == CommandSet) return RunSet(options, level);
-  return RunDelete(options, level);
+  if (command == CommandGet && options.allLevels) return RunGetAllLevels(options, json);
+  if (command == CommandGet) return RunGet(options, level, json);
+  if (command == CommandSet) return RunSet(options, level, json);
+  return RunDelete(options, level, json);
 }
 
 }  // namespace
@@ -87,6 +140,9 @@ int SetwiseMain(int argc, char** argv) {
   // The parsed options point into these strings for the whole run.
   std::vector<AString> args(argv + 1, argv + argc);
   ToolOptions options;
+  // The parser's notes belong in the document when the run answers in JSON.
+  JsonOutput output;
   ParseOptions(options, static_cast<int>(args.size()), args.data());
-  return RunCommand(options);
+  if (!options.json) output.Release();
+  return RunCommand(options, output);
 }

@@ -36,20 +36,26 @@ bool MayBeAliased(std::string_view section) {
   return false;
 }
 
-// The status of an aliased entry, through ReadSettingValue.
-void AppendAliasedStatus(std::string& line, MorixRegistryImpl& registry, std::string_view section,
-                         std::string_view name) {
+// Reads an entry as a Get does, through ReadSettingValue: the way for
+// entries the alias table accepts, and for reads at a named level.
+void ReadAsGet(MorixRegistryImpl& registry, int level, std::string_view section,
+               std::string_view name, std::string* text, ListedEntry* entry) {
   AString wideSection = AString::FromBytes(section);
   AString wideEntry = AString::FromBytes(name);
   AString value;
   int type = kTypeNone;
-  int level = 0;
-  if (!ReadSettingValue(registry, value, type, level, wideSection, wideEntry)) {
-    line.append(msg::kNoValueFound);
+  entry->level = level;
+  if (!ReadSettingValue(registry, value, type, entry->level, wideSection, wideEntry)) {
+    entry->level = 0;
     return;
   }
-  line.append(msg::kValueIs).append(value.ASCII()).append(msg::kAtLevel);
-  line.append(LevelName(level).ASCII()).append(msg::kLevelEnd);
+  entry->isNumber = type == kTypeInt32;
+  if (entry->isNumber) {
+    value.IsNumber(entry->number, 10);
+  } else {
+    *text = value.ASCII();
+    entry->text = *text;
+  }
 }
 
 }  // namespace
@@ -114,63 +120,79 @@ void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
   });
 }
 
-void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
+void KeyCatalogue::VisitListed(MorixRegistryImpl& registry, int level,
+                               void (*visit)(void* context, const ListedEntry& entry),
+                               void* context) const {
   SectionValueReader reader(registry);
+  const Key* lastKey = nullptr;
+  bool keyAliased = false;
+  std::string path;
+  std::string readText;
+  ForEachEntry([&](const Key& key, bool isValue, std::string_view entryName, size_t position) {
+    if (!hidden_.empty() && hidden_[position]) return;
+    ListedEntry entry{};
+    if (!isValue) {
+      entry.path = key.path;
+      entry.isKey = true;
+      visit(context, entry);
+      return;
+    }
+    path.assign(key.path);
+    if (!entryName.empty()) path.append(1, '/').append(entryName);
+    entry.path = path;
+    if (&key != lastKey) {
+      lastKey = &key;
+      keyAliased = MayBeAliased(key.path);
+    }
+    // A plain name splits off its path where it was joined on.
+    entry.section = key.path;
+    entry.name = entryName;
+    bool aliased = keyAliased;
+    if (entryName.empty() || std::any_of(entryName.begin(), entryName.end(), IsSeparator)) {
+      std::tie(entry.section, entry.name) = SplitPath(entry.path);
+      aliased = MayBeAliased(entry.section);
+    }
+    if (aliased || level != 0) {
+      ReadAsGet(registry, level, entry.section, entry.name, &readText, &entry);
+    } else {
+      const SectionValueReader::Setting setting = reader.Read(entry.section, entry.name);
+      entry.level = setting.provider == ProviderNone ? 0 : static_cast<int>(setting.provider);
+      entry.isNumber = setting.isNumber;
+      entry.text = setting.text;
+      entry.number = setting.number;
+    }
+    visit(context, entry);
+  });
+}
+
+void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
   // The line's pieces after its path, joined once.
   const std::string keyOnly = std::string(msg::kCatalogueSeparator).append(msg::kKeyOnly) + "\n";
   const std::string noValue =
       std::string(msg::kCatalogueSeparator).append(msg::kNoValueFound) + "\n";
   const std::string valueIs = std::string(msg::kCatalogueSeparator).append(msg::kValueIs);
-  std::string atLevel[ProviderAdmin + 1];
-  for (int level = ProviderUserMachine; level <= static_cast<int>(ProviderAdmin); ++level) {
+  std::string atLevel[LevelAdmin + 1];
+  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
     atLevel[level] =
         std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }
-  const Key* lastKey = nullptr;
-  bool keyAliased = false;
   std::string out;
   out.reserve(2 * kOutputBlock);
   char number[16];
-  std::string path;
-  ForEachEntry([&](const Key& key, bool isValue, std::string_view entryName, size_t position) {
-    if (!hidden_.empty() && hidden_[position]) return;
-    const size_t lineStart = out.size();
-    out.append(key.path);
-    if (!isValue) {
+  ForEachListed(registry, 0, [&](const ListedEntry& entry) {
+    out.append(entry.path);
+    if (entry.isKey) {
       out.append(keyOnly);
+    } else if (entry.level == 0) {
+      out.append(noValue);
     } else {
-      if (!entryName.empty()) out.append(1, '/').append(entryName);
-      if (&key != lastKey) {
-        lastKey = &key;
-        keyAliased = MayBeAliased(key.path);
-      }
-      // A plain name splits off its path where it was joined on.
-      std::string_view section = key.path;
-      std::string_view readName = entryName;
-      bool aliased = keyAliased;
-      if (entryName.empty() || std::any_of(entryName.begin(), entryName.end(), IsSeparator)) {
-        path.assign(out, lineStart);
-        std::tie(section, readName) = SplitPath(path);
-        aliased = MayBeAliased(section);
-      }
-      if (aliased) {
-        out.append(msg::kCatalogueSeparator);
-        AppendAliasedStatus(out, registry, section, readName);
-        out.push_back('\n');
+      out.append(valueIs);
+      if (entry.isNumber) {
+        out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
       } else {
-        const SectionValueReader::Setting setting = reader.Read(section, readName);
-        if (setting.provider == ProviderNone) {
-          out.append(noValue);
-        } else {
-          out.append(valueIs);
-          if (setting.isNumber) {
-            out.append(number, std::to_chars(number, number + sizeof number, setting.number).ptr);
-          } else {
-            out.append(setting.text);
-          }
-          out.append(atLevel[setting.provider]);
-        }
+        out.append(entry.text);
       }
+      out.append(atLevel[entry.level]);
     }
     if (out.size() >= kOutputBlock) {
       core::PrintBytes(out);

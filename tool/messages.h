@@ -24,6 +24,23 @@ inline constexpr const wchar_t* kCaseIgnored =
     L"command\n";
 inline constexpr const wchar_t* kUnknownLevel = L"unknown RegistryLevel <%s>\n";
 
+// The options beyond the described interface.
+inline constexpr const wchar_t* kOptionOnlyWith = L"Option -%s is valid only with the -%s command\n";
+inline constexpr const wchar_t* kAllLevelsWithLevel =
+    L"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel\n";
+inline constexpr const wchar_t* kExportIsJsonFree =
+    L"Option -Json is not valid with -Export, whose output is a store document\n";
+inline constexpr const wchar_t* kTempDirectoryPlainOnly =
+    L"The TempDirectory setting is read and written without -Json and -AllLevels\n";
+inline constexpr const wchar_t* kExtendedUsage[] = {
+    L"usage: Setwise -Get -ProductName name -RegistryKey keyPath -AllLevels [-Json]\n",
+    L"usage: Setwise -Export [pattern] [-Case] -ProductName name [-RegistryLevel level]\n",
+    L"usage: Setwise -Import file -ProductName name [-RegistryLevel level] [-DryRun] [-Json]\n",
+    L"usage: Setwise -Check -ProductName name [-Json]\n",
+    L"note: -Json also works with -Get, -GetKeys, -Set and -Delete; \"-Import -\" reads standard "
+    L"input.\n",
+};
+
 inline constexpr const wchar_t* kUsage[] = {
     L"usage: Setwise -Get -ProductName name -RegistryKey keyPath [-RegistryLevel level]\n",
     L"usage: Setwise -GetKeys [pattern] [-Case] -ProductName name\n",
@@ -45,6 +62,8 @@ inline constexpr const wchar_t* kGetFound =
     L"Registry setting <%s> has value <%s> of type <%s> at level <%s>.\n";
 inline constexpr const wchar_t* kNotFound = L"No registry setting found for <%s>.\n";
 inline constexpr const wchar_t* kNotFoundAtLevel = L"No registry setting found for <%s> at level <%s>.\n";
+inline constexpr const wchar_t* kGetFindsLevel = L"A Get without a level finds level <%s>.\n";
+inline constexpr const wchar_t* kGetFindsNothing = L"A Get without a level finds no value.\n";
 
 // Set.
 inline constexpr const wchar_t* kUnsupportedValueType = L"Unsupported value type %s\n";
@@ -88,6 +107,35 @@ inline constexpr std::string_view kValueIs = "value is <";
 inline constexpr std::string_view kAtLevel = "> at level <";
 inline constexpr std::string_view kLevelEnd = ">";
 inline constexpr std::string_view kNoValueFound = "no value found in registry";
+
+// Import.
+inline constexpr const wchar_t* kImportCreated =
+    L"Registry setting <%s> is created with value <%s> of type <%s>.\n";
+inline constexpr const wchar_t* kImportChanged =
+    L"Registry setting <%s> is changed to value <%s> of type <%s>.\n";
+inline constexpr const wchar_t* kImportUnchanged =
+    L"Registry setting <%s> already has value <%s>.\n";
+inline constexpr const wchar_t* kImportDeleted = L"Registry setting <%s> is deleted.\n";
+inline constexpr const wchar_t* kImportKeyDeleted = L"Registry key <%s> is deleted.\n";
+inline constexpr const wchar_t* kImportAbsent =
+    L"Registry setting <%s> is absent; nothing to delete.\n";
+inline constexpr const wchar_t* kImportKeyAbsent =
+    L"Registry key <%s> is absent; nothing to delete.\n";
+inline constexpr const wchar_t* kImportRefused = L"Registry setting <%s> is refused:\n";
+inline constexpr const char* kImportTempDirectory =
+    "TempDirectory is not a product setting; set it with -Set\n";
+inline constexpr const wchar_t* kImportCollision =
+    L"more than one entry of the document names <%s>\n";
+inline constexpr const wchar_t* kImportNothingRefused =
+    L"Nothing was imported: %d entries refused.\n";
+inline constexpr const wchar_t* kImportNothingSaved = L"Nothing was imported.\n";
+inline constexpr const wchar_t* kImportSummary =
+    L"Imported at level <%s>: %d created, %d changed, %d unchanged, %d deleted, %d absent.\n";
+inline constexpr const wchar_t* kImportDryRunSummary =
+    L"Dry run at level <%s>, nothing written: %d created, %d changed, %d unchanged, %d deleted, "
+    L"%d absent.\n";
+inline constexpr const wchar_t* kImportDamaged = L"Import document <%s> is damaged: %s\n";
+inline constexpr const wchar_t* kImportUnreadable = L"Import document <%s> cannot be read: %s\n";
 
 // TempDirectory.
 inline constexpr const wchar_t* kLevelNotValidFor =

@@ -10,12 +10,39 @@ enum SetOutcome {
   SetUnchanged = 2,  // it existed with the same text and a compatible type
 };
 
-// Writes `value` at `level` into the loaded store (the caller saves it).
+// Why a value was not written.
+enum SetRefusal {
+  SetAccepted = 0,
+  SetNotDefined,    // the syntax defines the section but not the entry
+  SetTypeChange,    // the value in place has another type
+  SetNotAnInteger,  // an integer setting given text
+  SetWriteFailed,   // the store refused it (a damaged file's key, say)
+};
+
+struct SetResult {
+  SetRefusal refusal = SetAccepted;
+  SetOutcome outcome = SetCreated;
+  int type = 0;              // what is written: 2 or 4
+  bool holdsValue = false;   // the level holds this value already (-1 and 4294967295 alike)
+};
+
+// The described message of a refusal, line break included; empty for
+// SetWriteFailed, which has none.
+const char* RefusalText(SetRefusal refusal);
+
+// Decides what a Set of `value` at `level` would do, without writing.
 // `requestedType` is 0, 2 or 4. Section and entry may be rewritten to their
-// declared spelling. False, with a message for the refusals, when nothing
-// was written.
-bool SetSettingValue(MorixRegistryImpl& registry, AString& section, AString& entry,
-                     const AString& value, int requestedType, int level, int& outcome);
+// declared spelling.
+SetResult CheckSettingValue(MorixRegistryImpl& registry, AString& section, AString& entry,
+                            const AString& value, int requestedType, int level);
+
+// Writes a value CheckSettingValue accepted, as `type`, into the loaded store.
+bool WriteSettingValue(MorixRegistryImpl& registry, const AString& section, const AString& entry,
+                       const AString& value, int type, int level);
+
+// Checks and writes `value` at `level` into the loaded store (the caller saves it).
+SetResult SetSettingValue(MorixRegistryImpl& registry, AString& section, AString& entry,
+                          const AString& value, int requestedType, int level);
 
 // Whether `level` writes into the installation's admin folder.
 bool LevelUsesAdminFolder(int level);

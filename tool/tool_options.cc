@@ -6,19 +6,34 @@
 
 namespace {
 
+enum OptionKind { KindCommand, KindValue, KindFlag };
+
+enum OptionFlag { FlagCase, FlagJson, FlagAllLevels, FlagDryRun };
+
 struct OptionSpec {
   AString name;
-  int32_t valueSlot;  // -1 for options that take no value
+  OptionKind kind;
+  int32_t code;  // the command, value slot or flag
 };
 
-constexpr int RowCase = 5;
-
 const OptionSpec OptionTable[] = {
-    {L"Set", -1},          {L"Delete", -1},          {L"Help", -1},
-    {L"Get", -1},          {L"GetKeys", -1},         {L"Case", -1},
-    {L"ProductName", SlotProductName},   {L"RegistryKey", SlotRegistryKey},
-    {L"RegistryValue", SlotRegistryValue}, {L"ValueType", SlotValueType},
-    {L"RegistryLevel", SlotRegistryLevel},
+    {L"Set", KindCommand, CommandSet},
+    {L"Delete", KindCommand, CommandDelete},
+    {L"Help", KindCommand, CommandHelp},
+    {L"Get", KindCommand, CommandGet},
+    {L"GetKeys", KindCommand, CommandGetKeys},
+    {L"Case", KindFlag, FlagCase},
+    {L"ProductName", KindValue, SlotProductName},
+    {L"RegistryKey", KindValue, SlotRegistryKey},
+    {L"RegistryValue", KindValue, SlotRegistryValue},
+    {L"ValueType", KindValue, SlotValueType},
+    {L"RegistryLevel", KindValue, SlotRegistryLevel},
+    {L"Export", KindCommand, CommandExport},
+    {L"Import", KindValue, SlotImportFile},
+    {L"Check", KindCommand, CommandCheck},
+    {L"Json", KindFlag, FlagJson},
+    {L"AllLevels", KindFlag, FlagAllLevels},
+    {L"DryRun", KindFlag, FlagDryRun},
 };
 
 const AString LevelNameTable[] = {L"user_machine", L"user", L"install_machine", L"install",
@@ -36,9 +51,45 @@ int FindOption(const wchar_t* name) {
 }
 
 // The checks after the walk; false when the record is unusable.
+void SetFlag(ToolOptions& record, int32_t flag) {
+  switch (flag) {
+    case FlagCase:
+      record.caseSensitive = true;
+      break;
+    case FlagJson:
+      record.json = true;
+      break;
+    case FlagAllLevels:
+      record.allLevels = true;
+      break;
+    default:
+      record.dryRun = true;
+      break;
+  }
+}
+
+// The new options that do not belong to the command; each gets a note.
+void CheckNewOptions(ToolOptions& record) {
+  auto misplaced = [&record](const wchar_t* option, const wchar_t* command) {
+    core::PrintWide(msg::kOptionOnlyWith, option, command);
+    record.misplacedOption = true;
+  };
+  if (record.allLevels && record.command != CommandGet) misplaced(L"AllLevels", L"Get");
+  if (record.allLevels && record.values[SlotRegistryLevel] != nullptr) {
+    core::PrintWide(msg::kAllLevelsWithLevel);
+    record.misplacedOption = true;
+  }
+  if (record.dryRun && record.command != CommandImport) misplaced(L"DryRun", L"Import");
+  if (record.json && record.command == CommandExport) {
+    core::PrintWide(msg::kExportIsJsonFree);
+    record.misplacedOption = true;
+  }
+}
+
 bool FinalChecks(ToolOptions& record) {
   const auto& values = record.values;
   if (record.command == CommandHelp) return false;
+  CheckNewOptions(record);
   if (values[SlotProductName] == nullptr) {
     core::PrintWide(msg::kMissingProductName);
     return false;
@@ -57,7 +108,9 @@ bool FinalChecks(ToolOptions& record) {
     core::PrintWide(msg::kMissingCommand);
     return false;
   }
-  if (values[SlotRegistryKey] == nullptr && record.command != CommandGetKeys) {
+  bool takesKey = record.command == CommandGet || record.command == CommandSet ||
+                  record.command == CommandDelete;
+  if (values[SlotRegistryKey] == nullptr && takesKey) {
     core::PrintWide(msg::kMissingRegistryKey);
     return false;
   }
@@ -74,6 +127,10 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   record.values.fill(nullptr);
   record.valueCount = 0;
   record.caseSensitive = false;
+  record.json = false;
+  record.allLevels = false;
+  record.dryRun = false;
+  record.misplacedOption = false;
 
   for (int i = 0; i < count; ++i) {
     AString& argument = args[i];
@@ -92,19 +149,23 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       } else {
         core::PrintWide(msg::kUnknownOption, name);
       }
-    } else if (OptionTable[row].valueSlot >= 0) {
-      if (!hasNext || (!args[i + 1].empty() && args[i + 1][0] == argument[0])) {
+    } else if (OptionTable[row].kind == KindValue) {
+      // The file of -Import is taken whatever it begins with: "-" is standard input.
+      bool anyValue = OptionTable[row].code == SlotImportFile;
+      if (anyValue) record.command = CommandImport;
+      if (!hasNext || (!anyValue && !args[i + 1].empty() && args[i + 1][0] == argument[0])) {
         core::PrintWide(msg::kValueMissing, name);
       } else {
-        record.values[OptionTable[row].valueSlot] = args[i + 1].data();
+        record.values[OptionTable[row].code] = args[i + 1].data();
         ++record.valueCount;
         ++i;
       }
-    } else if (row == RowCase) {
-      record.caseSensitive = true;
+    } else if (OptionTable[row].kind == KindFlag) {
+      SetFlag(record, OptionTable[row].code);
     } else {
-      record.command = row;
-      if (row == CommandGetKeys && hasNext && !HasPrefix(args[i + 1])) {
+      record.command = OptionTable[row].code;
+      bool takesPattern = record.command == CommandGetKeys || record.command == CommandExport;
+      if (takesPattern && hasNext && !HasPrefix(args[i + 1])) {
         record.values[SlotGetKeysPattern] = args[i + 1].data();
         ++record.valueCount;
         ++i;
@@ -117,6 +178,10 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
 
 void PrintUsage() {
   for (const wchar_t* line : msg::kUsage) core::PrintWide(line);
+}
+
+void PrintExtendedUsage() {
+  for (const wchar_t* line : msg::kExtendedUsage) core::PrintWide(line);
 }
 
 int LevelFromName(const wchar_t* name) {

@@ -15,6 +15,9 @@ enum ToolCommand : int32_t {
   CommandHelp = 2,
   CommandGet = 3,
   CommandGetKeys = 4,
+  CommandExport = 5,
+  CommandImport = 6,
+  CommandCheck = 7,
 };
 
 enum ValueSlot : int32_t {
@@ -23,8 +26,9 @@ enum ValueSlot : int32_t {
   SlotRegistryValue = 2,
   SlotValueType = 3,
   SlotRegistryLevel = 4,
-  SlotGetKeysPattern = 5,
-  kValueSlotCount = 6,
+  SlotGetKeysPattern = 5,  // of GetKeys and Export
+  SlotImportFile = 6,
+  kValueSlotCount = 7,
 };
 
 // Registry levels; the numbers are the registry's provider numbers. Level 0:
@@ -53,6 +57,13 @@ struct ToolOptions {
   // Lines of the product list, kept so that a corrected product name can point into them.
   std::vector<AString> productListLines;
   bool caseSensitive = false;
+  // Options beyond the described interface; a command line without any of
+  // them behaves exactly as the described tool.
+  bool json = false;
+  bool allLevels = false;
+  bool dryRun = false;
+  // A new option was given where it does not apply (its note was printed).
+  bool misplacedOption = false;
 };
 
 // Fills `record` from the `count` strings of `args` (without the program
@@ -60,6 +71,8 @@ struct ToolOptions {
 ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args);
 
 void PrintUsage();
+// The usage of the options beyond the described interface.
+void PrintExtendedUsage();
 
 // The level number (1 to 5) of a level name in any letter case, or 0.
 int LevelFromName(const wchar_t* name);

@@ -138,7 +138,8 @@ class SiblingNames {
 
 class FileParser {
  public:
-  explicit FileParser(ImageBody* body) : body_(body) {}
+  // `removals` null: a store file, else a settings document.
+  FileParser(ImageBody* body, std::vector<Removal>* removals) : body_(body), removals_(removals) {}
 
   Status Parse(std::string* bytes, const std::string& keyName) {
     // In UTF-16 and UTF-32 the byte-order mark or the first `<` holds a zero
@@ -165,7 +166,7 @@ class FileParser {
     if (!status.ok()) return status;
     if (!NameIs(root.name(), "key")) return Damaged(root, "the root element is not <key>");
     if (const char* reason = ReadAttributes(root)) return Damaged(root, reason);
-    if (attributes_.name || attributes_.hexname) {
+    if (removals_ == nullptr && (attributes_.name || attributes_.hexname)) {
       std::string_view name;
       if (const char* reason = ElementName(&name)) return Damaged(root, reason);
       if (name != keyName) return Damaged(root, "the root key is not named after the file");
@@ -236,6 +237,7 @@ class FileParser {
   // keys below its first subkey, the order in which damage is reported.
   Status ReadKeys(pugi::xml_node root, std::string_view keyName, bool breadthFirst) {
     *body_ = ImageBody();
+    if (removals_ != nullptr) removals_->clear();
     SnapshotKey top{};
     body_->AddText(keyName, &top.nameOffset, &top.nameLength);
     body_->keys.push_back(top);
@@ -293,6 +295,7 @@ class FileParser {
         return Status::OK();
     }
     bool isKey = NameIs(child.name(), "key");
+    if (removals_ != nullptr && NameIs(child.name(), "delete")) return ReadRemoval(child, parent);
     if (!isKey && !NameIs(child.name(), "value"))
       return Damaged(child, std::string("unexpected element <") + child.name() + ">");
     if (const char* reason = ReadAttributes(child)) return Damaged(child, reason);
@@ -315,6 +318,22 @@ class FileParser {
     body_->AddText(name, &value.nameOffset, &value.nameLength);
     if (const char* reason = ReadValue(child, &value)) return Damaged(child, reason);
     body_->values.push_back(value);
+    return Status::OK();
+  }
+
+  Status ReadRemoval(pugi::xml_node element, const Pending& parent) {
+    if (const char* reason = ReadAttributes(element)) return Damaged(element, reason);
+    std::string_view name;
+    if (const char* reason = ElementName(&name)) return Damaged(element, reason);
+    std::string_view type = attributes_.type.value_or("");
+    if (type != "key" && type != "value")
+      return Damaged(element, "a <delete> needs type=\"key\" or type=\"value\"");
+    if (type == "key" && !IsValidKeyName(name)) return Damaged(element, "invalid key name");
+    if (attributes_.encoding || element.first_child() || *element.value() != '\0')
+      return Damaged(element, "a <delete> has only a name and a type");
+    Removal removal{parent.key, 0, 0, type == "key"};
+    body_->AddText(name, &removal.nameOffset, &removal.nameLength);
+    removals_->push_back(removal);
     return Status::OK();
   }
 
@@ -428,6 +447,7 @@ class FileParser {
   }
 
   ImageBody* body_;
+  std::vector<Removal>* removals_;
   const char* buffer_ = nullptr;  // the bytes being parsed
   Attributes attributes_;
   SiblingNames subkeyNames_, valueNames_;
@@ -471,7 +491,14 @@ void AppendValue(const ValueView& value, size_t depth, std::string* out) {
 }  // namespace
 
 Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body) {
-  return FileParser(body).Parse(bytes, keyName);
+  return FileParser(body, nullptr).Parse(bytes, keyName);
+}
+
+Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, ImageBody* body,
+                             std::vector<Removal>* removals) {
+  Status status = FileParser(body, removals).Parse(bytes, rootName);
+  if (!status.ok()) removals->clear();
+  return status;
 }
 
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {

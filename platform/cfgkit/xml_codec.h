@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cfgkit/file_ops.h"
 #include "cfgkit/image_body.h"
@@ -20,6 +21,20 @@ constexpr size_t kMaxKeyDepth = 512;
 // Corruption status gives the reason (with the byte offset where the parser
 // knows it).
 Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body);
+
+// A removal that a settings document asks for: of the value or the subkey
+// called by the pool text at nameOffset in the body's key `key`.
+struct Removal {
+  uint32_t key;
+  uint32_t nameOffset, nameLength;
+  bool ofKey;
+};
+
+// Parses a settings document: the store file format with a root of any name,
+// whose keys may also hold <delete type="value|key" name="..."/> elements
+// (or hexname). The body's top key is named `rootName`.
+Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, ImageBody* body,
+                             std::vector<Removal>* removals);
 
 // The file content for the top-level key `topKey`, in the writer's fixed
 // layout: declaration, two blanks of indent per level, one element per line,

@@ -44,6 +44,10 @@ class FileOps {
   virtual Status ReadFile(const std::string& path, std::string* contents,
                           FileIdentity* identity) = 0;
 
+  // Everything left to read from `fd`, a pipe or terminal too; `name` is
+  // what an error message calls it.
+  virtual Status ReadStream(int fd, const std::string& name, std::string* contents) = 0;
+
   // The identity of the file at `path` (of a symbolic link itself when
   // `followLinks` is false); `exists` false (and OK) when there is none.
   virtual Status Stat(const std::string& path, FileIdentity* identity, bool followLinks = true) = 0;
@@ -128,6 +132,9 @@ class FileOpsWrapper : public FileOps {
 
   Status ReadFile(const std::string& path, std::string* contents, FileIdentity* identity) override {
     return target_.ReadFile(path, contents, identity);
+  }
+  Status ReadStream(int fd, const std::string& name, std::string* contents) override {
+    return target_.ReadStream(fd, name, contents);
   }
   Status Stat(const std::string& path, FileIdentity* identity, bool followLinks) override {
     return target_.Stat(path, identity, followLinks);

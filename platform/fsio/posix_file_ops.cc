@@ -7,6 +7,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -48,6 +49,27 @@ FileIdentity IdentityOf(const struct stat& info) {
 // Opens the lock file read-write where the process may, so that NFS (which
 // emulates flock with fcntl locks) can lock it, and read-only otherwise. A new
 // lock file may be written by whoever may write the folder.
+// Reads straight into `contents`; a file that grew meanwhile is read to its end.
+Status ReadToEnd(int fd, size_t expected, const std::string& name, std::string* contents) {
+  Status status;
+  size_t filled = 0;
+  contents->resize(std::max<size_t>(expected + 1, 4096));
+  for (;;) {
+    if (filled == contents->size()) contents->resize(contents->size() * 2);
+    ssize_t n = ::read(fd, contents->data() + filled, contents->size() - filled);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      status = ErrnoToStatus(name, errno);
+      break;
+    }
+  }
+  contents->resize(filled);
+  return status;
+}
+
 int OpenLockFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0) {
@@ -82,25 +104,14 @@ class PosixFileOpsImpl final : public FileOps {
       if (info.st_size > 0) expected = static_cast<size_t>(info.st_size);
       if (identity != nullptr) *identity = IdentityOf(info);
     }
-    // Read straight into the result; a file that grew meanwhile is read to its end.
-    Status status;
-    size_t filled = 0;
-    contents->resize(expected + 1);
-    for (;;) {
-      if (filled == contents->size()) contents->resize(contents->size() * 2);
-      ssize_t n = ::read(fd, contents->data() + filled, contents->size() - filled);
-      if (n > 0) {
-        filled += static_cast<size_t>(n);
-      } else if (n == 0) {
-        break;
-      } else if (errno != EINTR) {
-        status = ErrnoToStatus(path, errno);
-        break;
-      }
-    }
-    contents->resize(filled);
+    Status status = ReadToEnd(fd, expected, path, contents);
     ::close(fd);
     return status;
+  }
+
+  Status ReadStream(int fd, const std::string& name, std::string* contents) override {
+    contents->clear();
+    return ReadToEnd(fd, 0, name, contents);
   }
 
   Status Stat(const std::string& path, FileIdentity* identity, bool followLinks) override {

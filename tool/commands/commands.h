@@ -1,12 +1,26 @@
-// The command bodies. Each returns the process exit status: 0 or -1.
+// The command bodies. Each returns the process exit status: the described
+// commands 0 or -1, and under -Json (`json` not null) a JsonStatus.
 #pragma once
 
+#include "tool/json_output.h"
 #include "tool/tool_options.h"
 
-int RunGet(ToolOptions& options, int level);
-int RunSet(ToolOptions& options, int level);
-int RunDelete(ToolOptions& options, int level);
-int RunGetKeys(ToolOptions& options);
+int RunGet(ToolOptions& options, int level, JsonOutput* json);
+int RunSet(ToolOptions& options, int level, JsonOutput* json);
+int RunDelete(ToolOptions& options, int level, JsonOutput* json);
+int RunGetKeys(ToolOptions& options, JsonOutput* json);
+
+// Every level of one setting, and which one a Get without a level finds.
+int RunGetAllLevels(ToolOptions& options, JsonOutput* json);
+
+// The entries GetKeys lists, with their values, as a store document.
+int RunExport(ToolOptions& options, int level);
+
+// Applies a store document at `level`: all of it or, if anything is refused, nothing.
+int RunImport(ToolOptions& options, int level, JsonOutput* json);
+
+// Reports every damaged file and every value the syntax does not allow.
+int RunCheck(ToolOptions& options, JsonOutput* json);
 
 // Get, Set or Delete of the TempDirectory setting, which lives in the
 // foundation library's own registry.

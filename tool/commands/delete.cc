@@ -2,6 +2,7 @@
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/set_setting.h"
+#include "tool/setting_json.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
 
@@ -14,9 +15,23 @@ void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry)
   registry.LookupRegistrySyntax(section, entry, &syntaxFound);
 }
 
+// `what` is "key" or "value" for a deletion, null when nothing was there.
+int PrintJson(JsonOutput& json, const AString& key, int level, const char* what, bool saved) {
+  Json document = SettingJson(key, level);
+  document["outcome"] = what != nullptr ? "deleted" : "absent";
+  if (what != nullptr) {
+    document["deleted"] = what;
+    document["saved"] = saved;
+  }
+  if (!saved) document["error"] = MessageText(AString(msg::kSaveFailed).ASCII());
+  json.Print(std::move(document));
+  if (!saved) return JsonNotSaved;
+  return what != nullptr ? JsonDone : JsonNotFound;
+}
+
 }  // namespace
 
-int RunDelete(ToolOptions& options, int level) {
+int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
   ToolRegistryAccess client(options.values[SlotProductName]);
   MorixRegistryImpl registry(&client);
   IRegistryImpl& changes = registry;
@@ -29,7 +44,8 @@ int RunDelete(ToolOptions& options, int level) {
   if (registry.DoesRegistryKeyExistInProvider(HKCU, wholeKey, level) &&
       registry.DeleteRegistryKey(HKCU, wholeKey, level)) {
     // A failed save after a deletion has never been reported; scripts rely on that.
-    changes.CommitRegistryChanges();
+    bool saved = changes.CommitRegistryChanges();
+    if (json != nullptr) return PrintJson(*json, wholeKey, level, "key", saved);
     core::PrintWide(msg::kKeyDeleted, wholeKey.c_str());
     return 0;
   }
@@ -41,10 +57,16 @@ int RunDelete(ToolOptions& options, int level) {
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
   NormaliseKey(registry, section, entry);
   if (!registry.DeleteRegistryEntry(HKCU, section, entry, level)) {
+    if (json != nullptr) {
+      return PrintJson(*json, DisplayKey(section, entry), level, nullptr, true);
+    }
     core::PrintWide(msg::kDeleteFailed, parts.section, parts.entry);
     return -1;
   }
-  changes.CommitRegistryChanges();
+  bool saved = changes.CommitRegistryChanges();
+  if (json != nullptr) {
+    return PrintJson(*json, DisplayKey(section, entry), level, "value", saved);
+  }
   if (parts.section[0] != L'\0') {
     core::PrintWide(msg::kValueDeletedInSection, section.c_str(), entry.c_str());
   } else {

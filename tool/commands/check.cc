@@ -1,0 +1,3 @@
+#include "tool/commands/commands.h"
+
+int RunCheck(ToolOptions&, JsonOutput*) { return JsonRefused; }

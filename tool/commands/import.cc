@@ -1,0 +1,253 @@
+#include <unordered_set>
+
+#include "tool/commands/commands.h"
+#include "tool/key_operations.h"
+#include "tool/messages.h"
+#include "tool/set_setting.h"
+#include "tool/setting_json.h"
+#include "tool/settings_document.h"
+#include "tool/tool_registry_access.h"
+#include "vxcore/console_output.h"
+
+namespace {
+
+enum ImportOutcome { Created, Changed, Unchanged, Deleted, Absent, Refused };
+
+const char* const kOutcomeNames[] = {"created", "changed", "unchanged", "deleted", "absent",
+                                     "refused"};
+
+// One entry of the document, checked against the store.
+struct PlannedChange {
+  AString section, entry;  // in the declared spelling
+  bool isRemoval = false;
+  bool removesKey = false;
+  AString value;
+  int type = 0;
+  ImportOutcome outcome = Refused;
+  std::string refusal;  // the described message, for Refused
+};
+
+AString KeyOf(const PlannedChange& change) { return DisplayKey(change.section, change.entry); }
+
+bool IsTempDirectory(const AString& section, const AString& entry) {
+  return section.empty() && entry.CompareNoCase(L"TempDirectory") == 0;
+}
+
+void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) {
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
+  bool exists;
+  if (change.removesKey) {
+    AString noEntry;
+    change.section = KeyOf(change);
+    change.entry.clear();
+    if (LookupKeyAlias(change.section, noEntry) == 0) {
+      bool syntaxFound = false;
+      registry.LookupRegistrySyntax(change.section, noEntry, &syntaxFound);
+    }
+    exists = registry.DoesRegistryKeyExistInProvider(HKCU, change.section, level);
+  } else {
+    if (LookupKeyAlias(change.section, change.entry) == 0) {
+      bool syntaxFound = false;
+      registry.LookupRegistrySyntax(change.section, change.entry, &syntaxFound);
+    }
+    exists = registry.GetRegistryValueType(HKCU, change.section, change.entry, level) != 0;
+  }
+  change.outcome = exists ? Deleted : Absent;
+}
+
+void PlanValue(MorixRegistryImpl& registry, int level, PlannedChange& change) {
+  if (IsTempDirectory(change.section, change.entry)) {
+    change.refusal = MessageText(msg::kImportTempDirectory);
+    return;
+  }
+  SetResult result =
+      CheckSettingValue(registry, change.section, change.entry, change.value, change.type, level);
+  if (result.refusal != SetAccepted) {
+    change.refusal = result.refusal == SetWriteFailed
+                         ? MessageText(msg::kSetFailed, KeyOf(change))
+                         : MessageText(RefusalText(result.refusal));
+    return;
+  }
+  change.type = result.type;
+  if (result.holdsValue) {
+    change.outcome = Unchanged;
+  } else {
+    change.outcome = result.outcome == SetCreated ? Created : Changed;
+  }
+}
+
+// Entries that name one setting once their spelling is corrected are all refused.
+void RefuseCollisions(std::vector<PlannedChange>& changes) {
+  std::unordered_set<std::wstring> seen, repeated;
+  for (const PlannedChange& change : changes) {
+    std::wstring key = KeyOf(change) + (change.removesKey ? L"/" : L"");
+    if (!seen.insert(key).second) repeated.insert(key);
+  }
+  for (PlannedChange& change : changes) {
+    std::wstring key = KeyOf(change) + (change.removesKey ? L"/" : L"");
+    if (repeated.count(key) != 0) {
+      change.outcome = Refused;
+      change.refusal = MessageText(msg::kImportCollision, KeyOf(change));
+    }
+  }
+}
+
+// Applies every planned change to the loaded store; false (with the
+// refusal recorded) when the store refuses one.
+bool Apply(MorixRegistryImpl& registry, int level, std::vector<PlannedChange>& changes) {
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
+  for (PlannedChange& change : changes) {
+    bool applied = true;
+    if (change.outcome == Deleted && change.removesKey) {
+      applied = registry.DeleteRegistryKey(HKCU, change.section, level);
+    } else if (change.outcome == Deleted) {
+      applied = registry.DeleteRegistryEntry(HKCU, change.section, change.entry, level);
+    } else if (change.outcome == Created || change.outcome == Changed) {
+      applied =
+          WriteSettingValue(registry, change.section, change.entry, change.value, change.type, level);
+    }
+    if (!applied) {
+      change.outcome = Refused;
+      change.refusal = MessageText(msg::kSetFailed, KeyOf(change));
+      return false;
+    }
+  }
+  return true;
+}
+
+Json ChangeJson(const PlannedChange& change) {
+  Json object = Json::object();
+  PutBytes(object, "key", KeyOf(change).ASCII());
+  object["outcome"] = kOutcomeNames[change.outcome];
+  if (change.isRemoval) object["deletes"] = change.removesKey ? "key" : "value";
+  if (change.outcome == Refused) {
+    object["refused"] = change.refusal;
+  } else if (!change.isRemoval) {
+    PutValue(object, change.value.ASCII(), change.type);
+  }
+  return object;
+}
+
+void PrintChangeText(const PlannedChange& change) {
+  const AString key = KeyOf(change);
+  const AString type = ValueTypeName(change.type);
+  switch (change.outcome) {
+    case Created:
+      core::PrintWide(msg::kImportCreated, key.c_str(), change.value.c_str(), type.c_str());
+      break;
+    case Changed:
+      core::PrintWide(msg::kImportChanged, key.c_str(), change.value.c_str(), type.c_str());
+      break;
+    case Unchanged:
+      core::PrintWide(msg::kImportUnchanged, key.c_str(), change.value.c_str());
+      break;
+    case Deleted:
+      core::PrintWide(change.removesKey ? msg::kImportKeyDeleted : msg::kImportDeleted, key.c_str());
+      break;
+    case Absent:
+      core::PrintWide(change.removesKey ? msg::kImportKeyAbsent : msg::kImportAbsent, key.c_str());
+      break;
+    case Refused:
+      core::PrintWide(msg::kImportRefused, key.c_str());
+      core::PrintBytes(change.refusal + "\n");
+      break;
+  }
+}
+
+struct Report {
+  const std::vector<PlannedChange>& changes;
+  int level;
+  bool dryRun;
+  bool refused;
+  bool written;  // something was changed and saved
+  bool saveFailed;
+};
+
+int PrintReport(const Report& report, JsonOutput* json) {
+  int counts[Refused + 1] = {};
+  for (const PlannedChange& change : report.changes) ++counts[change.outcome];
+  if (json != nullptr) {
+    Json entries = Json::array();
+    for (const PlannedChange& change : report.changes) entries.push_back(ChangeJson(change));
+    Json document = {{"level", LevelName(report.level).ASCII()},
+                               {"dry_run", report.dryRun},
+                               {"entries", std::move(entries)},
+                               {"written", report.written}};
+    if (report.saveFailed) document["error"] = MessageText(AString(msg::kSaveFailed).ASCII());
+    json->Print(std::move(document));
+    if (report.refused) return JsonRefused;
+    return report.saveFailed ? JsonNotSaved : JsonDone;
+  }
+  for (const PlannedChange& change : report.changes) PrintChangeText(change);
+  if (report.refused) {
+    core::PrintWide(msg::kImportNothingRefused, counts[Refused]);
+    return -1;
+  }
+  if (report.saveFailed) {
+    core::PrintWide(msg::kSaveFailed);
+    core::PrintWide(msg::kImportNothingSaved);
+    return -1;
+  }
+  core::PrintWide(report.dryRun ? msg::kImportDryRunSummary : msg::kImportSummary,
+                  LevelName(report.level).c_str(), counts[Created], counts[Changed],
+                  counts[Unchanged], counts[Deleted], counts[Absent]);
+  return 0;
+}
+
+int DocumentFailure(const AString& file, const cfgkit::Status& status, JsonOutput* json) {
+  if (json != nullptr) {
+    Json document = Json::object();
+    PutBytes(document, "file", file.ASCII());
+    PutBytes(document, "error", status.message());
+    json->Print(std::move(document));
+    return JsonRefused;
+  }
+  core::PrintWide(status.IsCorruption() ? msg::kImportDamaged : msg::kImportUnreadable,
+                  file.c_str(), AString::FromBytes(status.message()).c_str());
+  return -1;
+}
+
+}  // namespace
+
+int RunImport(ToolOptions& options, int level, JsonOutput* json) {
+  const AString file = options.values[SlotImportFile];
+  std::vector<DocumentEntry> document;
+  cfgkit::Status status = ReadSettingsDocument(file.ASCII(), &document);
+  if (!status.ok()) return DocumentFailure(file, status, json);
+
+  ToolRegistryAccess client(options.values[SlotProductName]);
+  MorixRegistryImpl registry(&client);
+  std::vector<PlannedChange> changes(document.size());
+  for (size_t i = 0; i < document.size(); ++i) {
+    const DocumentEntry& entry = document[i];
+    PlannedChange& change = changes[i];
+    change.section = AString::FromBytes(entry.section);
+    change.entry = AString::FromBytes(entry.name);
+    change.isRemoval = entry.isRemoval;
+    change.removesKey = entry.removesKey;
+    if (entry.isRemoval) {
+      PlanRemoval(registry, level, change);
+    } else {
+      change.value = AString::FromBytes(entry.text);
+      change.type = entry.type;
+      PlanValue(registry, level, change);
+    }
+  }
+  RefuseCollisions(changes);
+
+  Report report{changes, level, options.dryRun, false, false, false};
+  for (const PlannedChange& change : changes) report.refused |= change.outcome == Refused;
+  bool anyChange = false;
+  for (const PlannedChange& change : changes) {
+    anyChange |= change.outcome == Created || change.outcome == Changed || change.outcome == Deleted;
+  }
+  if (!report.refused && !report.dryRun && anyChange) {
+    report.refused = !Apply(registry, level, changes);
+    if (!report.refused) {
+      IRegistryImpl& store = registry;
+      report.written = store.CommitRegistryChanges();
+      report.saveFailed = !report.written;
+    }
+  }
+  return PrintReport(report, json);
+}

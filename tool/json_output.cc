@@ -1,0 +1,95 @@
+#include "tool/json_output.h"
+
+#include "cfgkit/xml_text.h"
+
+JsonOutput::JsonOutput() : previous_(core::SetOutputSink(this)) {}
+
+JsonOutput::~JsonOutput() {
+  if (capturing_) core::SetOutputSink(previous_);
+}
+
+void JsonOutput::Release() {
+  if (!capturing_) return;
+  capturing_ = false;
+  core::SetOutputSink(previous_);
+  core::PrintBytes(captured_);
+  captured_.clear();
+}
+
+void JsonOutput::Write(const char* data, size_t size) { captured_.append(data, size); }
+
+Json JsonOutput::TakeNotes() {
+  Json notes = Json::array();
+  std::string_view rest = captured_;
+  while (!rest.empty()) {
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    Json holder = Json::object();
+    PutBytes(holder, "text", line);
+    notes.push_back(holder.contains("text") ? holder["text"] : holder);
+  }
+  captured_.clear();
+  return notes;
+}
+
+void JsonOutput::Print(Json document) {
+  Json notes = TakeNotes();
+  if (!notes.empty()) document["notes"] = std::move(notes);
+  PrintRaw(JsonText(document) + "\n");
+}
+
+void JsonOutput::PrintRaw(std::string_view text) {
+  core::SetOutputSink(previous_);
+  core::PrintBytes(text);
+  core::SetOutputSink(this);
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  size_t i = 0;
+  const size_t size = bytes.size();
+  while (i < size) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length;
+    uint32_t low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // overlong
+      if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // overlong
+      if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    } else {
+      return false;
+    }
+    if (size - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      const uint32_t from = k == 1 ? low : 0x80;
+      const uint32_t to = k == 1 ? high : 0xBF;
+      if (next < from || next > to) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+void PutBytes(Json& object, const char* field, std::string_view bytes) {
+  if (IsValidUtf8(bytes)) {
+    object[field] = std::string(bytes);
+  } else {
+    object[std::string(field) + "_hex"] = cfgkit::HexEncode(bytes);
+  }
+}
+
+std::string JsonText(const Json& value) {
+  // Every string was checked by PutBytes; replacing is only a guard.
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}

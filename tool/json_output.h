@@ -1,0 +1,59 @@
+// Under -Json, standard output is one JSON document and nothing else: what the
+// tool would print meanwhile (the option parser's notes) goes into it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "vxcore/console_output.h"
+
+// Keys in the order they are written, so that documents read naturally.
+using Json = nlohmann::ordered_json;
+
+// Exit statuses under -Json.
+enum JsonStatus {
+  JsonDone = 0,       // done, or found
+  JsonNotFound = 1,   // not found, nothing to delete, nothing matched
+  JsonRefused = 2,    // bad usage or a refused value
+  JsonNotSaved = 3,   // the change could not be saved
+};
+
+class JsonOutput : public core::OutputSink {
+ public:
+  // Keeps every print from now on, to become notes.
+  JsonOutput();
+  ~JsonOutput() override;
+  // For a run without -Json: writes out what was kept, as it was printed,
+  // and prints go straight out again.
+  void Release();
+  JsonOutput(const JsonOutput&) = delete;
+  JsonOutput& operator=(const JsonOutput&) = delete;
+
+  void Write(const char* data, size_t size) override;
+
+  // Writes `document`, with the notes so far under "notes", and a line break.
+  void Print(Json document);
+
+  // For a document written piece by piece: its text goes straight out. The
+  // notes so far, as a JSON array, for the writer to place.
+  void PrintRaw(std::string_view text);
+  Json TakeNotes();
+
+ private:
+  core::OutputSink* previous_;
+  bool capturing_ = true;
+  std::string captured_;
+};
+
+// Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view bytes);
+
+// Puts `bytes` under `field` as a string, or when they are not UTF-8 as hex
+// under `field` + "_hex", so that every byte string comes back whole.
+void PutBytes(Json& object, const char* field, std::string_view bytes);
+
+// The compact text of `value`.
+std::string JsonText(const Json& value);

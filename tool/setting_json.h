@@ -1,0 +1,20 @@
+// The JSON pieces every command's document shares: a setting's key, level,
+// value and type, and the described message texts.
+#pragma once
+
+#include <string_view>
+
+#include "tool/json_output.h"
+
+#include "vxcore/astring.h"
+
+// {"key": ..., "level": ...}; the level is null for 0 (none named).
+Json SettingJson(const AString& key, int level);
+
+// Adds "value" and "type": a string value as text (or "value_hex"), an
+// integer as a signed JSON number, whichever form its text has.
+void PutValue(Json& object, std::string_view text, int type);
+
+// A message as the text tool prints it, without its final line break.
+std::string MessageText(const wchar_t* format, const AString& argument);
+std::string MessageText(std::string_view text);
