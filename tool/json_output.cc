@@ -89,6 +89,45 @@ void PutBytes(Json& object, const char* field, std::string_view bytes) {
   }
 }
 
+void AppendBytesField(std::string* out, std::string_view field, std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  out->append(field);
+  if (!IsValidUtf8(bytes)) {
+    out->append("_hex\":\"").append(cfgkit::HexEncode(bytes)).push_back('"');
+    return;
+  }
+  out->append("\":\"");
+  size_t plain = 0;  // start of the run not yet appended
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out->append(bytes.substr(plain, i - plain));
+    plain = i + 1;
+    out->push_back('\\');
+    switch (c) {
+      case '"':
+      case '\\':
+        out->push_back(static_cast<char>(c));
+        break;
+      case '\n':
+        out->push_back('n');
+        break;
+      case '\t':
+        out->push_back('t');
+        break;
+      case '\r':
+        out->push_back('r');
+        break;
+      default:
+        out->append("u00").push_back(kHex[c >> 4]);
+        out->push_back(kHex[c & 0xF]);
+        break;
+    }
+  }
+  out->append(bytes.substr(plain)).push_back('"');
+}
+
 std::string JsonText(const Json& value) {
   // Every string was checked by PutBytes; replacing is only a guard.
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

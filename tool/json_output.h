@@ -55,5 +55,10 @@ bool IsValidUtf8(std::string_view bytes);
 // under `field` + "_hex", so that every byte string comes back whole.
 void PutBytes(Json& object, const char* field, std::string_view bytes);
 
+// Appends `"field":"bytes"`, escaped, or `"field_hex":"..."` when the bytes
+// are not UTF-8: PutBytes for a document written piece by piece, where a
+// JSON object per piece would cost more than the listing itself.
+void AppendBytesField(std::string* out, std::string_view field, std::string_view bytes);
+
 // The compact text of `value`.
 std::string JsonText(const Json& value);

@@ -1,10 +1,18 @@
-// The tool's pure logic: key splitting and the alias table. The option grammar,
+// The tool's pure logic: key splitting, the alias table, the new options'
+// grammar, JSON strings and settings documents. The described option grammar,
 // messages and level names are checked end to end by the CLI tests.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "cfgkit/xml_text.h"
+#include "tool/json_output.h"
 #include "tool/key_operations.h"
+#include "tool/settings_document.h"
+#include "tool/tool_options.h"
 
 namespace {
 
@@ -39,6 +47,115 @@ TEST(KeyAlias, RewritesOnlyTheLiteralPartsToTheAliasSpelling) {
   // Escapes and a missing match (which only reports an assertion to the debug log).
   EXPECT_EQ(SubstituteMatches(L"?x\\*\\", {L"1"}), L"1x*\\");
   EXPECT_EQ(SubstituteMatches(L"*/*", {L"one"}), L"one/");
+}
+
+// Parses `line` (blank-separated) with the notes kept out of the test's output.
+struct Parsed {
+  explicit Parsed(const std::string& line) {
+    for (size_t at = 0, end; at < line.size(); at = end + 1) {
+      end = std::min(line.find(' ', at), line.size());
+      args.push_back(AString::FromBytes(line.substr(at, end - at)));
+    }
+    JsonOutput notesKept;
+    ParseOptions(options, static_cast<int>(args.size()), args.data());
+    notes = JsonText(notesKept.TakeNotes());
+  }
+  std::vector<AString> args;
+  ToolOptions options;
+  std::string notes;
+};
+
+TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
+  struct Row {
+    const char* line;
+    int command;
+    bool json, allLevels, dryRun, misplaced;
+  } rows[] = {
+      {"-Get -ProductName P -RegistryKey K -ALLLEVELS /json", CommandGet, true, true, false, false},
+      {"-Import - -ProductName P -DryRun", CommandImport, false, false, true, false},
+      {"-ProductName P -Import -Json", CommandImport, false, false, false, false},
+      {"-Export -ProductName P -Json", CommandExport, true, false, false, true},
+      {"-Check -ProductName P", CommandCheck, false, false, false, false},
+      {"-Set -ProductName P -RegistryKey K -RegistryValue V -DryRun", CommandSet, false, false, true,
+       true},
+      {"-GetKeys -ProductName P -AllLevels", CommandGetKeys, false, true, false, true},
+      {"-Get -ProductName P -RegistryKey K -AllLevels -RegistryLevel user", CommandGet, false, true,
+       false, true},
+  };
+  for (const Row& row : rows) {
+    Parsed parsed(row.line);
+    const ToolOptions& o = parsed.options;
+    EXPECT_EQ(o.command, row.command) << row.line;
+    EXPECT_EQ(o.json, row.json) << row.line;
+    EXPECT_EQ(o.allLevels, row.allLevels) << row.line;
+    EXPECT_EQ(o.dryRun, row.dryRun) << row.line;
+    EXPECT_EQ(o.misplacedOption, row.misplaced) << row.line << " " << parsed.notes;
+    EXPECT_EQ(o.misplacedOption, parsed.notes != "[]") << row.line << " " << parsed.notes;
+  }
+  // The file of -Import is taken whatever it begins with.
+  EXPECT_EQ(N(Parsed("-ProductName P -Import -Json").options.values[SlotImportFile]), "-Json");
+  EXPECT_EQ(N(Parsed("-Export Desk* -ProductName P").options.values[SlotGetKeysPattern]), "Desk*");
+}
+
+TEST(JsonStrings, EveryByteStringComesBackWhole) {
+  const std::string corpus[] = {
+      "",           "plain",          "quote \" and \\ back", std::string("nul\0inside", 10),
+      "\x01\x1f\x7f", "tab\tline\ncr\r", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+      "\xff",       "\xc0\xaf",       "\xed\xa0\x80",        "\xf4\x90\x80\x80",
+      "\xe2\x82",   "\xc3",
+  };
+  for (const std::string& bytes : corpus) {
+    std::string text = "{";
+    AppendBytesField(&text, "value", bytes);
+    text += "}";
+    const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << text;
+    std::string back = parsed.contains("value") ? parsed["value"].get<std::string>()
+                                                : *cfgkit::HexDecode(parsed["value_hex"].get<std::string>());
+    EXPECT_EQ(back, bytes) << text;
+    EXPECT_EQ(parsed.contains("value"), IsValidUtf8(bytes)) << text;
+    Json object = Json::object();
+    PutBytes(object, "value", bytes);
+    EXPECT_EQ(JsonText(object), text);
+  }
+}
+
+std::string DocumentLines(const std::string& xml) {
+  char path[] = "/tmp/setwise_document.XXXXXX";
+  const int fd = mkstemp(path);
+  close(fd);
+  std::ofstream(path) << xml;
+  std::vector<DocumentEntry> entries;
+  cfgkit::Status status = ReadSettingsDocument(path, &entries);
+  unlink(path);
+  if (!status.ok()) return status.message();
+  std::string lines;
+  for (const DocumentEntry& e : entries) {
+    lines += (e.isRemoval ? (e.removesKey ? "-key " : "-value ") : std::to_string(e.type) + " ") +
+             e.section + "|" + e.name + (e.isRemoval ? "" : "=" + e.text) + "\n";
+  }
+  return lines;
+}
+
+TEST(SettingsDocument, ReadsValuesAndRemovalsOrSaysWhereItIsDamaged) {
+  EXPECT_EQ(DocumentLines("<key name='Any'><value name='Top' type='int'>-1</value>"
+                          "<key name='A'><key name='B'><value name='S' type='string'>x</value>"
+                          "<delete type='value' name='Old'/></key>"
+                          "<delete type='key' hexname='4b'/></key></key>"),
+            "-key A|K\n-value A/B|Old\n4 |Top=-1\n2 A/B|S=x\n");
+  EXPECT_EQ(DocumentLines(" \n\t"), "");
+  EXPECT_EQ(DocumentLines("<key/>"), "");
+  // The column is where the element's name begins.
+  const std::pair<const char*, const char*> damaged[] = {
+      {"<key>\n  <value name='a' type='int'>x</value></key>", "line 2, column 4: int value"},
+      {"<key>\n<delete name='a'/></key>", "line 2, column 2: a <delete> needs type"},
+      {"<key><delete type='value' name='a'>t</delete></key>", "line 1, column 7: a <delete> has"},
+      {"<key>\n\n <key name='a'></key>", "line 3, column "},
+      {"<key><key name='a/b'/></key>", "line 1, column 7: invalid key name"},
+  };
+  for (auto& [xml, reason] : damaged) {
+    EXPECT_EQ(DocumentLines(xml).rfind(reason, 0), 0u) << DocumentLines(xml);
+  }
 }
 
 }  // namespace

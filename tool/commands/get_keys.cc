@@ -1,3 +1,5 @@
+#include <charconv>
+
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
 #include "tool/messages.h"
@@ -21,30 +23,33 @@ int PrintJsonListing(MorixRegistryImpl& registry, const KeyCatalogue& catalogue,
   std::string out = JsonText(head);
   out.pop_back();
   out.append(head.empty() ? "\"entries\":[" : ",\"entries\":[");
-  const std::string keyOnly(msg::kKeyOnly);
-  const std::string noValue(msg::kNoValueFound);
+  // Each entry's pieces after its path, joined once.
+  const std::string keyOnly = ",\"why\":\"" + std::string(msg::kKeyOnly) + "\"}";
+  const std::string noValue = ",\"why\":\"" + std::string(msg::kNoValueFound) + "\"}";
+  std::string atLevel[LevelAdmin + 1];
+  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+    atLevel[level] = ",\"level\":\"" + LevelName(level).ASCII() + "\"}";
+  }
+  char number[16];
   bool first = true;
-  Json entryJson;
   catalogue.ForEachListed(registry, 0, [&](const ListedEntry& entry) {
-    entryJson = Json::object();
-    PutBytes(entryJson, "path", entry.path);
+    out.append(first ? "{" : ",{");
+    first = false;
+    AppendBytesField(&out, "path", entry.path);
     if (entry.isKey) {
-      entryJson["why"] = keyOnly;
+      out.append(keyOnly);
     } else if (entry.level == 0) {
-      entryJson["why"] = noValue;
+      out.append(noValue);
     } else {
       if (entry.isNumber) {
-        entryJson["type"] = "integer";
-        entryJson["value"] = entry.number;
+        out.append(",\"type\":\"integer\",\"value\":");
+        out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
       } else {
-        entryJson["type"] = "string";
-        PutBytes(entryJson, "value", entry.text);
+        out.append(",\"type\":\"string\",");
+        AppendBytesField(&out, "value", entry.text);
       }
-      entryJson["level"] = LevelName(entry.level).ASCII();
+      out.append(atLevel[entry.level]);
     }
-    if (!first) out.push_back(',');
-    first = false;
-    out.append(JsonText(entryJson));
     if (out.size() >= kOutputBlock) {
       json.PrintRaw(out);
       out.clear();
