@@ -1,12 +1,15 @@
 // Arbitrary bytes as a store file. Loading must never crash, whatever loads
 // must write out and load again to the very same file, and its snapshot
-// image must read back as the same file.
+// image must read back as the same file. The same bytes as a settings
+// document must parse or be refused without a crash, and every removal must
+// lie inside what was parsed.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "cfgkit/key_tree.h"
 #include "cfgkit/snapshot.h"
@@ -25,10 +28,23 @@ std::string Written(const cfgkit::KeyTree& tree) {
   return cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "fuzz"));
 }
 
+void ParseAsSettingsDocument(const uint8_t* data, size_t size) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  cfgkit::ImageBody body;
+  std::vector<cfgkit::Removal> removals;
+  if (!cfgkit::ParseSettingsDocument(&bytes, "doc", &body, &removals).ok()) return;
+  for (const cfgkit::Removal& removal : removals) {
+    if (removal.key >= body.keys.size() ||
+        removal.nameOffset + uint64_t{removal.nameLength} > body.pool.size())
+      std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ImageFile imageFile;
+  ParseAsSettingsDocument(data, size);
   testsupport::KeyFile file;
   if (!testsupport::ReadKeyFile(std::string(reinterpret_cast<const char*>(data), size), "fuzz",
                                 &file))
