@@ -25,6 +25,20 @@
 #include "registry/store_key.h"
 #include "vxcore/astring.h"
 
+// A store file the registry reads, as the load found it.
+struct RegistryFileReport {
+  uint32_t provider;  // the level it holds, or ProviderRegistrySyntax
+  TalRegFileReport report;
+};
+
+// A value that one level holds for the product.
+struct ProviderValue {
+  std::string section;  // its key's path below the product's key; "" for the key itself
+  std::string name;
+  int32_t type;     // kTalRegTypeString or kTalRegTypeInt32
+  size_t textSize;  // of a string
+};
+
 class MorixRegistryImpl : public IRegistryImpl {
  public:
   // `client` is not owned and must outlive the object. Touches neither the store nor the disk.
@@ -114,6 +128,19 @@ class MorixRegistryImpl : public IRegistryImpl {
   void GetSubkeyNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
   void GetValueNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section);
 
+  // Inspection, for a check of the store: nothing is changed, and with
+  // readOnlyLoad set nothing on disk either.
+  // The files the product's registry reads, each once: the levels' from
+  // user_machine to admin, then the syntax files'. A missing file has no path.
+  void GetRegistryFileReports(std::vector<RegistryFileReport>& files);
+  // The store folders the load could not list.
+  void GetUnlistedFolders(std::vector<TalRegFileReport>& folders);
+  // Every value `provider` holds for the product, depth first, each key's
+  // values before its subkeys. The registry's own record of the products of
+  // a store (kMultipleApplicationsValue, kProductsKeyPath) is no setting and
+  // is left out.
+  void GetProviderValues(uint32_t provider, std::vector<ProviderValue>& values);
+
   // Syntax. Lookup results: 0 not defined, -1 the key is defined (no entry
   // asked for), else the entry's store type code (2 string, 4 integer).
   bool IsRegistryEntryDefined(const AString& path) override;
@@ -135,6 +162,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   IMorixRegistryClient* client;
   // Set before the first load to use the admin folder as the user folder too.
   bool userDirIsAdminDir;
+  // Set before the first load to load without writing to disk: the user
+  // folder is not created, and no snapshot image is read or written.
+  bool readOnlyLoad;
 
  private:
   void PrepareUserFolder(AString& userDir, class FunctionTrace& trace);

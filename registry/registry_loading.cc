@@ -27,7 +27,14 @@ void MorixRegistryImpl::EnsureMorixRegistryIsLoaded() {
   AString userDir = GetUserConfigDir();
   if (userDirIsAdminDir) userDir = adminDir;
   trace.Message(L"Admin folder is: %s User folder is: %s", adminDir.c_str(), userDir.c_str());
-  PrepareUserFolder(userDir, trace);
+  if (readOnlyLoad) {
+    // The store writes an image of each file it parses, and rewrites the
+    // header of an image it verifies.
+    static const cfgkit::StoreOptions kNoImages;
+    TalRegSetStoreOptions(&kNoImages);
+  } else {
+    PrepareUserFolder(userDir, trace);
+  }
   CFileUtilities::SetToBackSlashes(adminDir);
   CFileUtilities::SetToBackSlashes(userDir);
 

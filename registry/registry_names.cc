@@ -5,7 +5,7 @@
 #include "vxcore/tal_debug.h"
 
 MorixRegistryImpl::MorixRegistryImpl(IMorixRegistryClient* client)
-    : client(client), userDirIsAdminDir(false) {}
+    : client(client), userDirIsAdminDir(false), readOnlyLoad(false) {}
 
 MorixRegistryImpl::~MorixRegistryImpl() = default;
 

@@ -137,6 +137,19 @@ inline constexpr const wchar_t* kImportDryRunSummary =
 inline constexpr const wchar_t* kImportDamaged = L"Import document <%s> is damaged: %s\n";
 inline constexpr const wchar_t* kImportUnreadable = L"Import document <%s> cannot be read: %s\n";
 
+// Check. 8-bit prints: paths, keys and reasons are the store's bytes.
+inline constexpr const char* kCheckDamaged = "Damaged file <%s>: %s\n";
+inline constexpr const char* kCheckUnreadableFile = "Unreadable file <%s>: %s\n";
+inline constexpr const char* kCheckUnreadableFolder = "Unreadable folder <%s>: %s\n";
+inline constexpr const char* kCheckUndefined = "Undefined setting <%s> at level <%s> in <%s>\n";
+inline constexpr const char* kCheckType =
+    "Type of <%s> at level <%s> in <%s> is <%s>, declared <%s>\n";
+inline constexpr const char* kCheckSpelling =
+    "Spelling of <%s> at level <%s> in <%s> differs from the declared <%s> in letter case only\n";
+inline constexpr const char* kCheckTooLong =
+    "String <%s> at level <%s> in <%s> is too long to be read (%zu bytes)\n";
+inline constexpr const char* kCheckSummary = "Checked %d files: %zu findings.\n";
+
 // TempDirectory.
 inline constexpr const wchar_t* kLevelNotValidFor =
     L"Registry level <%s> in not valid for registry entry <%s>.\n";

@@ -2,35 +2,13 @@
 
 #include <unistd.h>
 
-#include <charconv>
-
+#include "cfgkit/parse_position.h"
 #include "cfgkit/xml_codec.h"
 
 namespace {
 
 bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
-// The parser's "offset N: reason" as "line L, column C: reason", counted in
-// the document as it was read (columns in bytes, from 1).
-std::string WithLineAndColumn(const std::string& reason, std::string_view document) {
-  constexpr std::string_view kOffset = "offset ";
-  if (reason.rfind(kOffset, 0) != 0) return reason;
-  size_t offset = 0;
-  const char* digits = reason.data() + kOffset.size();
-  auto [end, error] = std::from_chars(digits, reason.data() + reason.size(), offset);
-  if (error != std::errc() || offset > document.size()) return reason;
-  size_t line = 1;
-  size_t lineStart = 0;
-  for (size_t i = 0; i < offset; ++i) {
-    if (document[i] == '\n') {
-      ++line;
-      lineStart = i + 1;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1) +
-         std::string(end, reason.data() + reason.size());
 }
 
 }  // namespace
@@ -50,7 +28,7 @@ cfgkit::Status ReadSettingsDocument(const std::string& path, std::vector<Documen
   std::vector<cfgkit::Removal> removals;
   status = cfgkit::ParseSettingsDocument(&bytes, std::string(), &body, &removals);
   if (!status.ok()) {
-    return cfgkit::Status::Corruption(WithLineAndColumn(status.message(), original));
+    return cfgkit::Status::Corruption(cfgkit::WithLineAndColumn(status.message(), original));
   }
   // Keys come breadth first, each key's subkeys in one run: a key's path is
   // known before its subkeys are reached.

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "cfgkit/file_ops.h"
 #include "cfgkit/handle_table.h"
@@ -96,6 +98,22 @@ struct TalRegValueView {
 [[nodiscard]] int TalRegVisitValuesA(TalRegKey key,
                                      void (*visit)(void* context, const TalRegValueView& value),
                                      void* context);
+
+// A store file (or folder) as the last _LoadPathsA found it.
+struct TalRegFileReport {
+  std::string path;        // empty when neither folder holds the file
+  int status = kTalRegOk;  // kTalRegProtected: damaged; kTalRegIoError: it cannot be read
+  // Why not: the parser's reason, at a line and column where it gives one,
+  // or the system's error.
+  std::string reason;
+};
+
+// Reports on the file of the top-level key `name`, reading it now if this
+// run has not read it yet. Changes nothing on disk.
+[[nodiscard]] int TalRegReportFileA(const char* name, TalRegFileReport* report);
+
+// Reports on each folder that the last _LoadPathsA could not list.
+[[nodiscard]] int TalRegReportUnlistedFolders(std::vector<TalRegFileReport>* folders);
 
 // Writes the files of every top-level key changed since the load or the last
 // save, each atomically; the file of a deleted top-level key is removed from

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cfgkit/key_path.h"
+#include "cfgkit/parse_position.h"
 #include "cfgkit/xml_codec.h"
 #include "fsio/atomic_replace.h"
 #include "fsio/content_hash.h"
@@ -47,6 +48,20 @@ bool BelongsInUserDir(std::string_view keyName) {
   return keyName == "user" || keyName.ends_with("_user");
 }
 
+// `message` without the "<path>: " a file operation's status begins with.
+std::string WithoutPath(const std::string& message, std::string_view path) {
+  if (message.size() > path.size() + 2 && message.starts_with(path) &&
+      message.compare(path.size(), 2, ": ") == 0) {
+    return message.substr(path.size() + 2);
+  }
+  return message;
+}
+
+Status WithMessage(const Status& status, std::string message) {
+  return status.IsCorruption() ? Status::Corruption(std::move(message))
+                               : Status::IOError(std::move(message));
+}
+
 int64_t NowNs() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
@@ -80,6 +95,7 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
   files_.clear();
   fileIndex_.clear();
   reliableTimes_.clear();
+  unlistedFolders_.clear();
   cache_.reset();
   if (!options_.snapshotDir.empty()) cache_ = SnapshotCache::Prepare(ops_, options_.snapshotDir);
 
@@ -94,6 +110,7 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
     if (status.IsNotFound()) continue;
     if (!status.ok()) {
       if (log_) log_(1, "Error: cfgkit cannot read store folder " + status.message() + "\n");
+      unlistedFolders_.push_back({dir, WithMessage(status, WithoutPath(status.message(), dir))});
       if (result.ok()) result = status;
       continue;
     }
@@ -137,7 +154,6 @@ void Store::LoadFile(TopLevelFile& file) {
   if (status.ok()) {
     file.contentHash = fsio::Hash64(source.bytes);
     status = ParseKeyFile(&source.bytes, keyName, &body);
-    if (!status.ok()) status = Status::Corruption(path + ": " + status.message());
   }
   if (status.ok()) {
     source.bytes = std::string();
@@ -149,8 +165,31 @@ void Store::LoadFile(TopLevelFile& file) {
     return;
   }
   file.damaged = true;
-  if (log_)
-    log_(1, "Error: cfgkit store file is damaged and protected: " + status.message() + "\n");
+  file.loadError = status;
+  if (log_) {
+    // The parser's reason does not name the file; a file operation's does.
+    const std::string where = status.IsCorruption() ? path + ": " : std::string();
+    log_(1,
+         "Error: cfgkit store file is damaged and protected: " + where + status.message() + "\n");
+  }
+}
+
+Store::FileReport Store::ReportFile(std::string_view name) {
+  ReadIfUnread(name);
+  const TopLevelFile* file = FileOf(name);
+  if (file == nullptr || file->sourceDir.empty()) return {};
+  FileReport report;
+  report.path = JoinPath(file->sourceDir, file->name + std::string(kStoreFileExtension));
+  const Status& error = file->loadError;
+  if (error.ok()) return report;
+  std::string message = WithoutPath(error.message(), report.path);
+  // The parse used the bytes as scratch space; their position needs them as they are.
+  std::string bytes;
+  if (error.IsCorruption() && ops_.ReadFile(report.path, &bytes, nullptr).ok()) {
+    message = WithLineAndColumn(message, bytes);
+  }
+  report.status = WithMessage(error, std::move(message));
+  return report;
 }
 
 bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, SourceFile* source) {

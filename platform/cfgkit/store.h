@@ -68,6 +68,22 @@ class Store {
   // Whether the top-level key `name` comes from a damaged file.
   bool IsProtected(std::string_view name);
 
+  // A store file or folder and what reading it found.
+  struct FileReport {
+    std::string path;  // empty when neither folder holds the file
+    // Corruption: damaged, with the parser's reason at its line and column
+    // where it gives one; IOError: it could not be read, with the system's
+    // error. Neither message repeats the path.
+    Status status;
+  };
+
+  // The file of the top-level key `name`, which is read now if it was not
+  // yet. Looking for a damaged file's line and column reads it again.
+  FileReport ReportFile(std::string_view name);
+
+  // The folders the load could not list.
+  const std::vector<FileReport>& unlistedFolders() const { return unlistedFolders_; }
+
   // Writes the file of every top-level key that changed into the key's home
   // folder, and removes the file of a deleted top-level key. The files are
   // replaced and removed as one change: a failure at any step leaves all old
@@ -88,6 +104,7 @@ class Store {
     FileIdentity homeIdentity;    // of the file in homeDir when loaded or last saved
     FileIdentity sourceIdentity;  // of the file in sourceDir the key was read from
     bool damaged = false;
+    Status loadError;  // why a damaged file could not be loaded
     bool dirty = false;
     bool deleted = false;  // its file is to be removed at the next save
     bool unread = false;   // its file is read when the key is first used
@@ -151,6 +168,7 @@ class Store {
   std::string userDir_;
   KeyTree tree_;
   std::vector<TopLevelFile> files_;
+  std::vector<FileReport> unlistedFolders_;
   std::unordered_map<std::string, size_t> fileIndex_;
 };
 

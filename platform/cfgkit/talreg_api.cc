@@ -117,6 +117,15 @@ int NameAt(TalRegKey handle, int32_t index, char* buffer, int32_t* size, bool su
   return CopyOut(name, buffer, size);
 }
 
+TalRegFileReport ToApi(const cfgkit::Store::FileReport& report) {
+  TalRegFileReport out;
+  out.path = report.path;
+  if (report.status.ok()) return out;
+  out.status = report.status.IsCorruption() ? kTalRegProtected : kTalRegIoError;
+  out.reason = report.status.message();
+  return out;
+}
+
 int Count(TalRegKey handle, int32_t* count, bool subkeys) {
   if (count == nullptr) return kTalRegInvalidArgument;
   KeyId key = kNoKey;
@@ -256,6 +265,23 @@ int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegV
                               static_cast<int32_t>(value.number)});
       },
       &forward);
+  return kTalRegOk;
+}
+
+int TalRegReportFileA(const char* name, TalRegFileReport* report) {
+  if (name == nullptr || report == nullptr) return kTalRegInvalidArgument;
+  if (!State().store) return kTalRegNotLoaded;
+  *report = ToApi(State().store->ReportFile(name));
+  return kTalRegOk;
+}
+
+int TalRegReportUnlistedFolders(std::vector<TalRegFileReport>* folders) {
+  if (folders == nullptr) return kTalRegInvalidArgument;
+  if (!State().store) return kTalRegNotLoaded;
+  folders->clear();
+  for (const cfgkit::Store::FileReport& folder : State().store->unlistedFolders()) {
+    folders->push_back(ToApi(folder));
+  }
   return kTalRegOk;
 }
 

@@ -168,12 +168,19 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
     Put(admin, "other", "");
     logs.clear();
     ASSERT_EQ(0, Load());
+    TalRegFileReport report;
+    ASSERT_EQ(kTalRegOk, TalRegReportFileA("hand", &report));
+    EXPECT_EQ(path, report.path);
     if (row.loads) {
+      EXPECT_EQ(kTalRegOk, report.status) << report.reason;
       EXPECT_TRUE(logs.empty()) << logs[0].second;
       for (const auto& [valuePath, expected] : *row.loads)
         EXPECT_EQ(expected, Read(valuePath)) << valuePath;
       continue;
     }
+    EXPECT_EQ(kTalRegProtected, report.status);
+    EXPECT_NE(std::string::npos, report.reason.find(row.reason)) << report.reason;
+    EXPECT_EQ(std::string::npos, report.reason.find(path)) << report.reason;
     EXPECT_EQ(1u, logs.size());
     if (logs.empty()) continue;
     EXPECT_NE(std::string::npos, logs[0].second.find(path)) << logs[0].second;
@@ -187,6 +194,53 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
     ASSERT_EQ(kTalRegOk, TalRegSave());
     EXPECT_EQ(row.file, ReadBytes(path));
   }
+}
+
+// Where each key's file was read from and why it could not be, whether the
+// load read every file or leaves them until they are used.
+TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
+  Put(admin, "default", "");
+  Put(admin, "user", "");  // read from here: the user folder has none
+  WriteBytes(admin + "/bad.XML",
+             "<key name='bad'>\n  <value name='a' type='int'>x</value>\n</key>\n");
+  std::filesystem::create_directory(admin + "/folder.XML");
+  struct Expected {
+    const char* key;
+    std::string path;
+    int status;
+    std::string reason;
+  };
+  const Expected rows[] = {
+      {"default", admin + "/default.XML", kTalRegOk, ""},
+      {"user", admin + "/user.XML", kTalRegOk, ""},
+      {"bad", admin + "/bad.XML", kTalRegProtected,
+       "line 2, column 4: int value out of range or not a number"},  // at the element's name
+      {"folder", admin + "/folder.XML", kTalRegIoError, "not a regular file"},
+      {"missing", "", kTalRegOk, ""},
+  };
+  for (bool readAll : {true, false}) {
+    if (!readAll) TalRegSetLogSink(nullptr);
+    ASSERT_EQ(0, Load());
+    for (const Expected& row : rows) {
+      TalRegFileReport report;
+      ASSERT_EQ(kTalRegOk, TalRegReportFileA(row.key, &report));
+      EXPECT_EQ(row.path, report.path) << row.key;
+      EXPECT_EQ(row.status, report.status) << row.key;
+      EXPECT_EQ(row.reason, report.reason) << row.key;
+    }
+  }
+  std::vector<TalRegFileReport> folders;
+  ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
+  EXPECT_TRUE(folders.empty());
+
+  std::filesystem::remove(user);
+  WriteBytes(user, "a file where the folder belongs");
+  EXPECT_EQ(kTalRegIoError, Load());
+  ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
+  ASSERT_EQ(1u, folders.size());
+  EXPECT_EQ(user + "/", folders[0].path);
+  EXPECT_EQ(kTalRegIoError, folders[0].status);
+  EXPECT_EQ("Not a directory", folders[0].reason);
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ int RunExport(ToolOptions& options, int level);
 // Applies a store document at `level`: all of it or, if anything is refused, nothing.
 int RunImport(ToolOptions& options, int level, JsonOutput* json);
 
-// Reports every damaged file and every value the syntax does not allow.
+// Reports every store file of the product's registry that does not load and
+// every value the syntax does not allow, changing nothing on disk: 0 when it
+// finds nothing, else 1, with or without -Json.
 int RunCheck(ToolOptions& options, JsonOutput* json);
 
 // Get, Set or Delete of the TempDirectory setting, which lives in the
