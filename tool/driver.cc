@@ -133,16 +133,20 @@ int SetwiseMain(int argc, char** argv) {
   core::BackHeapWithLargePages();
   // A file-size limit makes a write fail like a full disk, not kill the run.
   std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 3) {
-    PrintUsage();
-    return -1;
-  }
   // The parsed options point into these strings for the whole run.
   std::vector<AString> args(argv + 1, argv + argc);
   ToolOptions options;
   // The parser's notes belong in the document when the run answers in JSON.
   JsonOutput output;
   ParseOptions(options, static_cast<int>(args.size()), args.data());
+  // Fewer than two arguments get the usage text alone, unless a new option was named.
+  if (argc < 3 && !UsesNewOptions(options)) {
+    output.TakeNotes();
+    output.Release();
+    PrintUsage();
+    return -1;
+  }
   if (!options.json) output.Release();
+  if (argc < 3) return BadUsage(options, output);
   return RunCommand(options, output);
 }
