@@ -86,7 +86,8 @@ void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::strin
   }
 }
 
-void KeyCatalogue::Build(MorixRegistryImpl& registry) {
+bool KeyCatalogue::Build(MorixRegistryImpl& registry, const wchar_t* pattern,
+                         bool caseSensitive) {
   CollectKeyPaths(registry, std::string());
   std::vector<std::string> names;
   for (Key& key : keys_) {
@@ -98,6 +99,9 @@ void KeyCatalogue::Build(MorixRegistryImpl& registry) {
     for (const std::string& name : names) key.names.append(name).push_back('\0');
     shown_ += 1 + names.size();
   }
+  if (shown_ == 0) return false;
+  if (pattern != nullptr) Filter(pattern, caseSensitive);
+  return true;
 }
 
 void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {

@@ -25,11 +25,10 @@ struct ListedEntry {
 
 class KeyCatalogue {
  public:
-  // Walks the syntax files; each enumeration logs as the registry's do.
-  void Build(MorixRegistryImpl& registry);
-
-  // Keeps the entries whose whole path matches "*<pattern>*".
-  void Filter(const wchar_t* pattern, bool caseSensitive);
+  // Walks the syntax files (each enumeration logs as the registry's do) and
+  // keeps the entries whose whole path matches "*<pattern>*", all of them
+  // for a null pattern. False when the syntax defines nothing at all.
+  bool Build(MorixRegistryImpl& registry, const wchar_t* pattern, bool caseSensitive);
 
   bool empty() const { return shown_ == 0; }
 
@@ -61,6 +60,7 @@ class KeyCatalogue {
   void ForEachEntry(Visit visit) const;
   void VisitListed(MorixRegistryImpl& registry, int level,
                    void (*visit)(void* context, const ListedEntry& entry), void* context) const;
+  void Filter(const wchar_t* pattern, bool caseSensitive);
   void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent);
 
   std::vector<Key> keys_;

@@ -33,8 +33,7 @@ int RunExport(ToolOptions& options, int level) {
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   TalDebugBuffer logBuffer;
   KeyCatalogue catalogue;
-  catalogue.Build(registry);
-  if (pattern != nullptr && !catalogue.empty()) catalogue.Filter(pattern, options.caseSensitive);
+  catalogue.Build(registry, pattern, options.caseSensitive);
 
   cfgkit::KeyTree tree;
   const cfgkit::KeyId top = tree.AddSubkey(tree.Root(), client.productName.ASCII());

@@ -72,9 +72,7 @@ int RunGetKeys(ToolOptions& options, JsonOutput* json) {
   // A listing with a debug log writes millions of lines.
   TalDebugBuffer logBuffer;
   KeyCatalogue catalogue;
-  catalogue.Build(registry);
-  const bool anyKeys = !catalogue.empty();
-  if (pattern != nullptr && anyKeys) catalogue.Filter(pattern, options.caseSensitive);
+  const bool anyKeys = catalogue.Build(registry, pattern, options.caseSensitive);
   if (json != nullptr) return PrintJsonListing(registry, catalogue, options, *json);
 
   bool caseSensitive = options.caseSensitive;
