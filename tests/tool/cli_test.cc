@@ -1,7 +1,6 @@
 // Runs the real Setwise binary in a throw-away installation and compares its
 // whole standard output, its (empty) standard error and its exit status.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,103 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "support/spawn.h"
+#include "support/installation.h"
 
 namespace fs = std::filesystem;
 using testsupport::Args;
 
 namespace {
 
-std::string Key(const std::string& name, const std::string& body = "") {
-  return "<key name=\"" + name + "\">" + body + "</key>";
-}
-std::string Str(const std::string& name, const std::string& text = "") {
-  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
-}
-std::string Int(const std::string& name, const std::string& number = "0") {
-  return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
-}
-
-void WriteStoreFile(const fs::path& dir, const std::string& key, const std::string& body) {
-  std::ofstream((dir / key).string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                               << Key(key, body) << "\n";
-}
-
-// The product Meridian with settings at every level:
-//   Desktop/Theme          install "light", user "dark"
-//   Desktop/FontSize       install 10, user_machine 14
-//   Desktop/Options/Units  install "mm", user_machine "in" (beside a subkey Extra/Deep)
-//   Solver/Threads -1 and Flag "on" (no section) at user_machine
-//   Logging/File at admin only; Desktop/ZSRConfigurations/Item3 "zsr3" at user
-class Installation {
- public:
-  explicit Installation(bool withSyntax) {
-    char pattern[] = "/tmp/setwise_cli.XXXXXX";
-    root_ = mkdtemp(pattern);
-    const fs::path admin = root_ / "inst/config",
-                   user = root_ / "home/Documents/Talven/Meridian/config";
-    fs::create_directories(admin);
-    fs::create_directories(user);
-    std::error_code linkFailed;  // a link is much faster than a copy of the binary
-    fs::create_hard_link(SETWISE_BINARY, root_ / "inst/Setwise", linkFailed);
-    if (linkFailed) fs::copy_file(SETWISE_BINARY, root_ / "inst/Setwise");
-    std::ofstream(admin / "ProductList.txt") << "  Meridian  \nOther\nMeridianViewer";
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    std::map<fs::path, std::string> files = {
-        {admin / "admin", Key("Logging", Str("File", "/var/log/m.log"))},
-        {admin / "default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
-                                               Key("Options", Str("Units", "mm")))},
-        {user / "user",
-         Key("Desktop", Str("Theme", "dark") + Key("ZSRConfigurations", Str("Item3", "zsr3")))},
-        {user / (std::string(host) + "_user"),
-         Str("Flag", "on") + Key("Solver", Int("Threads", "-1")) +
-             Key("Desktop",
-                 Int("FontSize", "14") +
-                     Key("Options", Str("Units", "in") + Key("Extra", Str("Deep", "d"))))},
-    };
-    if (withSyntax) {
-      files[admin / "RegistrySyntax"] =
-          Key("Desktop", Str("Theme") + Int("FontSize") + Key("Options", Str("Units"))) +
-          Key("Solver", Int("Threads"));
-      files[admin / "CoreRegistrySyntax"] =
-          Key("Desktop", Int("Recent") + Str("Theme")) + Key("Logging", Str("File"));
-    }
-    for (const auto& [path, body] : files)
-      WriteStoreFile(path.parent_path(), path.filename(), body);
-  }
-  ~Installation() { fs::remove_all(root_); }
-
-  // Every store, list and own-registry file, with its bytes (not the
-  // snapshot cache, which is no part of the registry).
-  std::map<std::string, std::string> Snapshot() const {
-    std::map<std::string, std::string> files;
-    for (const char* folder : {"inst/config", "home"}) {
-      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
-        bool cached = item.path().string().find("/.cache/") != std::string::npos;
-        if (item.is_regular_file() && !cached) {
-          files[item.path()] = testsupport::ReadFile(item.path());
-        }
-      }
-    }
-    return files;
-  }
-
-  // No TALVEN_* and no XDG_CONFIG_HOME reach the binary. The warm variant of
-  // the suite first lets a listing make snapshot images of every file, so
-  // that the run itself reads the images (after comparing the young files'
-  // bytes with them).
-  testsupport::RunResult Run(const Args& args) const {
-    const std::string binary = root_ / "inst/Setwise", home = root_ / "home";
-    Args env;
-    if (getenv("SETWISE_CLI_WARM") != nullptr) {
-      testsupport::Run(binary, {"-GetKeys", "-ProductName", "Meridian"}, home, root_, env);
-    }
-    return testsupport::Run(binary, args, home, root_, env);
-  }
-
-  fs::path root_;
-};
+using testsupport::HostName;
+using testsupport::Installation;
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::Str;
+using testsupport::WriteStoreFile;
 
 std::string Show(const Args& args) {
   std::string text;
@@ -372,7 +287,7 @@ std::string Listing(const Installation& installation, const std::string& product
 // back into its key and name, an integer shadowed by a string further down.
 TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
   Installation installation(true);
-  const fs::path admin = installation.root_ / "inst/config";
+  const fs::path admin = installation.adminDir();
   auto write = [&](const std::string& key, const std::string& body) {
     WriteStoreFile(admin, key, body);
   };
@@ -392,10 +307,7 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
                            "61006200</value>" +
                            Key("a", Str("b", "ab")) +
                            Key("Options", Int("Units", "5") + Str("Extra", "x"))));
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  WriteStoreFile(installation.root_ / "home/Documents/Talven/Meridian/config",
-                 std::string(host) + "_user",
+  WriteStoreFile(installation.userDir(), HostName() + "_user",
                  Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
                                     Key("Options", Str("Units", "in"))));
   EXPECT_EQ(Listing(installation, "Meridian"),
@@ -426,7 +338,7 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
 // top-level key <section>.
 TEST(CliGetKeys, ListingWhenTheProductsKeysAreUnknown) {
   Installation installation(true);
-  const fs::path admin = installation.root_ / "inst/config";
+  const fs::path admin = installation.adminDir();
   auto write = [&](const std::string& key, const std::string& body) {
     WriteStoreFile(admin, key, body);
   };
