@@ -29,10 +29,11 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 }
 
 // Starts `binary` with `args`, HOME=`home` and `extraEnv`; PATH and the
-// sanitizers' options are kept, nothing else. Output goes to `outPath` and `errPath`.
+// sanitizers' options are kept, nothing else. Output goes to `outPath` and
+// `errPath`; standard input comes from `inPath` when one is given.
 inline pid_t Spawn(const std::string& binary, Args args, const std::string& home,
                    const std::string& outPath, const std::string& errPath,
-                   const Args& extraEnv = {}) {
+                   const Args& extraEnv = {}, const std::string& inPath = "") {
   args.insert(args.begin(), binary);
   Args env{"HOME=" + home};
   for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
@@ -48,6 +49,7 @@ inline pid_t Spawn(const std::string& binary, Args args, const std::string& home
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!inPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
   pid_t pid = -1;
   if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -62,9 +64,10 @@ inline int Wait(pid_t pid) {
 
 // Runs to the end; `scratch` holds the captured output files.
 inline RunResult Run(const std::string& binary, const Args& args, const std::string& home,
-                     const std::filesystem::path& scratch, const Args& extraEnv = {}) {
+                     const std::filesystem::path& scratch, const Args& extraEnv = {},
+                     const std::string& inPath = "") {
   const std::string out = scratch / "out", err = scratch / "err";
-  int status = Wait(Spawn(binary, args, home, out, err, extraEnv));
+  int status = Wait(Spawn(binary, args, home, out, err, extraEnv, inPath));
   return {ReadFile(out), ReadFile(err), status};
 }
 

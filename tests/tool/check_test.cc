@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "installation.h"
+#include "support/installation.h"
 #include "support/spawn.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using clitest::Int;
-using clitest::Key;
-using clitest::Str;
-using clitest::WriteStoreFile;
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::Str;
+using testsupport::WriteStoreFile;
 using testsupport::Args;
 
 // Every file and folder below `root` but the captured output, with its mode,
@@ -129,7 +129,7 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    clitest::Installation installation(true);
+    testsupport::Installation installation(true);
     const fs::path& root = installation.root_;
     char host[256] = {};
     gethostname(host, sizeof host - 1);

@@ -1,7 +1,6 @@
 // Runs the real Setwise binary in a throw-away installation and compares its
 // whole standard output, its (empty) standard error and its exit status.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,18 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "installation.h"
-#include "support/spawn.h"
+#include "support/installation.h"
 
 namespace fs = std::filesystem;
-using clitest::Installation;
-using clitest::Int;
-using clitest::Key;
-using clitest::Str;
-using clitest::WriteStoreFile;
 using testsupport::Args;
 
 namespace {
+
+using testsupport::HostName;
+using testsupport::Installation;
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::Str;
+using testsupport::WriteStoreFile;
 
 std::string Show(const Args& args) {
   std::string text;
@@ -287,7 +287,7 @@ std::string Listing(const Installation& installation, const std::string& product
 // back into its key and name, an integer shadowed by a string further down.
 TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
   Installation installation(true);
-  const fs::path admin = installation.root_ / "inst/config";
+  const fs::path admin = installation.adminDir();
   auto write = [&](const std::string& key, const std::string& body) {
     WriteStoreFile(admin, key, body);
   };
@@ -307,10 +307,7 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
                            "61006200</value>" +
                            Key("a", Str("b", "ab")) +
                            Key("Options", Int("Units", "5") + Str("Extra", "x"))));
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  WriteStoreFile(installation.root_ / "home/Documents/Talven/Meridian/config",
-                 std::string(host) + "_user",
+  WriteStoreFile(installation.userDir(), HostName() + "_user",
                  Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
                                     Key("Options", Str("Units", "in"))));
   EXPECT_EQ(Listing(installation, "Meridian"),
@@ -341,7 +338,7 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
 // top-level key <section>.
 TEST(CliGetKeys, ListingWhenTheProductsKeysAreUnknown) {
   Installation installation(true);
-  const fs::path admin = installation.root_ / "inst/config";
+  const fs::path admin = installation.adminDir();
   auto write = [&](const std::string& key, const std::string& body) {
     WriteStoreFile(admin, key, body);
   };

@@ -27,7 +27,10 @@ struct PlannedChange {
   std::string refusal;  // the described message, for Refused
 };
 
-AString KeyOf(const PlannedChange& change) { return DisplayKey(change.section, change.entry); }
+// A removed key's path is its section alone, without a trailing '/'.
+AString KeyOf(const PlannedChange& change) {
+  return change.removesKey ? change.section : DisplayKey(change.section, change.entry);
+}
 
 bool IsTempDirectory(const AString& section, const AString& entry) {
   return section.empty() && entry.CompareNoCase(L"TempDirectory") == 0;
@@ -38,7 +41,7 @@ void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) 
   bool exists;
   if (change.removesKey) {
     AString noEntry;
-    change.section = KeyOf(change);
+    change.section = DisplayKey(change.section, change.entry);
     change.entry.clear();
     if (LookupKeyAlias(change.section, noEntry) == 0) {
       bool syntaxFound = false;
@@ -98,10 +101,13 @@ bool Apply(MorixRegistryImpl& registry, int level, std::vector<PlannedChange>& c
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
   for (PlannedChange& change : changes) {
     bool applied = true;
+    // A removal inside a key that an earlier removal took is done already.
     if (change.outcome == Deleted && change.removesKey) {
-      applied = registry.DeleteRegistryKey(HKCU, change.section, level);
+      applied = registry.DeleteRegistryKey(HKCU, change.section, level) ||
+                !registry.DoesRegistryKeyExistInProvider(HKCU, change.section, level);
     } else if (change.outcome == Deleted) {
-      applied = registry.DeleteRegistryEntry(HKCU, change.section, change.entry, level);
+      applied = registry.DeleteRegistryEntry(HKCU, change.section, change.entry, level) ||
+                registry.GetRegistryValueType(HKCU, change.section, change.entry, level) == 0;
     } else if (change.outcome == Created || change.outcome == Changed) {
       applied =
           WriteSettingValue(registry, change.section, change.entry, change.value, change.type, level);

@@ -1,0 +1,144 @@
+// A throw-away installation of the product Meridian for tests that run the
+// real binary (SETWISE_BINARY, defined by the test target).
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "support/spawn.h"
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+inline std::string HostName() {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  return host;
+}
+
+inline std::string Key(const std::string& name, const std::string& body = "") {
+  return "<key name=\"" + name + "\">" + body + "</key>";
+}
+inline std::string Str(const std::string& name, const std::string& text = "") {
+  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
+}
+inline std::string Int(const std::string& name, const std::string& number = "0") {
+  return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
+}
+
+inline void WriteStoreFile(const fs::path& dir, const std::string& key, const std::string& body) {
+  std::ofstream((dir / key).string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                               << Key(key, body) << "\n";
+}
+
+// The product Meridian with settings at every level (unless `withValues` is false):
+//   Desktop/Theme          install "light", user "dark"
+//   Desktop/FontSize       install 10, user_machine 14
+//   Desktop/Options/Units  install "mm", user_machine "in" (beside a subkey Extra/Deep)
+//   Solver/Threads -1 and Flag "on" (no section) at user_machine
+//   Logging/File at admin only; Desktop/ZSRConfigurations/Item3 "zsr3" at user
+class Installation {
+ public:
+  explicit Installation(bool withSyntax, bool withValues = true) {
+    char pattern[] = "/tmp/setwise_cli.XXXXXX";
+    root_ = mkdtemp(pattern);
+    fs::create_directories(adminDir());
+    fs::create_directories(userDir());
+    std::error_code linkFailed;  // a link is much faster than a copy of the binary
+    fs::create_hard_link(SETWISE_BINARY, binary(), linkFailed);
+    if (linkFailed) fs::copy_file(SETWISE_BINARY, binary());
+    std::ofstream(adminDir() / "ProductList.txt") << "  Meridian  \nOther\nMeridianViewer";
+    const fs::path admin = adminDir(), user = userDir();
+    std::map<fs::path, std::string> files;
+    if (withValues) {
+      files = {
+          {admin / "admin", Key("Logging", Str("File", "/var/log/m.log"))},
+          {admin / "default", Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") +
+                                                 Key("Options", Str("Units", "mm")))},
+          {user / "user",
+           Key("Desktop", Str("Theme", "dark") + Key("ZSRConfigurations", Str("Item3", "zsr3")))},
+          {user / (HostName() + "_user"),
+           Str("Flag", "on") + Key("Solver", Int("Threads", "-1")) +
+               Key("Desktop",
+                   Int("FontSize", "14") +
+                       Key("Options", Str("Units", "in") + Key("Extra", Str("Deep", "d"))))},
+      };
+    }
+    if (withSyntax) {
+      files[admin / "RegistrySyntax"] =
+          Key("Desktop", Str("Theme") + Int("FontSize") + Key("Options", Str("Units"))) +
+          Key("Solver", Int("Threads"));
+      files[admin / "CoreRegistrySyntax"] =
+          Key("Desktop", Int("Recent") + Str("Theme")) + Key("Logging", Str("File"));
+    }
+    for (const auto& [path, body] : files)
+      WriteStoreFile(path.parent_path(), path.filename(), body);
+  }
+  ~Installation() { fs::remove_all(root_); }
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  fs::path adminDir() const { return root_ / "inst/config"; }
+  fs::path userDir() const { return root_ / "home/Documents/Talven/Meridian/config"; }
+  fs::path userMachineFile() const { return userDir() / (HostName() + "_user.XML"); }
+  std::string binary() const { return root_ / "inst/Setwise"; }
+  std::string home() const { return root_ / "home"; }
+
+  // Every store, list and own-registry file, with its bytes (not the
+  // snapshot cache, which is no part of the registry).
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    ForEachFile([&](const fs::path& path) { files[path] = ReadFile(path); });
+    return files;
+  }
+
+  // The same files' inode and modification time, which a rewrite changes
+  // even when it writes the same bytes.
+  std::map<std::string, std::pair<ino_t, int64_t>> Stamps() const {
+    std::map<std::string, std::pair<ino_t, int64_t>> stamps;
+    ForEachFile([&](const fs::path& path) {
+      struct stat info {};
+      ::stat(path.c_str(), &info);
+      stamps[path] = {info.st_ino, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
+    });
+    return stamps;
+  }
+
+  // No TALVEN_* and no XDG_CONFIG_HOME reach the binary. The warm variant of
+  // the CLI suite first lets a listing make snapshot images of every file, so
+  // that the run itself reads the images (after comparing the young files'
+  // bytes with them). `input` is a file for standard input.
+  RunResult Run(const Args& args, const std::string& input = "") const {
+    WarmUp();
+    return RunAsIs(args, input);
+  }
+  void WarmUp() const {
+    if (getenv("SETWISE_CLI_WARM") != nullptr) RunAsIs({"-GetKeys", "-ProductName", "Meridian"});
+  }
+  RunResult RunAsIs(const Args& args, const std::string& input = "") const {
+    return testsupport::Run(binary(), args, home(), root_, Args(), input);
+  }
+
+
+  fs::path root_;
+
+ private:
+  template <class Use>
+  void ForEachFile(Use use) const {
+    for (const char* folder : {"inst/config", "home"}) {
+      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
+        bool cached = item.path().string().find("/.cache/") != std::string::npos;
+        if (item.is_regular_file() && !cached) use(item.path());
+      }
+    }
+  }
+};
+
+}  // namespace testsupport
