@@ -184,7 +184,10 @@ int PrintReport(const Report& report, JsonOutput* json) {
     if (report.refused) return JsonRefused;
     return report.saveFailed ? JsonNotSaved : JsonDone;
   }
-  for (const PlannedChange& change : report.changes) PrintChangeText(change);
+  // After a refusal only the refusals are news: nothing else was done.
+  for (const PlannedChange& change : report.changes) {
+    if (!report.refused || change.outcome == Refused) PrintChangeText(change);
+  }
   if (report.refused) {
     core::PrintWide(msg::kImportNothingRefused, counts[Refused]);
     return -1;

@@ -30,10 +30,12 @@ int PrintJson(JsonOutput& json, const AString& key, int level, const AString& va
     return JsonRefused;
   }
   PutValue(document, value.ASCII(), result.type);
-  document["outcome"] = OutcomeName(result.outcome);
+  // -1 over 4294967295 is the same value, which the text form has never said.
+  const SetOutcome outcome = result.holdsValue ? SetUnchanged : result.outcome;
+  document["outcome"] = OutcomeName(outcome);
   document["saved"] = saved;
   // A value already in place is done even when the save failed.
-  bool done = saved || result.outcome == SetUnchanged;
+  bool done = saved || outcome == SetUnchanged;
   if (!saved) document["error"] = MessageText(AString(msg::kSaveFailed).ASCII());
   json.Print(std::move(document));
   return done ? JsonDone : JsonNotSaved;
