@@ -161,7 +161,7 @@ def option(name, value):
 
 
 def run_tool(module, args, ok=(0, 1)):
-    """Runs Setwise with -Json; fails the host unless its status is in `ok`."""
+    """Setwise's -Json document; fails the host unless the status is in `ok`."""
     argv = [module.params['executable']] + args + ['/Json']
     rc, out, err = module.run_command(argv)
     try:
@@ -175,7 +175,7 @@ def run_tool(module, args, ok=(0, 1)):
         module.fail_json(msg='; '.join(reasons + notes), rc=rc, setwise=document, cmd=argv)
     for note in notes:
         module.warn('Setwise: %s' % note)
-    return rc, document
+    return document
 
 
 def value_text(module, value):
@@ -232,7 +232,7 @@ def main():
     common = (option('ProductName', params['product']) + option('RegistryKey', params['key'])
               + option('RegistryLevel', params['level']))
 
-    rc, read = run_tool(module, ['/Get'] + common)
+    read = run_tool(module, ['/Get'] + common)
     before = setting(read)
     result = dict(changed=False, key=read.get('key', params['key']), level=params['level'],
                   previous=before)
@@ -240,12 +240,10 @@ def main():
 
     if params['state'] == 'absent':
         result['outcome'] = 'absent'
-        if before is not None:
-            if not module.check_mode:
-                rc, deleted = run_tool(module, ['/Delete'] + common)
-            if module.check_mode or deleted.get('outcome') == 'deleted':
-                result.update(changed=True, outcome='deleted')
-                after = None
+        if before is not None and (module.check_mode or run_tool(
+                module, ['/Delete'] + common).get('outcome') == 'deleted'):
+            result.update(changed=True, outcome='deleted')
+            after = None
     else:
         text = value_text(module, params['value'])
         wanted_type = params['type']
@@ -260,7 +258,7 @@ def main():
             args = ['/Set'] + common + option('RegistryValue', text)
             if wanted_type is not None:
                 args += ['/ValueType', '2' if wanted_type == 'string' else '4']
-            rc, written = run_tool(module, args, ok=(0,))
+            written = run_tool(module, args, ok=(0,))
             after = setting(written)
             result.update(changed=written['outcome'] != 'unchanged', outcome=written['outcome'],
                           key=written.get('key', result['key']))
