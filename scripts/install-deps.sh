@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only when they are missing.
 set -euo pipefail
 needed=()
-for pkg in libpugixml-dev libxxhash-dev nlohmann-json3-dev ninja-build cmake g++ libgtest-dev clang; do
+for pkg in libpugixml-dev libxxhash-dev nlohmann-json3-dev ninja-build cmake g++ libgtest-dev clang ansible-core; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || needed+=("$pkg")
 done
 if [ "${#needed[@]}" -gt 0 ]; then

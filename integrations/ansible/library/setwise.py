@@ -1,0 +1,275 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: setwise
+short_description: Set or remove one setting of a product's layered configuration registry
+description:
+  - Reads the setting at one level of the registry with the product's own C(Setwise)
+    executable and changes it only when it differs, so that a second run reports no change.
+  - Every value is checked by Setwise against the product's registry syntax; a value
+    it refuses fails the host with Setwise's own message.
+options:
+  executable:
+    description:
+      - Path of the product's C(Setwise) executable on the managed host. Its C(config/)
+        folder beside it is the product's admin folder.
+    type: path
+    required: true
+  product:
+    description: The product name, as listed in C(config/ProductList.txt).
+    type: str
+    required: true
+  key:
+    description:
+      - The setting, as a key path and an entry name joined by C(/), for example
+        C(Desktop/Options/Units). Letter case is corrected to the product's syntax.
+      - It names one entry; a whole key is removed with M(setwise_import) and a
+        C(<delete type="key">) element.
+    type: str
+    required: true
+  value:
+    description:
+      - The value to store; required when I(state=present). A string or an integer
+        (booleans and floats are refused, so quote them).
+    type: raw
+  type:
+    description:
+      - The type to store the value with. Left out, an existing entry keeps its type,
+        a new one takes the type the syntax declares, and otherwise a number is
+        stored as an integer.
+      - An entry that exists with the other type is refused; remove it first.
+    type: str
+    choices: [string, integer]
+  level:
+    description: The registry level to read and write.
+    type: str
+    required: true
+    choices: [user_machine, user, install_machine, install, admin]
+  state:
+    description: Whether the setting holds I(value) at I(level) or is absent there.
+    type: str
+    choices: [present, absent]
+    default: present
+attributes:
+  check_mode:
+    support: full
+    description: Reads the setting and reports what would change; writes nothing.
+  diff_mode:
+    support: full
+    description: Returns the setting before and after.
+notes:
+  - Check mode reads only; a value that Setwise would refuse is found by a real run
+    (or by M(setwise_import) in check mode, which asks Setwise for a dry run).
+  - The user levels are found through the C(HOME) of the user the module runs as.
+seealso:
+  - module: setwise_import
+  - module: setwise_info
+author:
+  - Setwise developers
+'''
+
+EXAMPLES = r'''
+- name: Every user of this installation gets the dark theme
+  setwise:
+    executable: /opt/Meridian/Setwise
+    product: Meridian
+    key: Desktop/Theme
+    value: dark
+    level: install
+
+- name: Eight solver threads on this machine
+  setwise:
+    executable: /opt/Meridian/Setwise
+    product: Meridian
+    key: Solver/Threads
+    value: 8
+    type: integer
+    level: install_machine
+
+- name: Remove the installation's proxy host
+  setwise:
+    executable: /opt/Meridian/Setwise
+    product: Meridian
+    key: Network/Proxy/Host
+    level: install
+    state: absent
+'''
+
+RETURN = r'''
+key:
+  description: The setting, spelt as the product's syntax spells it.
+  returned: always
+  type: str
+  sample: Desktop/Theme
+level:
+  description: The level read and written.
+  returned: always
+  type: str
+  sample: install
+outcome:
+  description:
+    - C(created), C(changed) or C(unchanged) for I(state=present); C(deleted) or
+      C(absent) for I(state=absent). In check mode, what a real run would do.
+  returned: always
+  type: str
+  sample: changed
+value:
+  description: The value at the level after the run (an integer for an integer setting).
+  returned: when state is present
+  type: raw
+  sample: dark
+type:
+  description: The type of I(value) after the run; null in check mode when Setwise's rules would decide it.
+  returned: when state is present
+  type: str
+  sample: string
+previous:
+  description: The setting before the run, with C(value) and C(type) (C(value_hex) for bytes that are not UTF-8); null when it was absent.
+  returned: always
+  type: dict
+  sample: {"value": "light", "type": "string"}
+'''
+
+import json
+import os
+import re
+
+from ansible.module_utils.basic import AnsibleModule
+
+# The integers Setwise accepts: decimal digits with an optional minus sign,
+# read as 32 bits (4294967295 is -1).
+_NUMBER = re.compile(r'-?[0-9]+\Z')
+
+
+def tool_number(text):
+    if not _NUMBER.match(text):
+        return None
+    number = int(text)
+    if number < -2 ** 31 or number > 2 ** 32 - 1:
+        return None
+    return number - 2 ** 32 if number >= 2 ** 31 else number
+
+
+def option(name, value):
+    # Setwise refuses a value that begins with its option's own prefix character.
+    return ['-' + name if value.startswith('/') else '/' + name, value]
+
+
+def run_tool(module, args, ok=(0, 1)):
+    """Setwise's -Json document; fails the host unless the status is in `ok`."""
+    argv = [module.params['executable']] + args + ['/Json']
+    rc, out, err = module.run_command(argv)
+    try:
+        document = json.loads(out)
+    except ValueError:
+        module.fail_json(msg='Setwise printed no JSON document (exit status %d)' % rc,
+                         rc=rc, stdout=out, stderr=err, cmd=argv)
+    notes = document.get('notes', [])
+    if rc not in ok:
+        reasons = [document.get('refused') or document.get('error') or 'exit status %d' % rc]
+        module.fail_json(msg='; '.join(reasons + notes), rc=rc, setwise=document, cmd=argv)
+    for note in notes:
+        module.warn('Setwise: %s' % note)
+    return document
+
+
+def value_text(module, value):
+    if isinstance(value, bool) or not isinstance(value, (int, str)):
+        module.fail_json(msg='value must be a string or an integer, not %s %r: quote it'
+                         % (type(value).__name__, value))
+    return str(value)
+
+
+def setting(document):
+    """The value and type of a Get or Set document, or None when not found."""
+    if document.get('found') is False or 'type' not in document:
+        return None
+    field = 'value' if 'value' in document else 'value_hex'
+    return {field: document.get(field), 'type': document['type']}
+
+
+def holds(current, text, wanted_type):
+    if current is None or 'value' not in current:
+        return False
+    if wanted_type is not None and current['type'] != wanted_type:
+        return False
+    if current['type'] == 'integer':
+        return tool_number(text) == current['value']
+    return current['value'] == text
+
+
+def diff_text(current):
+    if current is None:
+        return ''
+    lines = ['%s: %s' % (field, current[field]) for field in ('type', 'value', 'value_hex')
+             if current.get(field) is not None]
+    return '\n'.join(lines) + '\n'
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            executable=dict(type='path', required=True),
+            product=dict(type='str', required=True),
+            key=dict(type='str', required=True, no_log=False),
+            value=dict(type='raw'),
+            type=dict(type='str', choices=['string', 'integer']),
+            level=dict(type='str', required=True,
+                       choices=['user_machine', 'user', 'install_machine', 'install', 'admin']),
+            state=dict(type='str', default='present', choices=['present', 'absent']),
+        ),
+        required_if=[('state', 'present', ['value'])],
+        supports_check_mode=True,
+    )
+    params = module.params
+    if not os.path.isfile(params['executable']) or not os.access(params['executable'], os.X_OK):
+        module.fail_json(msg='no Setwise executable at %s' % params['executable'])
+    common = (option('ProductName', params['product']) + option('RegistryKey', params['key'])
+              + option('RegistryLevel', params['level']))
+
+    read = run_tool(module, ['/Get'] + common)
+    before = setting(read)
+    result = dict(changed=False, key=read.get('key', params['key']), level=params['level'],
+                  previous=before)
+    after = before
+
+    if params['state'] == 'absent':
+        result['outcome'] = 'absent'
+        if before is not None and (module.check_mode or run_tool(
+                module, ['/Delete'] + common).get('outcome') == 'deleted'):
+            result.update(changed=True, outcome='deleted')
+            after = None
+    else:
+        text = value_text(module, params['value'])
+        wanted_type = params['type']
+        if holds(before, text, wanted_type):
+            result['outcome'] = 'unchanged'
+        elif module.check_mode:
+            known_type = wanted_type or (before or {}).get('type')
+            number = tool_number(text) if known_type == 'integer' else None
+            after = {'value': text if number is None else number, 'type': known_type}
+            result.update(changed=True, outcome='changed' if before else 'created')
+        else:
+            args = ['/Set'] + common + option('RegistryValue', text)
+            if wanted_type is not None:
+                args += ['/ValueType', '2' if wanted_type == 'string' else '4']
+            written = run_tool(module, args, ok=(0,))
+            after = setting(written)
+            result.update(changed=written['outcome'] != 'unchanged', outcome=written['outcome'],
+                          key=written.get('key', result['key']))
+        result.update(after or {})
+
+    if module._diff:
+        header = '%s %s at level %s' % (params['product'], result['key'], params['level'])
+        result['diff'] = dict(before=diff_text(before), after=diff_text(after),
+                              before_header=header, after_header=header)
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()

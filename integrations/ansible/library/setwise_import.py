@@ -1,0 +1,203 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: setwise_import
+short_description: Apply a settings document to a product's layered configuration registry
+description:
+  - Applies a whole settings document at one level with the product's own C(Setwise)
+    executable (C(Setwise -Import)). All or nothing on each host, as every entry is checked
+    first, and if any is refused nothing is written and the host fails with the refusals.
+  - A settings document is a store file whose root key stands for the product; it holds
+    C(<value>) elements and C(<delete type="value"|"key">) elements (see Setwise's README).
+options:
+  executable:
+    description:
+      - Path of the product's C(Setwise) executable on the managed host. Its C(config/)
+        folder beside it is the product's admin folder.
+    type: path
+    required: true
+  product:
+    description: The product name, as listed in C(config/ProductList.txt).
+    type: str
+    required: true
+  level:
+    description: The registry level the document is applied at.
+    type: str
+    required: true
+    choices: [user_machine, user, install_machine, install, admin]
+  src:
+    description: Path of the document on the managed host.
+    type: path
+  content:
+    description: The document itself.
+    type: str
+attributes:
+  check_mode:
+    support: full
+    description: Runs Setwise's dry run, which reports each entry's outcome and every refusal and writes nothing.
+  diff_mode:
+    support: partial
+    description: Returns the entries that change as C(prepared) text; the old values are not read.
+notes:
+  - Exactly one of I(src) and I(content) is given.
+seealso:
+  - module: setwise
+  - module: setwise_info
+author:
+  - Setwise developers
+'''
+
+EXAMPLES = r'''
+- name: The site's settings for every user of the installation
+  setwise_import:
+    executable: /opt/Meridian/Setwise
+    product: Meridian
+    level: install
+    content: |
+      <key name="Meridian">
+        <key name="Desktop">
+          <value name="Theme" type="string">dark</value>
+          <value name="FontSize" type="int">12</value>
+          <delete type="value" name="ShowToolbar"/>
+        </key>
+      </key>
+
+- name: A document copied to the host before
+  setwise_import:
+    executable: /opt/Meridian/Setwise
+    product: Meridian
+    level: install_machine
+    src: /tmp/meridian-settings.xml
+'''
+
+RETURN = r'''
+level:
+  description: The level the document was applied at.
+  returned: when the document could be read
+  type: str
+  sample: install
+entries:
+  description:
+    - Each entry of the document with its C(key) and C(outcome) (C(created), C(changed),
+      C(unchanged), C(deleted), C(absent) or C(refused)); values with C(type) and C(value),
+      deletions with C(deletes) (C(value) or C(key)), refusals with C(refused), Setwise's message.
+    - Names and values that are not UTF-8 come as C(key_hex) and C(value_hex).
+  returned: when the document could be read
+  type: list
+  elements: dict
+  sample: [{"key": "Desktop/Theme", "outcome": "changed", "type": "string", "value": "dark"}]
+counts:
+  description: How many entries had each outcome.
+  returned: when the document could be read
+  type: dict
+  sample: {"created": 0, "changed": 1, "unchanged": 1, "deleted": 0, "absent": 0, "refused": 0}
+written:
+  description: Whether the level's store file was rewritten (never in check mode).
+  returned: when the document could be read
+  type: bool
+'''
+
+import json
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+
+OUTCOMES = ('created', 'changed', 'unchanged', 'deleted', 'absent', 'refused')
+
+
+def option(name, value):
+    # Setwise refuses a value that begins with its option's own prefix character.
+    return ['-' + name if value.startswith('/') else '/' + name, value]
+
+
+def entry_key(entry):
+    return entry.get('key', entry.get('key_hex', '?'))
+
+
+def prepared(entries):
+    lines = []
+    for entry in entries:
+        if entry['outcome'] in ('created', 'changed'):
+            lines.append('%s %s: %s (%s)' % (entry['outcome'], entry_key(entry),
+                                             entry.get('value', entry.get('value_hex')),
+                                             entry.get('type')))
+        elif entry['outcome'] == 'deleted':
+            lines.append('deleted %s %s' % (entry.get('deletes', 'value'), entry_key(entry)))
+    return ''.join(line + '\n' for line in lines)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            executable=dict(type='path', required=True),
+            product=dict(type='str', required=True),
+            level=dict(type='str', required=True,
+                       choices=['user_machine', 'user', 'install_machine', 'install', 'admin']),
+            src=dict(type='path'),
+            content=dict(type='str'),
+        ),
+        mutually_exclusive=[('src', 'content')],
+        required_one_of=[('src', 'content')],
+        supports_check_mode=True,
+    )
+    params = module.params
+    if not os.path.isfile(params['executable']) or not os.access(params['executable'], os.X_OK):
+        module.fail_json(msg='no Setwise executable at %s' % params['executable'])
+
+    # "-Import" takes its file whatever it begins with; "-" is standard input.
+    argv = [params['executable'], '-Import', params['src'] or '-']
+    argv += option('ProductName', params['product']) + option('RegistryLevel', params['level'])
+    if module.check_mode:
+        argv.append('/DryRun')
+    argv.append('/Json')
+    data = None
+    if params['src'] is None:
+        # Blanks are an empty document; no data at all would leave Setwise our stdin.
+        data = params['content'] or ' '
+    rc, out, err = module.run_command(argv, data=data, binary_data=True)
+    try:
+        document = json.loads(out)
+    except ValueError:
+        module.fail_json(msg='Setwise printed no JSON document (exit status %d)' % rc,
+                         rc=rc, stdout=out, stderr=err, cmd=argv)
+    notes = document.get('notes', [])
+
+    entries = document.get('entries', [])
+    counts = dict((outcome, 0) for outcome in OUTCOMES)
+    for entry in entries:
+        counts[entry['outcome']] = counts.get(entry['outcome'], 0) + 1
+    result = dict(changed=False)
+    if 'entries' in document:
+        result.update(level=document['level'], entries=entries, counts=counts,
+                      written=document['written'])
+    if rc != 0:
+        refused = ['%s: %s' % (entry_key(entry), entry['refused'])
+                   for entry in entries if entry['outcome'] == 'refused']
+        if refused:
+            reason = 'Setwise refused the document, nothing was written: ' + '; '.join(refused)
+        elif 'file' in document:
+            # An unreadable file's reason names it already, a damaged one's does not.
+            reason = document.get('error', document.get('error_hex', ''))
+            source = params['src'] or 'content'
+            if not reason.startswith(source):
+                reason = '%s: %s' % (source, reason)
+        else:
+            reason = document.get('error') or 'exit status %d' % rc
+        module.fail_json(msg='; '.join([reason] + notes), rc=rc, setwise=document, cmd=argv,
+                         **result)
+    for note in notes:
+        module.warn('Setwise: %s' % note)
+
+    result['changed'] = counts['created'] + counts['changed'] + counts['deleted'] > 0
+    if module._diff and result['changed']:
+        result['diff'] = dict(prepared=prepared(entries))
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()
