@@ -7,5 +7,6 @@ for pkg in libpugixml-dev libxxhash-dev nlohmann-json3-dev ninja-build cmake g++
 done
 if [ "${#needed[@]}" -gt 0 ]; then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${needed[@]}"
+  # Recommends would add, among others, every Ansible collection (hundreds of MiB).
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${needed[@]}"
 fi

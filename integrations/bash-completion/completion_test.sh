@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Drives the completion function as bash would (COMP_WORDS, COMP_CWORD,
+# COMPREPLY) against a copy of the demo installation.
+# Usage: completion_test.sh SETWISE_BINARY SOURCE_DIR
+set -uo pipefail
+binary=$1 source=$2
+scratch=$(mktemp -d /tmp/setwise-completion.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+cp -r "$source/examples/demo-install" "$scratch/inst"
+cp "$binary" "$scratch/inst/Setwise"
+touch "$scratch/settings-a.xml" "$scratch/settings-b.xml"
+export HOME=$scratch/home
+# shellcheck source=/dev/null
+source "$source/integrations/bash-completion/Setwise"
+
+failures=0
+# expect "<expected replies, sorted, blank-separated>" word...: completes the
+# last word, or with CWORD set the word at that index.
+expect() {
+  local expected=$1
+  shift
+  COMP_WORDS=("$@")
+  COMP_CWORD=${CWORD:-$((${#COMP_WORDS[@]} - 1))}
+  COMPREPLY=()
+  _setwise
+  local got
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd ' ')
+  if [[ $got != "$expected" ]]; then
+    echo "FAILED: ${COMP_WORDS[*]}: expected <$expected>, got <$got>"
+    failures=$((failures + 1))
+  fi
+}
+
+S=$scratch/inst/Setwise
+CWORD=1 expect "-getkeys" "$S" -getk -ProductName Meridian
+expect "-get -getkeys" "$S" -get
+expect "/GETKEYS" "$S" /GETK
+expect "/GetKeys" "$S" /GetK
+expect "-RegistryKey -RegistryLevel -RegistryValue" "$S" -Registry
+expect "-import" "$S" -i
+expect "" "$S" -Nothing
+expect "install install_machine" "$S" -Get -RegistryLevel inst
+expect "USER USER_MACHINE" "$S" /get /registrylevel USER
+expect "2 4" "$S" -Set -ValueType ""
+expect "Meridian MeridianViewer" "$S" -Get -ProductName Mer
+expect "meridian meridianViewer" "$S" -Get -ProductName meridian
+expect "Desktop/Options Desktop/Options/" "$S" -Get -ProductName Meridian -RegistryKey Desktop/Op
+CWORD=3 expect "desktop/options/autosave desktop/options/autosaveMinutes" \
+  "$S" -Get -RegistryKey desktop/options/auto -ProductName Meridian
+expect "licensing licensing/" "$S" -Get -ProductName Meridian -RegistryKey lic
+expect "" "$S" -Get -RegistryKey Desktop
+expect "" "$S" -Set -RegistryValue -
+expect "$scratch/settings-a.xml $scratch/settings-b.xml" "$S" -Import "$scratch/settings-"
+# Found through PATH, as an installed binary is.
+PATH=$scratch/inst:$PATH expect "Desktop/Theme" Setwise -ProductName Meridian -RegistryKey Desktop/The
+
+if ((failures > 0)); then
+  echo "$failures completion case(s) failed"
+  exit 1
+fi
+echo "all completion cases passed"
