@@ -30,3 +30,19 @@ run -Set -ProductName Meridian -RegistryKey Desktop/Theme -RegistryValue dark
 run -Get -ProductName Meridian -RegistryKey Desktop/Theme
 run -Delete -ProductName Meridian -RegistryKey Desktop/Theme
 run -Get -ProductName Meridian -RegistryKey Desktop/Theme
+
+# The scripting interface: a settings document tried, applied, and read back.
+cat > "$scratch/settings.xml" <<'XML'
+<key name="Meridian">
+  <key name="Desktop">
+    <value name="Theme" type="string">dark</value>
+    <value name="FontSize" type="int">12</value>
+  </key>
+</key>
+XML
+run -Import "$scratch/settings.xml" -ProductName Meridian -RegistryLevel install -DryRun
+run -Import "$scratch/settings.xml" -ProductName Meridian -RegistryLevel install
+run -Get -ProductName Meridian -RegistryKey Desktop/Theme -AllLevels
+run -Get -ProductName Meridian -RegistryKey Desktop/FontSize -Json
+run -Export Desktop -ProductName Meridian
+run -Check -ProductName Meridian
