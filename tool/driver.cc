@@ -114,12 +114,12 @@ int RunCommand(ToolOptions& options, JsonOutput& output) {
   if (command == CommandImport) return RunImport(options, level, json);
   if (command == CommandCheck) return RunCheck(options, json);
   if (IsTempDirectoryKey(options)) {
-    if (json != nullptr || options.allLevels) {
-      core::PrintWide(msg::kTempDirectoryPlainOnly);
+    if (options.allLevels) {
+      core::PrintWide(msg::kTempDirectoryOneLevel);
       options.misplacedOption = true;
       return BadUsage(options, output);
     }
-    return RunTempDirectory(command, options, level);
+    return RunTempDirectory(command, options, level, json);
   }
   if (command == CommandGet && options.allLevels) return RunGetAllLevels(options, json);
   if (command == CommandGet) return RunGet(options, level, json);

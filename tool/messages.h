@@ -30,8 +30,8 @@ inline constexpr const wchar_t* kAllLevelsWithLevel =
     L"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel\n";
 inline constexpr const wchar_t* kExportIsJsonFree =
     L"Option -Json is not valid with -Export, whose output is a store document\n";
-inline constexpr const wchar_t* kTempDirectoryPlainOnly =
-    L"The TempDirectory setting is read and written without -Json and -AllLevels\n";
+inline constexpr const wchar_t* kTempDirectoryOneLevel =
+    L"The TempDirectory setting is read one level at a time, without -AllLevels\n";
 inline constexpr const wchar_t* kExtendedUsage[] = {
     L"usage: Setwise -Get -ProductName name -RegistryKey keyPath -AllLevels [-Json]\n",
     L"usage: Setwise -Export [pattern] [-Case] -ProductName name [-RegistryLevel level]\n",

@@ -26,4 +26,4 @@ int RunCheck(ToolOptions& options, JsonOutput* json);
 
 // Get, Set or Delete of the TempDirectory setting, which lives in the
 // foundation library's own registry.
-int RunTempDirectory(int32_t command, ToolOptions& options, int level);
+int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutput* json);

@@ -2,6 +2,7 @@
 
 #include "tool/commands/commands.h"
 #include "tool/messages.h"
+#include "tool/setting_json.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
 #include "vxcore/registry_access_vx.h"
@@ -43,21 +44,33 @@ const wchar_t* VxProviderName(int provider) {
   }
 }
 
+struct TempReading {
+  bool found;
+  AString value;
+  int provider;  // where it was found, when read by precedence
+};
+
+TempReading ReadTempDirectory(int provider) {
+  TempReading reading{false, AString(), provider};
+  if (provider == RegistryAccessVx::kNoProvider) {
+    reading.value = RegistryAccessVx::GetRegistryStringUsePrecedence(
+        reading.provider, AString(), kTempDirectoryEntry, AString(), true);
+    reading.found = !reading.value.empty();
+  } else {
+    bool found = false;
+    reading.value = RegistryAccessVx::GetRegistryString(found, provider, AString(),
+                                                        kTempDirectoryEntry, AString());
+    reading.found = found && !reading.value.empty();
+  }
+  return reading;
+}
+
 void GetTempDirectory(int provider) {
   const wchar_t* entry = kTempDirectoryEntry.c_str();
-  AString value;
-  bool found = false;
-  if (provider == RegistryAccessVx::kNoProvider) {
-    value = RegistryAccessVx::GetRegistryStringUsePrecedence(provider, AString(),
-                                                            kTempDirectoryEntry, AString(), true);
-    found = !value.empty();
-  } else {
-    value = RegistryAccessVx::GetRegistryString(found, provider, AString(), kTempDirectoryEntry,
-                                                AString());
-    found = found && !value.empty();
-  }
-  if (found) {
-    core::PrintWide(msg::kTempFound, entry, value.c_str(), VxProviderName(provider));
+  const TempReading reading = ReadTempDirectory(provider);
+  if (reading.found) {
+    core::PrintWide(msg::kTempFound, entry, reading.value.c_str(),
+                    VxProviderName(reading.provider));
   } else if (provider == RegistryAccessVx::kNoProvider) {
     core::PrintWide(msg::kNotFound, entry);
   } else {
@@ -65,13 +78,51 @@ void GetTempDirectory(int provider) {
   }
 }
 
+// The JSON forms: as for a product setting, the value always a string.
+int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, JsonOutput& json) {
+  const TempReading before = ReadTempDirectory(provider);
+  const int level = before.found ? before.provider : provider;
+  Json document = SettingJson(kTempDirectoryEntry, LevelNone);
+  if (level != RegistryAccessVx::kNoProvider) {
+    document["level"] = AString(VxProviderName(level)).ASCII();
+  }
+  int status = JsonDone;
+  if (command == CommandGet) {
+    document["found"] = before.found;
+    if (before.found) PutValue(document, before.value.ASCII(), kTypeString);
+    status = before.found ? JsonDone : JsonNotFound;
+  } else if (command == CommandSet) {
+    const bool unchanged = before.found && before.value.Compare(newValue) == 0;
+    const bool saved =
+        RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry, newValue);
+    PutValue(document, AString(newValue).ASCII(), kTypeString);
+    document["outcome"] = unchanged ? "unchanged" : before.found ? "changed" : "created";
+    document["saved"] = saved;
+    status = saved || unchanged ? JsonDone : JsonNotSaved;
+  } else if (!before.found) {
+    document["outcome"] = "absent";
+    status = JsonNotFound;
+  } else {
+    const bool saved =
+        RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry, AString());
+    document["outcome"] = "deleted";
+    document["deleted"] = "value";
+    document["saved"] = saved;
+    status = saved ? JsonDone : JsonNotSaved;
+  }
+  json.Print(std::move(document));
+  return status;
+}
+
 }  // namespace
 
-int RunTempDirectory(int32_t command, ToolOptions& options, int level) {
+int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutput* json) {
   const wchar_t* entry = kTempDirectoryEntry.c_str();
   if (level == LevelAdmin) {
     core::PrintWide(msg::kLevelNotValidFor, LevelName(level).c_str(), entry);
-    return -1;
+    if (json == nullptr) return -1;
+    json->Print({{"key", AString(entry).ASCII()}, {"error", "bad usage"}});
+    return JsonRefused;
   }
   // Lives until the process ends, as the library expects of its host.
   static ITalvenApplication* application =
@@ -79,6 +130,9 @@ int RunTempDirectory(int32_t command, ToolOptions& options, int level) {
   InitVxcoreDLL(application);
 
   int provider = ToVxProvider(level);
+  if (json != nullptr) {
+    return TempDirectoryJson(command, provider, options.values[SlotRegistryValue], *json);
+  }
   if (command == CommandGet) {
     GetTempDirectory(provider);
   } else if (command == CommandSet) {
