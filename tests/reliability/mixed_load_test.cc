@@ -25,7 +25,7 @@ constexpr int kWriters = 16, kReaders = 4, kOwnEntries = 3, kLevels = 5;
 // A sanitized Setwise run costs ten times as much or more: fewer runs keep
 // the test within its time there.
 #ifdef SETWISE_SANITIZED_BUILD
-constexpr int kOpsEach = 12;
+constexpr int kOpsEach = 8;
 #else
 constexpr int kOpsEach = 100;
 #endif

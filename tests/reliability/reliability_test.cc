@@ -120,7 +120,7 @@ TEST(ReliabilityTest, ConcurrentWritersLoseNothing) {
 
 // Fewer where sanitizers make every run many times slower.
 #ifdef SETWISE_SANITIZED_BUILD
-constexpr int kKilledRuns = 50;
+constexpr int kKilledRuns = 30;
 #else
 constexpr int kKilledRuns = 200;
 #endif
