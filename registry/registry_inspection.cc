@@ -1,5 +1,5 @@
-// What a check of the store reads: the product's store files as the load
-// found them, and every value a level holds.
+// Reads for a check of the store: how each of the product's files loaded,
+// and every value a level holds apart from the multi-product records.
 #include <set>
 
 #include "registry/morix_registry_impl.h"
@@ -15,15 +15,15 @@ class ValueCollector {
  public:
   explicit ValueCollector(std::vector<ProviderValue>& values)
       : values_(values),
-        bookkeepingKey_(kProductsKeyPath.ASCII()),
-        bookkeepingValueKey_(kAdminKeyName.ASCII()),
-        bookkeepingValue_(kMultipleApplicationsValue.ASCII()) {}
+        productListKey_(kProductsKeyPath.ASCII()),
+        productFlagKey_(kAdminKeyName.ASCII()),
+        productFlag_(kMultipleApplicationsValue.ASCII()) {}
 
   // `storePath` names `key` in the store, `section` below the product's key.
   void Collect(TalRegKey key, const std::string& storePath, const std::string& section) {
-    const bool holdsBookkeeping = storePath == bookkeepingValueKey_;
+    const bool holdsProductFlag = storePath == productFlagKey_;
     auto add = [&](const TalRegValueView& value) {
-      if (holdsBookkeeping && value.name == bookkeepingValue_) return;
+      if (holdsProductFlag && value.name == productFlag_) return;
       values_.push_back({section, std::string(value.name), value.type, value.text.size()});
     };
     static_cast<void>(TalRegVisitValuesA(
@@ -39,7 +39,7 @@ class ValueCollector {
       // A name that reads as empty (it begins with a NUL byte) would open the key itself again.
       if (name.empty()) continue;
       const std::string path = storePath + "/" + name;
-      if (path == bookkeepingKey_) continue;
+      if (path == productListKey_) continue;
       StoreKey subkey;
       if (subkey.Open(name.c_str(), key)) {
         Collect(subkey.get(), path, section.empty() ? name : section + "/" + name);
@@ -49,7 +49,7 @@ class ValueCollector {
 
  private:
   std::vector<ProviderValue>& values_;
-  const std::string bookkeepingKey_, bookkeepingValueKey_, bookkeepingValue_;
+  const std::string productListKey_, productFlagKey_, productFlag_;
 };
 
 }  // namespace
@@ -66,7 +66,7 @@ void MorixRegistryImpl::GetRegistryFileReports(std::vector<RegistryFileReport>& 
   }
   std::set<std::string> seen;
   for (const auto& [provider, key] : keys) {
-    // A store of several products whose product is unknown has no keys for it.
+    // An unknown product in a multi-product store has no keys.
     if (key.empty() || !seen.insert(key).second) continue;
     RegistryFileReport file{provider, {}};
     if (TalRegReportFileA(key.c_str(), &file.report) == kTalRegOk) files.push_back(std::move(file));

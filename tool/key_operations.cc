@@ -63,12 +63,15 @@ int LookupKeyAlias(AString& section, AString& entry) {
   return 0;
 }
 
+void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry) {
+  if (LookupKeyAlias(section, entry) != 0) return;
+  bool syntaxFound = false;
+  registry.LookupRegistrySyntax(section, entry, &syntaxFound);
+}
+
 bool ReadSettingValue(MorixRegistryImpl& registry, AString& value, int& type, int& level,
                       AString& section, AString& entry) {
-  if (LookupKeyAlias(section, entry) == 0) {
-    bool syntaxFound = false;
-    registry.LookupRegistrySyntax(section, entry, &syntaxFound);
-  }
+  NormaliseKey(registry, section, entry);
   if (level == 0) {
     ConfigurationProvider provider = ProviderNone;
     value = registry.GetRegistryString(provider, HKCU, section, entry, AString());

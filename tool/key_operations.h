@@ -42,6 +42,9 @@ bool MatchKeyAlias(const KeyAlias& row, const AString& section, const AString& e
 // entry; 0 and both untouched when none matches.
 int LookupKeyAlias(AString& section, AString& entry);
 
+// Brings section and entry to their alias or declared spelling.
+void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry);
+
 // Reads the setting as text with its type (2 or 4). `level` 0 searches the
 // levels and comes back as the level that held the value; section and entry
 // come back in their declared spelling.

@@ -8,13 +8,6 @@
 
 namespace {
 
-// Brings section and entry to their alias or declared spelling.
-void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry) {
-  if (LookupKeyAlias(section, entry) != 0) return;
-  bool syntaxFound = false;
-  registry.LookupRegistrySyntax(section, entry, &syntaxFound);
-}
-
 // `what` is "key" or "value" for a deletion, null when nothing was there.
 int PrintJson(JsonOutput& json, const AString& key, int level, const char* what, bool saved) {
   Json document = SettingJson(key, level);

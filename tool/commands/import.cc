@@ -43,16 +43,10 @@ void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) 
     AString noEntry;
     change.section = DisplayKey(change.section, change.entry);
     change.entry.clear();
-    if (LookupKeyAlias(change.section, noEntry) == 0) {
-      bool syntaxFound = false;
-      registry.LookupRegistrySyntax(change.section, noEntry, &syntaxFound);
-    }
+    NormaliseKey(registry, change.section, noEntry);
     exists = registry.DoesRegistryKeyExistInProvider(HKCU, change.section, level);
   } else {
-    if (LookupKeyAlias(change.section, change.entry) == 0) {
-      bool syntaxFound = false;
-      registry.LookupRegistrySyntax(change.section, change.entry, &syntaxFound);
-    }
+    NormaliseKey(registry, change.section, change.entry);
     exists = registry.GetRegistryValueType(HKCU, change.section, change.entry, level) != 0;
   }
   change.outcome = exists ? Deleted : Absent;
