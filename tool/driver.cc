@@ -1,5 +1,7 @@
 #include "tool/driver.h"
 
+#include <strings.h>
+
 #include <csignal>
 #include <string>
 #include <vector>
@@ -149,4 +151,12 @@ int SetwiseMain(int argc, char** argv) {
   if (!options.json) output.Release();
   if (argc < 3) return BadUsage(options, output);
   return RunCommand(options, output);
+}
+
+int OutOfMemoryStatus(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if ((arg[0] == '-' || arg[0] == '/') && strcasecmp(arg + 1, "Json") == 0) return JsonNotSaved;
+  }
+  return -1;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <new>
 #include <utility>
 
 #include "cfgkit/key_path.h"
@@ -101,7 +102,6 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
 
   // Key name -> the folder its file is read from; ordered for a stable key order.
   std::map<std::string, std::string> sources;
-  Status result;
   std::vector<std::string> dirs{adminDir_};
   if (userDir_ != adminDir_) dirs.push_back(userDir_);
   for (const std::string& dir : dirs) {
@@ -109,9 +109,9 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
     Status status = ops_.ListDir(dir, &names);
     if (status.IsNotFound()) continue;
     if (!status.ok()) {
+      // Like a damaged file: the other folder loads, and nothing is saved here.
       if (log_) log_(1, "Error: cfgkit cannot read store folder " + status.message() + "\n");
       unlistedFolders_.push_back({dir, WithMessage(status, WithoutPath(status.message(), dir))});
-      if (result.ok()) result = status;
       continue;
     }
     for (const std::string& fileName : names) {
@@ -127,7 +127,15 @@ Status Store::Load(std::string_view adminDir, std::string_view userDir) {
     files_.back().unread = true;
     if (!options_.readFilesWhenUsed) LoadFile(files_.back());
   }
-  return result;
+  if (unlistedFolders_.size() == dirs.size()) return unlistedFolders_.front().status;
+  return Status::OK();
+}
+
+bool Store::IsUnlisted(const std::string& dir) const {
+  for (const FileReport& folder : unlistedFolders_) {
+    if (folder.path == dir) return true;
+  }
+  return false;
 }
 
 void Store::ReadIfUnread(std::string_view name) {
@@ -137,6 +145,19 @@ void Store::ReadIfUnread(std::string_view name) {
 
 void Store::LoadFile(TopLevelFile& file) {
   file.unread = false;
+  try {
+    LoadFileContent(file);
+  } catch (const std::bad_alloc&) {
+    // What a file needs to be read does not fit: the file is unreadable, not damaged.
+    KeyId partial = tree_.FindSubkey(tree_.Root(), file.name);
+    if (partial != kNoKey) tree_.RemoveKey(partial);
+    file.image = nullptr;
+    ProtectDamaged(file, JoinPath(file.sourceDir, file.name + std::string(kStoreFileExtension)),
+                   Status::IOError("Cannot allocate memory"));
+  }
+}
+
+void Store::LoadFileContent(TopLevelFile& file) {
   const std::string& keyName = file.name;
   const std::string& dir = file.sourceDir;
   std::string path = JoinPath(dir, keyName + std::string(kStoreFileExtension));
@@ -164,11 +185,15 @@ void Store::LoadFile(TopLevelFile& file) {
     ReadKeyFrom(file, Snapshot::InMemory(ops_, std::move(image)));
     return;
   }
+  ProtectDamaged(file, path, status);
+}
+
+void Store::ProtectDamaged(TopLevelFile& file, const std::string& path, const Status& status) {
   file.damaged = true;
   file.loadError = status;
   if (log_) {
     // The parser's reason does not name the file; a file operation's does.
-    const std::string where = status.IsCorruption() ? path + ": " : std::string();
+    const std::string where = status.message().starts_with(path) ? std::string() : path + ": ";
     log_(1,
          "Error: cfgkit store file is damaged and protected: " + where + status.message() + "\n");
   }

@@ -39,9 +39,10 @@ class Store {
   Store(FileOps& ops, LogSink log, StoreOptions options = {});
 
   // Loads every store file of both folders ('\' or '/' separators; a missing
-  // folder is empty; equal folders are read once). Damaged files are reported
-  // and skipped. Non-OK only when a folder exists but cannot be listed; what
-  // could be read is loaded all the same.
+  // folder is empty; equal folders are read once). Damaged and unreadable
+  // files are reported and skipped, and so is a folder that exists but cannot
+  // be listed (see unlistedFolders()): nothing is saved into it. Non-OK only
+  // when no folder could be listed.
   Status Load(std::string_view adminDir, std::string_view userDir);
 
   const KeyTree& tree() const { return tree_; }
@@ -83,6 +84,7 @@ class Store {
 
   // The folders the load could not list.
   const std::vector<FileReport>& unlistedFolders() const { return unlistedFolders_; }
+  bool IsUnlisted(const std::string& dir) const;
 
   // Writes the file of every top-level key that changed into the key's home
   // folder, and removes the file of a deleted top-level key. The files are
@@ -139,6 +141,8 @@ class Store {
   // Reads the key of `file` from its image or else from its XML, which is
   // parsed into a new image; a damaged file is reported and protected.
   void LoadFile(TopLevelFile& file);
+  void LoadFileContent(TopLevelFile& file);
+  void ProtectDamaged(TopLevelFile& file, const std::string& path, const Status& status);
   // Reads the file of the top-level key `name` if it is known and not read yet.
   void ReadIfUnread(std::string_view name);
 

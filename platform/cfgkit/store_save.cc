@@ -36,6 +36,11 @@ Status Store::Save() {
     dirs.insert(file.deleted ? file.sourceDir : file.homeDir);
   }
 
+  for (const std::string& dir : dirs) {
+    // Its files are unknown: a new file could replace one that holds values.
+    if (IsUnlisted(dir)) return Status::IOError(dir + ": the folder could not be listed");
+  }
+
   std::vector<StoreLock> locks;
   std::set<std::pair<uint64_t, uint64_t>> lockedFolders;
   for (const std::string& dir : dirs) {

@@ -157,6 +157,8 @@ class FileParser {
     // drops the buffer's last byte when text after the root ends there.
     pugi::xml_parse_result result = document.load_buffer_inplace(bytes->data(), bytes->size() + 1,
                                                                  options, pugi::encoding_utf8);
+    // Memory running out says nothing about the file: it is unreadable, not damaged.
+    if (result.status == pugi::status_out_of_memory) return Status::IOError("Cannot allocate memory");
     if (!result) {
       return Status::Corruption("offset " + std::to_string(result.offset) + ": " +
                                 result.description());

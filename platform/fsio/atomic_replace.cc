@@ -48,30 +48,90 @@ int64_t JustBeforeNowNs() {
   return stamp % 2 != 0 ? stamp : stamp - 1;
 }
 
-// Writes `bytes` to the new file `path` with the permissions asked for,
-// flushed unless it is a cache. `*stampedNs`: see StagedFile.
+// A file system that keeps no owners, modes or ACLs is no failure: the file
+// then has what the file system gives every file.
+Status Kept(const Status& status) { return status.IsNotSupported() ? Status::OK() : status; }
+
+// Gives the open file `fd` the owner, group, mode and ACL of the file `like`
+// at `likePath`, as far as this user may; the mode of a new file when there is
+// none.
+Status CopyAccess(FileOps& ops, int fd, const std::string& likePath, const FileIdentity& like) {
+  if (!like.exists) return Kept(ops.ChangeMode(fd, 0666 & ~ops.Umask()));
+  std::string acl;
+  Status status = Kept(ops.ReadAcl(likePath, &acl));
+  if (!status.ok()) return status;
+  // The owner first: changing it clears the set-id bits that the mode restores.
+  // A user who may not give the file away may still keep its group.
+  if (!ops.ChangeOwner(fd, like.owner, like.group).ok()) {
+    ops.ChangeOwner(fd, static_cast<uint32_t>(-1), like.group).IgnoreError();
+  }
+  status = Kept(ops.ChangeMode(fd, like.mode & 07777));
+  // Last, as an ACL sets the group bits to its mask.
+  if (status.ok() && !acl.empty()) status = Kept(ops.WriteAcl(fd, acl));
+  return status;
+}
+
+// Writes `bytes` to the new file `path`, which gets the access asked for only
+// once it is written (until then this user alone may read it), flushed unless
+// it is a cache. `existingPath` names the file whose access it keeps.
+// `*stampedNs`: see StagedFile.
 Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view bytes,
-                    Permissions permissions, Durability durability, const FileIdentity& existing,
+                    Permissions permissions, Durability durability,
+                    const std::string& existingPath, const FileIdentity& existing,
                     int64_t* stampedNs) {
   int fd = -1;
-  uint32_t mode = permissions == Permissions::kPrivate ? 0600 : 0666;
-  Status status = ops.CreateTemp(path, mode, &fd);
+  Status status = ops.CreateTemp(path, &fd);
   if (!status.ok()) return status;
   FdGuard guard(ops, fd);
-  if (permissions == Permissions::kKeepExisting && existing.exists) {
-    status = ops.CopyOwnerAndMode(fd, existing);
-  }
-  if (status.ok()) status = ops.Write(fd, bytes);
+  status = ops.Write(fd, bytes);
   if (status.ok() && stampedNs != nullptr) {
     // Only a proof for readers that want one: without it they read the file.
     *stampedNs = JustBeforeNowNs();
     if (!ops.SetModifiedTime(fd, *stampedNs).ok()) *stampedNs = 0;
+  }
+  if (status.ok() && permissions == Permissions::kKeepExisting) {
+    status = CopyAccess(ops, fd, existingPath, existing);
   }
   if (status.ok() && durability == Durability::kDurable) status = ops.Sync(fd);
   Status closed = guard.Close();
   if (status.ok()) status = closed;
   if (!status.ok()) ops.Remove(path).IgnoreError();
   return status;
+}
+
+// The file a save of `path` replaces: the target of a symbolic link there,
+// followed only while the link and its target's folder belong to this user
+// or to root, so that nobody can make a save write where it did not mean to.
+Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows
+  const uint32_t user = ::geteuid();
+  auto trusted = [user](const FileIdentity& identity) {
+    return identity.owner == user || identity.owner == 0;
+  };
+  std::string current = path;
+  for (int links = 0; links < kMaxLinks; ++links) {
+    FileIdentity identity;
+    Status status = ops.Stat(current, &identity, /*followLinks=*/false);
+    if (!status.ok()) return status;
+    if (identity.kind != FileIdentity::Kind::kSymlink) {
+      *target = std::move(current);
+      return Status::OK();
+    }
+    if (!trusted(identity)) return Status::IOError(current + ": a link of another user");
+    std::string linked;
+    status = ops.ReadLink(current, &linked);
+    if (!status.ok()) return status;
+    if (linked.empty()) return Status::IOError(current + ": an empty link");
+    current = linked.front() == '/' ? linked : DirOf(current) + linked;
+    FileIdentity folder;
+    const std::string dir = DirOf(current);
+    status = ops.Stat(dir.empty() ? "." : dir, &folder);
+    if (!status.ok()) return status;
+    if (!folder.exists || !trusted(folder)) {
+      return Status::IOError(current + ": links into a folder of another user");
+    }
+  }
+  return Status::IOError(path + ": too many levels of links");
 }
 
 // Keeps the current content of `target` under a hidden name in its folder, so
@@ -89,7 +149,7 @@ Status KeepBackup(FileOps& ops, const std::string& target, std::string* backupPa
     if (status.IsNotFound()) return Status::OK();
     if (status.ok()) {
       status = WriteNewFile(ops, path, bytes, Permissions::kKeepExisting, Durability::kDurable,
-                            identity, nullptr);
+                            target, identity, nullptr);
     }
   }
   if (status.ok()) *backupPath = std::move(path);
@@ -141,7 +201,8 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
       dir_(std::move(other.dir_)),
       tempPath_(std::move(other.tempPath_)),
       targetPath_(std::move(other.targetPath_)),
-      pending_(other.pending_) {
+      pending_(other.pending_),
+      stampedNs_(other.stampedNs_) {
   other.pending_ = false;
 }
 
@@ -151,14 +212,17 @@ StagedFile::~StagedFile() {
 
 Status StagedFile::Stage(const std::string& dir, const std::string& fileName,
                          std::string_view bytes, Permissions permissions) {
-  dir_ = dir;
-  targetPath_ = JoinPath(dir, fileName);
-  tempPath_ = JoinPath(dir, HiddenName(fileName, kTempKind));
-  FileIdentity existing;
-  Status status = ops_.Stat(targetPath_, &existing);
+  Status status = ResolveTarget(ops_, JoinPath(dir, fileName), &targetPath_);
   if (!status.ok()) return status;
-  status = WriteNewFile(ops_, tempPath_, bytes, permissions, Durability::kDurable, existing,
-                        &stampedNs_);
+  // A link's target is replaced in its own folder, where a rename can reach it.
+  dir_ = DirOf(targetPath_);
+  if (dir_.empty()) dir_ = dir;
+  tempPath_ = JoinPath(dir_, HiddenName(FileNameOf(targetPath_), kTempKind));
+  FileIdentity existing;
+  status = ops_.Stat(targetPath_, &existing);
+  if (!status.ok()) return status;
+  status = WriteNewFile(ops_, tempPath_, bytes, permissions, Durability::kDurable, targetPath_,
+                        existing, &stampedNs_);
   pending_ = status.ok();
   return status;
 }
@@ -213,7 +277,7 @@ Status ReplaceFile(FileOps& ops, const std::string& path, std::string_view bytes
     // No flush and no roll-back: a crash may lose it, and its readers check it.
     std::string tempPath = JoinPath(DirOf(path), HiddenName(FileNameOf(path), kTempKind));
     Status status =
-        WriteNewFile(ops, tempPath, bytes, permissions, durability, FileIdentity(), nullptr);
+        WriteNewFile(ops, tempPath, bytes, permissions, durability, path, FileIdentity(), nullptr);
     if (status.ok()) status = ops.Rename(tempPath, path);
     if (!status.ok()) ops.Remove(tempPath).IgnoreError();
     return status;

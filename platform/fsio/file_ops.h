@@ -19,7 +19,7 @@ namespace fsio {
 // has a new inode, one edited in place a new size or change time. The owner
 // and mode are what a replacement must keep.
 struct FileIdentity {
-  enum class Kind : uint8_t { kMissing, kRegular, kDirectory, kOther };
+  enum class Kind : uint8_t { kMissing, kRegular, kDirectory, kSymlink, kOther };
 
   bool exists = false;
   Kind kind = Kind::kMissing;
@@ -35,17 +35,23 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// The most a store file or a document may hold: a larger one is damage
+// (Corruption), told before it is read.
+inline constexpr size_t kMaxReadSize = size_t{256} << 20;
+
 class FileOps {
  public:
   virtual ~FileOps() = default;
 
   // The whole content of the file at `path`, and when `identity` is not null
-  // the identity of the very file that was read. NotFound when it does not exist.
+  // the identity of the very file that was read. NotFound when it does not
+  // exist, Corruption when it holds more than kMaxReadSize bytes, IOError
+  // when its content does not fit in memory.
   virtual Status ReadFile(const std::string& path, std::string* contents,
                           FileIdentity* identity) = 0;
 
-  // Everything left to read from `fd`, a pipe or terminal too; `name` is
-  // what an error message calls it.
+  // Everything left to read from `fd`, a pipe or terminal too, bounded as
+  // ReadFile is; `name` is what an error message calls it.
   virtual Status ReadStream(int fd, const std::string& name, std::string* contents) = 0;
 
   // The identity of the file at `path` (of a symbolic link itself when
@@ -59,10 +65,14 @@ class FileOps {
   // Creates the folder `dir` with `mode` (less the umask); OK when it exists.
   virtual Status MakeDir(const std::string& dir, uint32_t mode) = 0;
 
+  // The target a symbolic link names, as it is written in the link.
+  virtual Status ReadLink(const std::string& path, std::string* target) = 0;
+
   // Creates the file `path`, which must not exist yet (a symbolic link there
-  // is not followed), for writing with `mode` less the umask. On success `*fd`
-  // is open and the caller must Close() it.
-  virtual Status CreateTemp(const std::string& path, uint32_t mode, int* fd) = 0;
+  // is not followed), for writing and readable by this user alone (0600), so
+  // that nobody can read it before it gets the access of the file it is to
+  // replace. On success `*fd` is open and the caller must Close() it.
+  virtual Status CreateTemp(const std::string& path, int* fd) = 0;
 
   // Opens the existing regular file `path` without following a symbolic link
   // and without blocking on a FIFO, for reading, or for writing in place when
@@ -71,9 +81,16 @@ class FileOps {
   virtual Status OpenExisting(const std::string& path, bool writable, int* fd,
                               FileIdentity* identity) = 0;
 
-  // Gives the open file the owner, group and permission bits of `like`, as
-  // far as the process may: an owner it may not give is left as it is.
-  virtual Status CopyOwnerAndMode(int fd, const FileIdentity& like) = 0;
+  // The access a replacement keeps: the file's owner and group, its
+  // permission bits, and its access control list (the bytes of its POSIX
+  // access ACL; empty when it has none). NotSupported from a file system that
+  // stores no owners, modes or ACLs.
+  virtual Status ChangeOwner(int fd, uint32_t owner, uint32_t group) = 0;
+  virtual Status ChangeMode(int fd, uint32_t mode) = 0;
+  virtual Status ReadAcl(const std::string& path, std::string* acl) = 0;
+  virtual Status WriteAcl(int fd, std::string_view acl) = 0;
+  // The permission bits that a new file does not get.
+  virtual uint32_t Umask() = 0;
 
   virtual Status Write(int fd, std::string_view data) = 0;
   // Sets the open file's modification time, in ns since the epoch.
@@ -113,11 +130,13 @@ class FileOps {
   // systems, and when it cannot be told.
   virtual bool HasReliableTimes(const std::string& dir) = 0;
 
-  // Takes an exclusive lock on the file `path`, creating it when missing with
-  // a mode that lets every user who may write the folder lock it too. A lock
-  // held by another process is waited for a few seconds at most, then Busy.
-  // The kernel releases the lock when its holder dies. On success `*fd` holds
-  // the lock until UnlockFile().
+  // Takes an exclusive write lock on the file `path` through a descriptor open
+  // for writing, so a user who may only read the file cannot hold off the
+  // others. A missing lock file is created as writable as its folder, and
+  // readable by no one else; one left less so is corrected when this user
+  // owns it. A lock held by another process is waited for a few seconds at
+  // most, then Busy. The kernel releases the lock when its holder dies. On
+  // success `*fd` holds the lock until UnlockFile().
   virtual Status LockFile(const std::string& path, int* fd) = 0;
   virtual Status UnlockFile(int fd) = 0;
 };
@@ -145,16 +164,25 @@ class FileOpsWrapper : public FileOps {
   Status MakeDir(const std::string& dir, uint32_t mode) override {
     return target_.MakeDir(dir, mode);
   }
-  Status CreateTemp(const std::string& path, uint32_t mode, int* fd) override {
-    return target_.CreateTemp(path, mode, fd);
+  Status ReadLink(const std::string& path, std::string* target) override {
+    return target_.ReadLink(path, target);
+  }
+  Status CreateTemp(const std::string& path, int* fd) override {
+    return target_.CreateTemp(path, fd);
   }
   Status OpenExisting(const std::string& path, bool writable, int* fd,
                       FileIdentity* identity) override {
     return target_.OpenExisting(path, writable, fd, identity);
   }
-  Status CopyOwnerAndMode(int fd, const FileIdentity& like) override {
-    return target_.CopyOwnerAndMode(fd, like);
+  Status ChangeOwner(int fd, uint32_t owner, uint32_t group) override {
+    return target_.ChangeOwner(fd, owner, group);
   }
+  Status ChangeMode(int fd, uint32_t mode) override { return target_.ChangeMode(fd, mode); }
+  Status ReadAcl(const std::string& path, std::string* acl) override {
+    return target_.ReadAcl(path, acl);
+  }
+  Status WriteAcl(int fd, std::string_view acl) override { return target_.WriteAcl(fd, acl); }
+  uint32_t Umask() override { return target_.Umask(); }
   Status Write(int fd, std::string_view data) override { return target_.Write(fd, data); }
   Status SetModifiedTime(int fd, int64_t ns) override { return target_.SetModifiedTime(fd, ns); }
   Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {

@@ -1,10 +1,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "fsio/file_ops.h"
@@ -34,6 +35,7 @@ FileIdentity IdentityOf(const struct stat& info) {
   identity.exists = true;
   identity.kind = S_ISREG(info.st_mode)   ? FileIdentity::Kind::kRegular
                   : S_ISDIR(info.st_mode) ? FileIdentity::Kind::kDirectory
+                  : S_ISLNK(info.st_mode) ? FileIdentity::Kind::kSymlink
                                           : FileIdentity::Kind::kOther;
   identity.device = info.st_dev;
   identity.inode = info.st_ino;
@@ -46,46 +48,114 @@ FileIdentity IdentityOf(const struct stat& info) {
   return identity;
 }
 
-// Opens the lock file read-write where the process may, so that NFS (which
-// emulates flock with fcntl locks) can lock it, and read-only otherwise. A new
-// lock file may be written by whoever may write the folder.
-// Reads straight into `contents`; a file that grew meanwhile is read to its end.
+Status TooLarge(const std::string& name) {
+  return Status::Corruption(name + ": larger than " + std::to_string(kMaxReadSize >> 20) +
+                            " MiB, the most a store file or document may hold");
+}
+
+// Reads straight into `contents`, at most kMaxReadSize bytes and one more to
+// tell a file that is too large; a file that grew meanwhile is read to its end.
 Status ReadToEnd(int fd, size_t expected, const std::string& name, std::string* contents) {
   Status status;
   size_t filled = 0;
-  contents->resize(std::max<size_t>(expected + 1, 4096));
-  for (;;) {
-    if (filled == contents->size()) contents->resize(contents->size() * 2);
-    ssize_t n = ::read(fd, contents->data() + filled, contents->size() - filled);
-    if (n > 0) {
-      filled += static_cast<size_t>(n);
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      status = ErrnoToStatus(name, errno);
-      break;
+  try {
+    contents->resize(std::min<size_t>(std::max<size_t>(expected + 1, 4096), kMaxReadSize + 1));
+    for (;;) {
+      if (filled == contents->size()) {
+        if (filled > kMaxReadSize) {
+          status = TooLarge(name);
+          break;
+        }
+        contents->resize(std::min<size_t>(contents->size() * 2, kMaxReadSize + 1));
+      }
+      ssize_t n = ::read(fd, contents->data() + filled, contents->size() - filled);
+      if (n > 0) {
+        filled += static_cast<size_t>(n);
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        status = ErrnoToStatus(name, errno);
+        break;
+      }
     }
+  } catch (const std::bad_alloc&) {
+    status = ErrnoToStatus(name, ENOMEM);
   }
-  contents->resize(filled);
+  if (status.ok() && filled > kMaxReadSize) status = TooLarge(name);
+  contents->resize(status.ok() ? filled : 0);
+  if (!status.ok()) contents->shrink_to_fit();
   return status;
 }
 
+// A file system that cannot store owners, modes or ACLs (FAT through FUSE, say).
+bool CannotStore(int error) { return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP; }
+
+Status AccessStatus(const std::string& context, int error) {
+  if (CannotStore(error)) return Status::NotSupported(context + ": " + std::strerror(error));
+  return ErrnoToStatus(context, error);
+}
+
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+// The mode of a folder's lock file: writable by whoever may write the folder,
+// and readable by nobody else, as a reader could hold a lock that writers wait for.
+mode_t LockFileMode(const struct stat& folder) {
+  mode_t mode = 0600;
+  if (folder.st_mode & S_IWGRP) mode |= 0060;
+  if (folder.st_mode & S_IWOTH) mode |= 0006;
+  return mode;
+}
+
+// A new lock file at `path`, as its folder says, whose descriptor is returned.
+int CreateLockFile(const std::string& path, const struct stat& folder) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  // Made by root in a user's folder, it must still be the folder owner's.
+  if (::geteuid() == 0) static_cast<void>(::fchown(fd, folder.st_uid, folder.st_gid));
+  static_cast<void>(::fchmod(fd, LockFileMode(folder)));
+  return fd;
+}
+
+// Opens the lock file of a folder for writing. One whose mode is not as its
+// folder says (left by an older version) is not trusted: a user who may read
+// it but not write it could hold a lock, and keep holding it through any
+// descriptor opened before a chmod. Its owner (or root) replaces it.
 int OpenLockFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    struct stat folder;
-    std::string dir = path.substr(0, path.rfind('/') + 1);
-    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) == 0) {
-      ::fchmod(fd, 0644 | (folder.st_mode & 0022));
-    }
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  struct stat folder;
+  if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) return -1;
+  int fd = CreateLockFile(path, folder);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat lock;
+  if (::fstat(fd, &lock) != 0 || !S_ISREG(lock.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  const bool mayReplace = lock.st_uid == ::geteuid() || ::geteuid() == 0;
+  if ((lock.st_mode & 0777) == LockFileMode(folder) || !mayReplace) return fd;
+  const std::string fresh = path + "." + std::to_string(::getpid());
+  ::unlink(fresh.c_str());
+  int replacement = CreateLockFile(fresh, folder);
+  if (replacement < 0) return fd;
+  if (::rename(fresh.c_str(), path.c_str()) != 0) {
+    ::unlink(fresh.c_str());
+    ::close(replacement);
     return fd;
   }
-  if (errno != EEXIST) return -1;
-  fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  }
-  return fd;
+  ::close(fd);
+  return replacement;
+}
+
+// An exclusive lock of the whole file, owned by the open file rather than the
+// process, so two stores of one process exclude each other as two processes do.
+bool TryWriteLock(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 class PosixFileOpsImpl final : public FileOps {
@@ -100,6 +170,10 @@ class PosixFileOpsImpl final : public FileOps {
       if (!S_ISREG(info.st_mode)) {
         ::close(fd);
         return Status::NotSupported(path + ": not a regular file");
+      }
+      if (static_cast<uint64_t>(info.st_size) > kMaxReadSize) {
+        ::close(fd);
+        return TooLarge(path);
       }
       if (info.st_size > 0) expected = static_cast<size_t>(info.st_size);
       if (identity != nullptr) *identity = IdentityOf(info);
@@ -146,8 +220,17 @@ class PosixFileOpsImpl final : public FileOps {
     return Status::OK();
   }
 
-  Status CreateTemp(const std::string& path, uint32_t mode, int* fd) override {
-    *fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  Status ReadLink(const std::string& path, std::string* target) override {
+    char buffer[4096];
+    ssize_t size = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (size < 0) return ErrnoToStatus(path, errno);
+    if (static_cast<size_t>(size) == sizeof buffer) return ErrnoToStatus(path, ENAMETOOLONG);
+    target->assign(buffer, static_cast<size_t>(size));
+    return Status::OK();
+  }
+
+  Status CreateTemp(const std::string& path, int* fd) override {
+    *fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (*fd < 0) return ErrnoToStatus(path, errno);
     return Status::OK();
   }
@@ -167,20 +250,55 @@ class PosixFileOpsImpl final : public FileOps {
     return Status::OK();
   }
 
-  Status CopyOwnerAndMode(int fd, const FileIdentity& like) override {
-    struct stat info;
-    if (::fstat(fd, &info) != 0) return ErrnoToStatus("fstat", errno);
-    // The owner first: changing it clears the set-id bits that the mode restores.
-    if (info.st_uid != like.owner || info.st_gid != like.group) {
-      if (::fchown(fd, like.owner, like.group) != 0 && info.st_gid != like.group) {
-        // A user who may not give the file away may still keep its group.
-        if (::fchown(fd, static_cast<uid_t>(-1), like.group) != 0 && errno != EPERM) {
-          return ErrnoToStatus("fchown", errno);
-        }
-      }
-    }
-    if (::fchmod(fd, like.mode & 07777) != 0) return ErrnoToStatus("fchmod", errno);
+  Status ChangeOwner(int fd, uint32_t owner, uint32_t group) override {
+    if (::fchown(fd, owner, group) != 0) return AccessStatus("fchown", errno);
     return Status::OK();
+  }
+
+  Status ChangeMode(int fd, uint32_t mode) override {
+    if (::fchmod(fd, mode) != 0) return AccessStatus("fchmod", errno);
+    return Status::OK();
+  }
+
+  Status ReadAcl(const std::string& path, std::string* acl) override {
+    acl->clear();
+    for (;;) {
+      ssize_t size = ::getxattr(path.c_str(), kAccessAcl, nullptr, 0);
+      if (size < 0) return errno == ENODATA ? Status::OK() : AccessStatus(path, errno);
+      acl->resize(static_cast<size_t>(size));
+      size = ::getxattr(path.c_str(), kAccessAcl, acl->data(), acl->size());
+      if (size >= 0) {
+        acl->resize(static_cast<size_t>(size));
+        return Status::OK();
+      }
+      if (errno != ERANGE) return AccessStatus(path, errno);
+    }
+  }
+
+  Status WriteAcl(int fd, std::string_view acl) override {
+    if (::fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
+      return AccessStatus("fsetxattr", errno);
+    }
+    return Status::OK();
+  }
+
+  uint32_t Umask() override {
+    // Read rather than set and restored: another thread may create files meanwhile.
+    char buffer[4096];
+    std::string status;
+    int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ssize_t n;
+      while ((n = ::read(fd, buffer, sizeof buffer)) > 0) status.append(buffer, static_cast<size_t>(n));
+      ::close(fd);
+    }
+    size_t at = status.find("\nUmask:");
+    if (at != std::string::npos) {
+      return static_cast<uint32_t>(std::strtoul(status.c_str() + at + 7, nullptr, 8));
+    }
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
   }
 
   Status Write(int fd, std::string_view data) override {
@@ -319,13 +437,14 @@ class PosixFileOpsImpl final : public FileOps {
     *fd = OpenLockFile(path);
     if (*fd < 0) return ErrnoToStatus(path, errno);
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    while (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+    while (!TryWriteLock(*fd)) {
       int error = errno;
       if (error == EINTR) continue;
-      if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      const bool held = error == EAGAIN || error == EACCES;
+      if (!held || std::chrono::steady_clock::now() >= deadline) {
         ::close(*fd);
         *fd = -1;
-        if (error == EWOULDBLOCK) return Status::Busy(path + ": held by another process");
+        if (held) return Status::Busy(path + ": held by another process");
         return ErrnoToStatus(path, error);
       }
       std::this_thread::sleep_for(kLockRetryInterval);

@@ -18,13 +18,15 @@ namespace {
 // safe from static destructors that run late at exit.
 OutputSink* currentSink = nullptr;
 
-constexpr size_t kBufferLimit = 64 * 1024;
-
 std::string& Buffer() {
   static std::string buffer;
   return buffer;
 }
 
+// Standard output is held until the run ends: a run holds read leases on the
+// store images it maps, and a write that blocks on a slow reader must not keep
+// them while a writer of the store waits, or outlast the time the kernel
+// gives before it takes them back.
 void Emit(const char* data, size_t size) {
   if (currentSink != nullptr) {
     currentSink->Write(data, size);
@@ -34,14 +36,8 @@ void Emit(const char* data, size_t size) {
   // is destroyed only after the handler has written it out.
   std::string& buffer = Buffer();
   static const bool flushAtExit = std::atexit(FlushOutput) == 0;
-  // A print as large as the buffer goes out as it is, without a copy.
-  if (size >= kBufferLimit) {
-    FlushOutput();
-    WriteAll(STDOUT_FILENO, std::string_view(data, size));
-    return;
-  }
   buffer.append(data, size);
-  if (!flushAtExit || buffer.size() >= kBufferLimit) FlushOutput();
+  if (!flushAtExit) FlushOutput();
 }
 
 }  // namespace

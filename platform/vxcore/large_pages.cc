@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +20,9 @@ constexpr int kLargestHeapBlock = 32 << 20;
 }  // namespace
 
 void BackHeapWithLargePages() {
+  // Under a limit of address space the reserve could exhaust it on its own.
+  struct rlimit space;
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) return;
   mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
   mallopt(M_TRIM_THRESHOLD, 2 * kHeapReserve);
   mallopt(M_TOP_PAD, kHeapReserve);

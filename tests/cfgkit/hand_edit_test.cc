@@ -204,6 +204,8 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   WriteBytes(admin + "/bad.XML",
              "<key name='bad'>\n  <value name='a' type='int'>x</value>\n</key>\n");
   std::filesystem::create_directory(admin + "/folder.XML");
+  WriteBytes(admin + "/huge.XML", "");
+  std::filesystem::resize_file(admin + "/huge.XML", std::uintmax_t{300} << 20);  // sparse
   struct Expected {
     const char* key;
     std::string path;
@@ -216,6 +218,8 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
       {"bad", admin + "/bad.XML", kTalRegProtected,
        "line 2, column 4: int value out of range or not a number"},  // at the element's name
       {"folder", admin + "/folder.XML", kTalRegIoError, "not a regular file"},
+      {"huge", admin + "/huge.XML", kTalRegProtected,
+       "larger than 256 MiB, the most a store file or document may hold"},
       {"missing", "", kTalRegOk, ""},
   };
   for (bool readAll : {true, false}) {
@@ -233,14 +237,21 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
   EXPECT_TRUE(folders.empty());
 
+  // A folder that cannot be listed hides no other, and nothing is saved into it.
   std::filesystem::remove(user);
   WriteBytes(user, "a file where the folder belongs");
-  EXPECT_EQ(kTalRegIoError, Load());
+  EXPECT_EQ(0, Load());
   ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
   ASSERT_EQ(1u, folders.size());
   EXPECT_EQ(user + "/", folders[0].path);
   EXPECT_EQ(kTalRegIoError, folders[0].status);
   EXPECT_EQ("Not a directory", folders[0].reason);
+  EXPECT_EQ(kTalRegOk, OpenStatus("default"));
+  ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create("default"), "v", "1"));
+  EXPECT_EQ(kTalRegOk, TalRegSave());
+  ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create("x_user"), "v", "1"));
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_EQ("a file where the folder belongs", ReadBytes(user));
 }
 
 }  // namespace

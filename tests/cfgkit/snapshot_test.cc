@@ -396,7 +396,7 @@ TEST_F(SnapshotTest, TheCacheIsPrivateAndOnlyAPrivateCacheIsUsed) {
   WriteBytes(victim, "root only");
   ASSERT_EQ(0, ::symlink(victim.c_str(), planted.c_str()));
   int fd = -1;
-  EXPECT_FALSE(ops.CreateTemp(planted, 0600, &fd).ok());
+  EXPECT_FALSE(ops.CreateTemp(planted, &fd).ok());
   EXPECT_EQ("root only", ReadBytes(victim));
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the cache to another user";
   ASSERT_EQ(0, ::chown(cache.c_str(), 65534, 65534));

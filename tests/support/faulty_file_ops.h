@@ -16,7 +16,7 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
 
   // Fails the n-th mutating call (counting from 1); 0 fails none.
   explicit FaultyFileOps(int failAt) : FileOpsWrapper(fsio::PosixFileOps()), failAt_(failAt) {}
-  // Fails the first call named `call` (CreateTemp, CopyOwnerAndMode, Write,
+  // Fails the first call named `call` (CreateTemp, ChangeMode, WriteAcl, Write,
   // Sync, Close, Rename, SyncDir, Link, Remove, LockFile, WriteAt, ReadAt,
   // MapUnchanging), or
   // every such call when `always`; null or unknown fails none.
@@ -32,11 +32,14 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
 
   static Status Full() { return Status::IOError("No space left on device"); }
 
-  Status CreateTemp(const std::string& path, uint32_t mode, int* fd) override {
-    return Hit("CreateTemp") ? error_ : FileOpsWrapper::CreateTemp(path, mode, fd);
+  Status CreateTemp(const std::string& path, int* fd) override {
+    return Hit("CreateTemp") ? error_ : FileOpsWrapper::CreateTemp(path, fd);
   }
-  Status CopyOwnerAndMode(int fd, const fsio::FileIdentity& like) override {
-    return Hit("CopyOwnerAndMode") ? error_ : FileOpsWrapper::CopyOwnerAndMode(fd, like);
+  Status ChangeMode(int fd, uint32_t mode) override {
+    return Hit("ChangeMode") ? error_ : FileOpsWrapper::ChangeMode(fd, mode);
+  }
+  Status WriteAcl(int fd, std::string_view acl) override {
+    return HitByName("WriteAcl") ? error_ : FileOpsWrapper::WriteAcl(fd, acl);
   }
   Status Write(int fd, std::string_view data) override {
     return Hit("Write") ? error_ : FileOpsWrapper::Write(fd, data);

@@ -90,12 +90,13 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
        }, 6, {"Damaged file <{admin}/default.XML>: line 5, column 6: duplicate value"}},
       {"an unreadable file", [](const Paths& p) { fs::create_directory(p.admin / (p.host + ".XML")); },
        7, {"Unreadable file <{admin}/{host}.XML>: not a regular file"}},
-      // A failed load leaves the registry without the product's keys: only
-      // the syntax files of fixed names are read.
+      // The other folder is read all the same.
       {"an unreadable folder", [](const Paths& p) {
          fs::remove_all(p.user);
          std::ofstream(p.user) << "a file where the folder belongs";
-       }, 1, {"Unreadable folder <{user}/>: Not a directory"}},
+         std::ofstream(p.admin / "admin.XML") << "<key name=\"admin\"><broken>";
+       }, 4, {"Damaged file <{admin}/admin.XML>: line 1, column 28: Start-end tags mismatch",
+              "Unreadable folder <{user}/>: Not a directory"}},
       {"a missing folder", [](const Paths& p) { fs::remove_all(p.user); }, 4, {}},
       {"undefined settings", [](const Paths& p) {
          WriteStoreFile(p.user, p.host + "_user", Str("Flag", "on"));
