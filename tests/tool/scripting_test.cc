@@ -662,6 +662,21 @@ TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   EXPECT_EQ("mm", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
   EXPECT_EQ(1, RunJson(in, Get("Solver/Threads")).status);
 
+  // A deleted key's new content is created as a Set of a new entry would
+  // create it: no value is lost, and the document's type is taken.
+  Installation fresh(/*withSyntax=*/true);
+  JsonRun renewed = RunJson(
+      fresh, Import(Document(fresh, DelKey("Solver") + Key("solver", Str("THREADS", "-1")) +
+                                        Key("Desktop", DelKey("options") +
+                                                           Key("Options", Str("Units", "in"))))));
+  EXPECT_EQ(0, renewed.status) << renewed.doc;
+  EXPECT_EQ((std::vector<std::string>{"deleted", "deleted", "created", "created"}),
+            Outcomes(renewed.doc));
+  JsonRun threads = RunJson(fresh, Get("Solver/Threads"));
+  EXPECT_EQ("string", threads.doc["type"]);
+  EXPECT_EQ("-1", threads.doc["value"]);
+  EXPECT_EQ("in", RunJson(fresh, Get("Desktop/Options/Units")).doc["value"]);
+
   // Deleting and setting one entry, in any spelling, is refused.
   Unwritten unwritten{in};
   JsonRun both = RunJson(

@@ -55,6 +55,13 @@ void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) 
   change.outcome = exists ? Deleted : Absent;
 }
 
+// Whether `section` is the key `removed` or lies below it, in any letter case.
+bool IsInKey(const AString& section, const AString& removed) {
+  if (section.size() < removed.size()) return false;
+  if (section.size() > removed.size() && section[removed.size()] != L'/') return false;
+  return AString(section.substr(0, removed.size())).CompareNoCase(removed) == 0;
+}
+
 // A printf-style message of 8-bit arguments, without its final line break.
 template <class... Args>
 std::string Formatted(const char* format, Args... args) {
@@ -63,13 +70,19 @@ std::string Formatted(const char* format, Args... args) {
   return MessageText(text);
 }
 
-void PlanValue(MorixRegistryImpl& registry, int level, PlannedChange& change) {
+// `removedKeys` are the keys the document deletes (in their declared
+// spelling): a value in one of them is checked as the deletion leaves it.
+void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString>& removedKeys,
+               PlannedChange& change) {
   if (IsTempDirectory(change.section, change.entry)) {
     change.refusal = MessageText(msg::kImportTempDirectory);
     return;
   }
-  SetResult result =
-      CheckSettingValue(registry, change.section, change.entry, change.value, change.type, level);
+  bool removed = false;
+  if (!removedKeys.empty()) NormaliseKey(registry, change.section, change.entry);
+  for (const AString& key : removedKeys) removed |= IsInKey(change.section, key);
+  SetResult result = CheckSettingValue(registry, change.section, change.entry, change.value,
+                                       change.type, level, removed);
   if (result.refusal != SetAccepted) {
     change.refusal = result.refusal == SetWriteFailed
                          ? MessageText(msg::kSetFailed, KeyOf(change))
@@ -265,6 +278,8 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);  // before the store loads
   const std::string storeRefusal = LevelStoreRefusal(registry, level);
   std::vector<PlannedChange> changes(document.size());
+  std::vector<AString> removedKeys;
+  // The document lists its removals first.
   for (size_t i = 0; i < document.size(); ++i) {
     const DocumentEntry& entry = document[i];
     PlannedChange& change = changes[i];
@@ -274,10 +289,11 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
     change.removesKey = entry.removesKey;
     if (entry.isRemoval) {
       PlanRemoval(registry, level, change);
+      if (change.removesKey && change.outcome == Deleted) removedKeys.push_back(change.section);
     } else {
       change.value = AString::FromBytes(entry.text);
       change.type = entry.type;
-      PlanValue(registry, level, change);
+      PlanValue(registry, level, removedKeys, change);
     }
   }
   RefuseCollisions(changes);
