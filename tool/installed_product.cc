@@ -1,16 +1,20 @@
 #include "tool/installed_product.h"
 
-#include <fstream>
+#include <sstream>
 #include <string>
 
+#include "fsio/file_ops.h"
 #include "vxcore/core_process.h"
 
 bool CheckInstalledProduct(ToolOptions& record) {
   const wchar_t* productName = record.values[SlotProductName];
   if (productName == nullptr) return false;
-  std::ifstream list((core::GetExeDirPath() + L"/config/ProductList.txt").ASCII(),
-                     std::ios::binary);
-  if (!list.good()) return true;
+  // Read as the store files are: a FIFO or device in its place must not
+  // hang every command, so it counts as no list.
+  std::string bytes;
+  const std::string path = (core::GetExeDirPath() + L"/config/ProductList.txt").ASCII();
+  if (!fsio::PosixFileOps().ReadFile(path, &bytes, nullptr).ok()) return true;
+  std::istringstream list(bytes);
   std::string line;
   while (std::getline(list, line)) {
     AString name = AString::FromBytes(line);

@@ -134,6 +134,13 @@ inline constexpr const wchar_t* kImportSummary =
 inline constexpr const wchar_t* kImportDryRunSummary =
     L"Dry run at level <%s>, nothing written: %d created, %d changed, %d unchanged, %d deleted, "
     L"%d absent.\n";
+// Every entry's refusal when the level's store file or folder cannot be used;
+// 8-bit: paths and reasons are the store's bytes.
+inline constexpr const char* kImportStoreDamaged = "Store file <%s> is damaged: %s\n";
+inline constexpr const char* kImportStoreUnreadable = "Store file <%s> cannot be read: %s\n";
+inline constexpr const char* kImportStoreUnlisted = "Store folder <%s> cannot be listed: %s\n";
+inline constexpr const char* kImportTooLong =
+    "String value is too long to be read (%zu bytes); the limit is %zu bytes\n";
 inline constexpr const wchar_t* kImportDamaged = L"Import document <%s> is damaged: %s\n";
 inline constexpr const wchar_t* kImportUnreadable = L"Import document <%s> cannot be read: %s\n";
 

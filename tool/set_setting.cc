@@ -22,7 +22,7 @@ const char* RefusalText(SetRefusal refusal) {
 }
 
 SetResult CheckSettingValue(MorixRegistryImpl& registry, AString& section, AString& entry,
-                            const AString& value, int requestedType, int level) {
+                            const AString& value, int requestedType, int level, bool entryAbsent) {
   SetResult result;
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
 
@@ -36,7 +36,9 @@ SetResult CheckSettingValue(MorixRegistryImpl& registry, AString& section, AStri
 
   int32_t number = 0;
   bool isNumber = value.IsNumber(number, 10);
-  int existingType = static_cast<int>(registry.GetRegistryValueType(HKCU, section, entry, level));
+  int existingType =
+      entryAbsent ? 0
+                  : static_cast<int>(registry.GetRegistryValueType(HKCU, section, entry, level));
   if (existingType != 0) {
     AString current;
     int readLevel = level;

@@ -32,9 +32,11 @@ const char* RefusalText(SetRefusal refusal);
 
 // Decides what a Set of `value` at `level` would do, without writing.
 // `requestedType` is 0, 2 or 4. Section and entry may be rewritten to their
-// declared spelling.
+// declared spelling. With `entryAbsent` the level's value is not looked at:
+// the answer is a Set's once the entry is gone (an Import that deletes its key).
 SetResult CheckSettingValue(MorixRegistryImpl& registry, AString& section, AString& entry,
-                            const AString& value, int requestedType, int level);
+                            const AString& value, int requestedType, int level,
+                            bool entryAbsent = false);
 
 // Writes a value CheckSettingValue accepted, as `type`, into the loaded store.
 bool WriteSettingValue(MorixRegistryImpl& registry, const AString& section, const AString& entry,

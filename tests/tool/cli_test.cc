@@ -141,6 +141,19 @@ TEST(CliOptions, UsageAndOptionErrors) {
       {{"-Get", "-ProductName", "meridianviewer", "-RegistryKey", "Flag"}, NotFound("Flag"), 255},
   }, true, /*shared=*/true);
   // clang-format on
+  // A list that is no regular file reads as no list: every name is accepted,
+  // and a FIFO does not hang the command.
+  for (bool fifo : {true, false}) {
+    Installation installation(true);
+    const fs::path list = installation.adminDir() / "ProductList.txt";
+    fs::remove(list);
+    ASSERT_EQ(0, fifo ? mkfifo(list.c_str(), 0644) : mkdir(list.c_str(), 0755));
+    auto run = testsupport::Run(
+        "/usr/bin/timeout",
+        {"10", installation.binary(), "-Get", "-ProductName", "Merid", "-RegistryKey", "Flag"},
+        installation.home(), installation.root_);
+    EXPECT_EQ(NotFound("Flag") + "|255", run.out + "|" + std::to_string(run.status)) << fifo;
+  }
 }
 
 TEST(CliGet, PrecedenceLevelsAndSpelling) {

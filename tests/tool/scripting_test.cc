@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
@@ -440,15 +441,65 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
   EXPECT_EQ(false, json.doc["written"]);
   unwritten.Check("a refused import");
 
-  // The store refuses a write: a damaged level file stays as it is.
-  std::ofstream(in.userMachineFile()) << "<key name=\"damaged\">";
-  Unwritten damaged{in};
-  text = in.Run(Import(Document(in, Key("Desktop", Str("Theme", "1") + Int("FontSize", "2")))));
-  EXPECT_EQ(255, text.status);
-  EXPECT_EQ(0u, text.out.find("Registry setting <Desktop/Theme> is refused:\n"
-                              "error on to set registry value at <Desktop/Theme>\n"))
-      << text.out;
-  damaged.Check("an import into a damaged file");
+  // Refused, naming why: a string longer than a Get reads, or every entry
+  // when the level's file or folder cannot be used (another level's import
+  // goes on). Each row changes the installation further.
+  const std::string file = in.userMachineFile(), folder = in.userDir();
+  const std::string tooLong =
+      "String value is too long to be read (1000000 bytes); the limit is 999999 bytes";
+  const std::string damagedFile = "Store file <" + file + "> is damaged: ",
+                    unreadable = "Store file <" + file + "> cannot be read: not a regular file",
+                    unlisted = "Store folder <" + folder + "/> cannot be listed: Not a directory";
+  // Removals come first.
+  const std::string keys[] = {"Solver", "Desktop/Theme", "Desktop/Options/Units"};
+  const std::string body =
+      Key("Desktop", Str("Theme", std::string(999999, 'x')) +
+                         Key("Options", Str("Units", std::string(1000000, 'y')))) +
+      DelKey("Solver");
+  const struct {
+    std::function<void()> change;
+    std::vector<std::string> refusals;  // of each entry; "" for none
+  } rows[] = {
+      {[] {}, {"", "", tooLong}},
+      {[&] { std::ofstream(file) << "<key name=\"damaged\">"; },
+       std::vector<std::string>(3, damagedFile + "line 1, column 20: Start-end tags mismatch")},
+      {[&] {
+         fs::remove(file);
+         fs::create_directory(file);
+       },
+       std::vector<std::string>(3, unreadable)},
+      {[&] {
+         fs::remove_all(folder);
+         std::ofstream(folder) << "x";
+       },
+       std::vector<std::string>(3, unlisted)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.refusals[0]);
+    row.change();
+    Unwritten unchanged{in};
+    std::string expected;
+    int refused = 0;
+    for (size_t i = 0; i < row.refusals.size(); ++i) {
+      if (row.refusals[i].empty()) continue;
+      expected += "Registry setting <" + keys[i] + "> is refused:\n" + row.refusals[i] + "\n";
+      ++refused;
+    }
+    expected += "Nothing was imported: " + std::to_string(refused) + " entries refused.\n";
+    const std::string refusedDocument = Document(in, body);
+    text = in.Run(Import(refusedDocument));
+    // Cut: a wrong run would print megabytes.
+    EXPECT_EQ(expected + "|255", text.out.substr(0, 2000) + "|" + std::to_string(text.status));
+    json = RunJson(in, Import(refusedDocument));
+    EXPECT_EQ(2, json.status);
+    for (size_t i = 0; i < row.refusals.size(); ++i) {
+      const Json& entry = json.doc["entries"][i];
+      EXPECT_EQ(row.refusals[i], entry.contains("refused") ? entry["refused"] : Json("")) << i;
+    }
+    unchanged.Check("a refused import");
+    const std::string other = Document(in, Key("Desktop", Str("Theme", "t")));
+    EXPECT_EQ(0, in.Run(Import(other, {"-RegistryLevel", "install", "-DryRun"})).status);
+  }
 }
 
 TEST(ScriptingImport, RacingSetsLoseNothing) {
@@ -610,6 +661,21 @@ TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   EXPECT_EQ(std::vector<std::string>(4, "deleted"), Outcomes(nested.doc));
   EXPECT_EQ("mm", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
   EXPECT_EQ(1, RunJson(in, Get("Solver/Threads")).status);
+
+  // A deleted key's new content is created as a Set of a new entry would
+  // create it: no value is lost, and the document's type is taken.
+  Installation fresh(/*withSyntax=*/true);
+  JsonRun renewed = RunJson(
+      fresh, Import(Document(fresh, DelKey("Solver") + Key("solver", Str("THREADS", "-1")) +
+                                        Key("Desktop", DelKey("options") +
+                                                           Key("Options", Str("Units", "in"))))));
+  EXPECT_EQ(0, renewed.status) << renewed.doc;
+  EXPECT_EQ((std::vector<std::string>{"deleted", "deleted", "created", "created"}),
+            Outcomes(renewed.doc));
+  JsonRun threads = RunJson(fresh, Get("Solver/Threads"));
+  EXPECT_EQ("string", threads.doc["type"]);
+  EXPECT_EQ("-1", threads.doc["value"]);
+  EXPECT_EQ("in", RunJson(fresh, Get("Desktop/Options/Units")).doc["value"]);
 
   // Deleting and setting one entry, in any spelling, is refused.
   Unwritten unwritten{in};

@@ -1,5 +1,8 @@
+#include <algorithm>
+#include <cstdio>
 #include <unordered_set>
 
+#include "registry/store_value.h"
 #include "tool/commands/commands.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
@@ -52,17 +55,44 @@ void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) 
   change.outcome = exists ? Deleted : Absent;
 }
 
-void PlanValue(MorixRegistryImpl& registry, int level, PlannedChange& change) {
+// Whether `section` is the key `removed` or lies below it, in any letter case.
+bool IsInKey(const AString& section, const AString& removed) {
+  if (section.size() < removed.size()) return false;
+  if (section.size() > removed.size() && section[removed.size()] != L'/') return false;
+  return AString(section.substr(0, removed.size())).CompareNoCase(removed) == 0;
+}
+
+// A printf-style message of 8-bit arguments, without its final line break.
+template <class... Args>
+std::string Formatted(const char* format, Args... args) {
+  std::string text(std::snprintf(nullptr, 0, format, args...), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return MessageText(text);
+}
+
+// `removedKeys` are the keys the document deletes (in their declared
+// spelling): a value in one of them is checked as the deletion leaves it.
+void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString>& removedKeys,
+               PlannedChange& change) {
   if (IsTempDirectory(change.section, change.entry)) {
     change.refusal = MessageText(msg::kImportTempDirectory);
     return;
   }
-  SetResult result =
-      CheckSettingValue(registry, change.section, change.entry, change.value, change.type, level);
+  bool removed = false;
+  if (!removedKeys.empty()) NormaliseKey(registry, change.section, change.entry);
+  for (const AString& key : removedKeys) removed |= IsInKey(change.section, key);
+  SetResult result = CheckSettingValue(registry, change.section, change.entry, change.value,
+                                       change.type, level, removed);
   if (result.refusal != SetAccepted) {
     change.refusal = result.refusal == SetWriteFailed
                          ? MessageText(msg::kSetFailed, KeyOf(change))
                          : MessageText(RefusalText(result.refusal));
+    return;
+  }
+  // The store keeps it, but no Get could read it back. It is stored up to its first NUL.
+  const size_t bytes = std::min(change.value.size(), change.value.find(L'\0'));
+  if (result.type == kTypeString && bytes > kLongestStoreText) {
+    change.refusal = Formatted(msg::kImportTooLong, bytes, kLongestStoreText);
     return;
   }
   change.type = result.type;
@@ -71,6 +101,31 @@ void PlanValue(MorixRegistryImpl& registry, int level, PlannedChange& change) {
   } else {
     change.outcome = result.outcome == SetCreated ? Created : Changed;
   }
+}
+
+// Why no entry can be imported at `level`: its store file is damaged or
+// cannot be read, or its folder cannot be listed; empty when it can. A
+// missing file is no reason: it is created.
+std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
+  const std::string folder =
+      (LevelUsesAdminFolder(level) ? registry.GetAdminDir() : registry.GetUserConfigDir()).ASCII();
+  std::vector<TalRegFileReport> folders;
+  registry.GetUnlistedFolders(folders);
+  for (const TalRegFileReport& unlisted : folders) {
+    if (unlisted.path == folder) {
+      return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
+    }
+  }
+  std::vector<RegistryFileReport> files;
+  registry.GetRegistryFileReports(files);
+  for (const RegistryFileReport& file : files) {
+    const TalRegFileReport& report = file.report;
+    if (file.provider != static_cast<uint32_t>(level) || report.status == kTalRegOk) continue;
+    return Formatted(
+        report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
+        report.path.c_str(), report.reason.c_str());
+  }
+  return std::string();
 }
 
 // Entries that name one setting once their spelling is corrected are all refused.
@@ -220,7 +275,11 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
 
   ToolRegistryAccess client(options.values[SlotProductName]);
   MorixRegistryImpl registry(&client);
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);  // before the store loads
+  const std::string storeRefusal = LevelStoreRefusal(registry, level);
   std::vector<PlannedChange> changes(document.size());
+  std::vector<AString> removedKeys;
+  // The document lists its removals first.
   for (size_t i = 0; i < document.size(); ++i) {
     const DocumentEntry& entry = document[i];
     PlannedChange& change = changes[i];
@@ -230,13 +289,20 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
     change.removesKey = entry.removesKey;
     if (entry.isRemoval) {
       PlanRemoval(registry, level, change);
+      if (change.removesKey && change.outcome == Deleted) removedKeys.push_back(change.section);
     } else {
       change.value = AString::FromBytes(entry.text);
       change.type = entry.type;
-      PlanValue(registry, level, change);
+      PlanValue(registry, level, removedKeys, change);
     }
   }
   RefuseCollisions(changes);
+  if (!storeRefusal.empty()) {
+    for (PlannedChange& change : changes) {
+      change.outcome = Refused;
+      change.refusal = storeRefusal;
+    }
+  }
 
   Report report{changes, level, options.dryRun, false, false, false};
   for (const PlannedChange& change : changes) report.refused |= change.outcome == Refused;
