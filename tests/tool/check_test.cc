@@ -95,8 +95,8 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
          fs::remove_all(p.user);
          std::ofstream(p.user) << "a file where the folder belongs";
          std::ofstream(p.admin / "admin.XML") << "<key name=\"admin\"><broken>";
-       }, 4, {"Damaged file <{admin}/admin.XML>: line 1, column 28: Start-end tags mismatch",
-              "Unreadable folder <{user}/>: Not a directory"}},
+       }, 4, {"Unreadable folder <{user}/>: Not a directory",
+              "Damaged file <{admin}/admin.XML>: line 1, column 26: Start-end tags mismatch"}},
       {"a missing folder", [](const Paths& p) { fs::remove_all(p.user); }, 4, {}},
       {"undefined settings", [](const Paths& p) {
          WriteStoreFile(p.user, p.host + "_user", Str("Flag", "on"));
