@@ -199,6 +199,45 @@ TEST(ReliabilityTest, AFileSizeLimitFailsTheSaveAndKeepsTheFile) {
   EXPECT_EQ(0600u, info.st_mode & 0777);
 }
 
+// Memory running out (ulimit -v) fails a run with a status, never with a
+// signal or a word on standard error, from the smallest limit at which the
+// executable starts at all; unbounded input is damage, not memory exhausted.
+TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
+#ifdef SETWISE_SANITIZED_BUILD
+  GTEST_SKIP() << "the sanitizers reserve more address space than any such limit";
+#endif
+  Installation installation;
+  auto limited = [&](int kib, const Args& args, const std::string& input = "") {
+    Args shell = {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                  installation.binary()};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return testsupport::Run("/bin/sh", shell, installation.home(), installation.root_, Args(),
+                            input);
+  };
+  int floor = 1024;
+  while (floor < 65536 && limited(floor, {"-Help", "x"}).status != 0) floor += 64;
+  const Args runs[] = {
+      {"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base", "-Json"},
+      SetArgs("New", "value"),
+      {"-GetKeys", "-ProductName", "Meridian"},
+      {"-Check", "-ProductName", "Meridian", "-Json"},
+      {"-Import", "-", "-ProductName", "Meridian"},
+  };
+  for (int kib : {floor, floor + 64, floor + 512, floor + 4096, floor + 32768}) {
+    for (const Args& args : runs) {
+      auto result = limited(kib, args, args[1] == "-" ? "/dev/zero" : "");
+      SCOPED_TRACE(std::to_string(kib) + " KiB: " + args[0] + " " + result.out.substr(0, 200));
+      EXPECT_LT(result.status, 256);
+      EXPECT_EQ("", result.err);
+    }
+  }
+  auto endless = testsupport::Run(installation.binary(), {"-Import", "-", "-ProductName", "Meridian"},
+                                  installation.home(), installation.root_, Args(), "/dev/zero");
+  EXPECT_EQ(255, endless.status);
+  EXPECT_EQ("Import document <-> is damaged: standard input: larger than 256 MiB, the most a "
+            "store file or document may hold\n", endless.out);
+}
+
 TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
   const std::string top = "<key name='" + HostName() + "_user'>";
   std::string deep;
