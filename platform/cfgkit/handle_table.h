@@ -25,6 +25,15 @@ class HandleTable {
   // Closes every handle, e.g. when the store is loaded again.
   void CloseAll();
 
+  // Gives every open handle the key `move(key)` in place of its key, so that
+  // handles outlive a key read again.
+  template <class Move>
+  void MoveKeys(Move&& move) {
+    for (Slot& slot : slots_) {
+      if (slot.open) slot.key = move(slot.key);
+    }
+  }
+
  private:
   // A handle is (generation << 32) | (slot + 1); the slot's generation moves on
   // at every close, so an old handle never matches the slot's next use.

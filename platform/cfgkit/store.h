@@ -82,6 +82,13 @@ class Store {
   // yet. Looking for a damaged file's line and column reads it again.
   FileReport ReportFile(std::string_view name);
 
+  // Reads every top-level key whose image broke under a read (a block failed
+  // its check and the file, saved again since, no longer rebuilds it) from its
+  // file as it is now, replaying this process's changes; `move(key)` is then
+  // called with a function that gives each key of such a top-level key the
+  // same key read again (kNoKey where there is none). False when no image broke.
+  bool ReadBrokenImagesAgain(const std::function<void(const std::function<KeyId(KeyId)>&)>& move);
+
   // The folders the load could not list.
   const std::vector<FileReport>& unlistedFolders() const { return unlistedFolders_; }
   bool IsUnlisted(const std::string& dir) const;

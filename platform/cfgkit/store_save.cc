@@ -1,7 +1,9 @@
 // Saving the store: locking the folders, catching up with files that other
 // processes saved meanwhile, and replacing the changed files.
+#include <algorithm>
 #include <cstdint>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "cfgkit/store.h"
@@ -145,6 +147,49 @@ Status Store::CatchUpWithDisk(TopLevelFile& file, DiskFile* disk) {
                        (!disk->exists || fsio::Hash64(disk->bytes) == file.contentHash);
   if (current && !(file.image != nullptr && file.image->broken())) return Status::OK();
   return StartFromDisk(file, *disk);
+}
+
+bool Store::ReadBrokenImagesAgain(
+    const std::function<void(const std::function<KeyId(KeyId)>&)>& move) {
+  std::vector<TopLevelFile*> broken;
+  for (TopLevelFile& file : files_) {
+    if (file.image != nullptr && file.image->broken() && !file.sourceDir.empty()) {
+      broken.push_back(&file);
+    }
+  }
+  if (broken.empty()) return false;
+  std::unordered_map<KeyId, std::vector<std::string>> paths;
+  std::vector<KeyId> tops;
+  for (TopLevelFile* file : broken) tops.push_back(tree_.FindSubkey(tree_.Root(), file->name));
+  move([&](KeyId key) {
+    if (key != tree_.Root() && tree_.IsLive(key) &&
+        std::find(tops.begin(), tops.end(), tree_.TopLevelOf(key)) != tops.end()) {
+      paths.emplace(key, PathOf(key));
+    }
+    return key;
+  });
+  for (TopLevelFile* file : broken) {
+    DiskFile disk;
+    disk.path = JoinPath(file->sourceDir, file->name + std::string(kStoreFileExtension));
+    Status status = ops_.ReadFile(disk.path, &disk.bytes, &disk.identity);
+    disk.exists = status.ok();
+    const FileIdentity home = file->homeIdentity;
+    if (status.ok() || status.IsNotFound()) status = StartFromDisk(*file, disk);
+    if (file->sourceDir != file->homeDir) file->homeIdentity = home;
+    if (!status.ok()) {
+      KeyId top = tree_.FindSubkey(tree_.Root(), file->name);
+      if (top != kNoKey) tree_.RemoveKey(top);
+      file->image = nullptr;
+      ProtectDamaged(*file, disk.path, status);
+    }
+  }
+  move([&](KeyId key) {
+    auto found = paths.find(key);
+    if (found == paths.end()) return key;
+    std::vector<std::string_view> components(found->second.begin(), found->second.end());
+    return Find(tree_.Root(), components);
+  });
+  return true;
 }
 
 Status Store::StartFromDisk(TopLevelFile& file, const DiskFile& disk) {

@@ -1,5 +1,6 @@
 // The TalReg* operations over the one store of the process.
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,13 +64,26 @@ int CopyOut(std::string_view text, char* buffer, int32_t* size) {
   return kTalRegOk;
 }
 
+// An image that broke under a read (a corrupt block that its file, saved
+// again since, can no longer rebuild) answered nothing: the file is read as it
+// is now, every open handle keeps its key, and the read is asked again.
+bool ReadBrokenImagesAgain() {
+  ProcessStore& state = State();
+  return state.store->ReadBrokenImagesAgain(
+      [&state](const std::function<KeyId(KeyId)>& move) { state.handles.MoveKeys(move); });
+}
+
 const cfgkit::Value* FindValue(TalRegKey handle, const char* name, int* status) {
-  KeyId key = kNoKey;
-  *status = ResolveKey(handle, &key);
-  if (*status != kTalRegOk) return nullptr;
-  const cfgkit::Value* value = State().store->tree().FindValue(key, NameOf(name));
-  if (value == nullptr) *status = kTalRegValueNotFound;
-  return value;
+  for (bool again = false;; again = true) {
+    KeyId key = kNoKey;
+    *status = ResolveKey(handle, &key);
+    if (*status != kTalRegOk) return nullptr;
+    const cfgkit::Value* value = State().store->tree().FindValue(key, NameOf(name));
+    if (value != nullptr) return value;
+    if (again || !ReadBrokenImagesAgain()) break;
+  }
+  *status = kTalRegValueNotFound;
+  return nullptr;
 }
 
 int SetValue(TalRegKey handle, const char* name, cfgkit::Value value) {
@@ -92,6 +106,11 @@ int OpenOrCreate(TalRegKey parent, const char* path, TalRegKey* key, bool create
   std::vector<std::string_view> components = cfgkit::KeyPathComponents(path);
   if (components.empty() && base == store.tree().Root()) return kTalRegInvalidArgument;
   KeyId found = store.Find(base, components);
+  if (found == kNoKey && ReadBrokenImagesAgain()) {
+    status = ResolveParent(parent, &base);
+    if (status != kTalRegOk) return status;
+    found = store.Find(base, components);
+  }
   if (found == kNoKey && create) {
     cfgkit::Store::CreateError error;
     found = store.Create(base, components, &error);

@@ -192,6 +192,45 @@ TEST_F(SnapshotTest, ACorruptImageAnswersWhatTheFileHolds) {
   }
 }
 
+// Another process saves the file at the moment a corrupt block is to be
+// rebuilt from it: the read answers from the file as it is now, and every open
+// handle still names its key.
+TEST_F(SnapshotTest, ACorruptBlockMetByASaveAnswersFromTheFileAsItIsNow) {
+  struct SavedMeanwhile : cfgkit::FileOpsWrapper {
+    SavedMeanwhile() : FileOpsWrapper(cfgkit::PosixFileOps()) {}
+    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
+                            FileIdentity* identity) override {
+      if (!saved.empty()) WriteBytes(path, saved), saved.clear();
+      return FileOpsWrapper::ReadFile(path, contents, identity);
+    }
+    std::string saved;
+  };
+  const std::string original = ReadBytes(file);
+  const std::string saved = StoreFile(
+      "a", "<value name='v' type='string'>one</value><value name='w' type='string'>new</value>"
+           "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>");
+  const cfgkit::StoreOptions options{cache, 0};
+  for (const char* text : {"deep", "one"}) {
+    SCOPED_TRACE(text);
+    WriteBytes(file, original);
+    LoadAndWriteAll();  // an image of the file as it is
+    std::string changed = ReadBytes(image);
+    changed[changed.find(text)] ^= 0x20;
+    WriteBytes(image, changed);
+    SavedMeanwhile ops;
+    ops.saved = saved;  // at the first read of the file, which is the rebuild's
+    TalRegUseFileOps(&ops);
+    TalRegSetStoreOptions(&options);
+    ASSERT_EQ(0, Load());
+    TalRegKey top = Open("a");
+    EXPECT_EQ("deep", Str(Open("A/B", top), ""));
+    EXPECT_EQ("one", Str(top, "v"));
+    EXPECT_EQ("new", Str(top, "w"));
+    TalRegUseFileOps(nullptr);
+    TalRegSetStoreOptions(nullptr);
+  }
+}
+
 // Nobody can cut an image short or change it while a run reads it in place;
 // where it is read into a private copy instead, a cut costs a parse.
 TEST_F(SnapshotTest, AnImageCutShortWhileInUseNeverStopsARun) {
