@@ -1,0 +1,99 @@
+// The debug log at level 5 of a table of runs, compared line for line with
+// the logs recorded in tests/data/debug_logs/: every described log line, in
+// its order, whatever reads the registry underneath. The installation's root
+// and the host name are written {root} and {host} there.
+//
+// To record them anew: SETWISE_RECORD_LOGS=1 build/default/tests/tool/cli_tests
+//   --gtest_filter='CliDebugLog.*'
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/installation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Args;
+using testsupport::HostName;
+using testsupport::Installation;
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::Str;
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// The host name where it stands as a name of its own ("vm_user", "vm.XML").
+void ReplaceHost(std::string& text, const std::string& host) {
+  auto isNamePart = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+  for (size_t at = text.find(host); at != std::string::npos; at = text.find(host, at + 1)) {
+    const size_t end = at + host.size();
+    if ((at > 0 && isNamePart(text[at - 1])) || (end < text.size() && isNamePart(text[end])))
+      continue;
+    text.replace(at, host.size(), "{host}");
+  }
+}
+
+std::string Normalised(std::string log, const Installation& in) {
+  std::string root = in.root_.string(), backslashed = root;
+  for (char& c : backslashed) c = c == '/' ? '\\' : c;
+  ReplaceAll(log, root, "{root}");
+  ReplaceAll(log, backslashed, "{root}");
+  ReplaceHost(log, HostName());
+  return log;
+}
+
+TEST(CliDebugLog, EveryRunLogsAsRecorded) {
+  Installation in(/*withSyntax=*/true);
+  // A second syntax file that spells a key and an entry in other letter case.
+  testsupport::WriteStoreFile(in.adminDir(), "CoreRegistrySyntax",
+                              Key("desktop", Int("Recent") + Str("THEME") + Str("Zoom")) +
+                                  Key("Logging", Str("File")));
+  auto command = [](std::vector<std::string> args) {
+    args.insert(args.end(), {"-ProductName", "Meridian"});
+    return args;
+  };
+  const std::pair<const char*, Args> runs[] = {
+      {"get_by_precedence", command({"-Get", "-RegistryKey", "desktop/theme"})},
+      {"get_integer_at_level",
+       command({"-Get", "-RegistryKey", "Desktop/FontSize", "-RegistryLevel", "user_machine"})},
+      {"get_alias", command({"-Get", "-RegistryKey", "Desktop/ZSRConfigurations/Item3"})},
+      {"get_undefined", command({"-Get", "-RegistryKey", "Desktop/Nope"})},
+      {"getkeys", command({"-GetKeys"})},
+      {"getkeys_pattern", command({"-GetKeys", "*THEME*"})},
+      {"getkeys_case", command({"-GetKeys", "Desk*Units", "-Case"})},
+      {"set_second_syntax", command({"-Set", "-RegistryKey", "DESKTOP/zoom", "-RegistryValue",
+                                     "big", "-RegistryLevel", "user"})},
+      {"set_integer", command({"-Set", "-RegistryKey", "Solver/Threads", "-RegistryValue", "4",
+                               "-RegistryLevel", "install"})},
+      {"delete_value", command({"-Delete", "-RegistryKey", "Desktop/Options/Units"})},
+      {"delete_key", command({"-Delete", "-RegistryKey", "Desktop/Options/Extra"})},
+      {"getkeys_after_changes", command({"-GetKeys"})},
+  };
+  const fs::path recorded = fs::path(SETWISE_TEST_DATA) / "debug_logs";
+  const bool record = getenv("SETWISE_RECORD_LOGS") != nullptr;
+  for (const auto& [name, args] : runs) {
+    SCOPED_TRACE(name);
+    const fs::path log = in.root_ / "debug.log";
+    fs::remove(log);
+    in.WarmUp();
+    auto run = testsupport::Run(in.binary(), args, in.home(), in.root_,
+                                {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
+    EXPECT_EQ("", run.err);
+    const std::string lines = Normalised(testsupport::ReadFile(log), in);
+    const fs::path expected = recorded / (std::string(name) + ".log");
+    if (record) {
+      fs::create_directories(recorded);
+      std::ofstream(expected, std::ios::binary) << lines;
+    }
+    EXPECT_EQ(testsupport::ReadFile(expected), lines);
+  }
+}
+
+}  // namespace
