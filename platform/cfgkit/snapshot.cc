@@ -227,8 +227,15 @@ bool Snapshot::CheckBlocks(uint64_t first, uint64_t end) const {
   return true;
 }
 
+namespace {
+uint64_t breakCount = 0;
+}  // namespace
+
+uint64_t Snapshot::BreakCount() { return breakCount; }
+
 bool Snapshot::Rebuild() const {
   broken_ = true;
+  ++breakCount;
   std::string bytes;
   FileIdentity identity;
   // The bytes decide: a file saved again with the same content, or given

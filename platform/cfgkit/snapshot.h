@@ -69,6 +69,9 @@ class Snapshot {
   // Whether part of the image failed its check and could not be rebuilt: it
   // then answers as if that part were missing, and must not be written out.
   bool broken() const { return broken_; }
+  // How many images of this process have broken so far: a reader that missed
+  // tells at once whether an image may be why.
+  static uint64_t BreakCount();
 
   // Records in the image file that its file was found to match it at
   // `verifiedNs`. Best effort: the image is a cache.

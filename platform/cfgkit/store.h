@@ -180,6 +180,7 @@ class Store {
   KeyTree tree_;
   std::vector<TopLevelFile> files_;
   std::vector<FileReport> unlistedFolders_;
+  uint64_t breaksSeen_ = 0;  // Snapshot::BreakCount() at the last look for broken images
   std::unordered_map<std::string, size_t> fileIndex_;
 };
 

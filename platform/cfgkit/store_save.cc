@@ -151,6 +151,9 @@ Status Store::CatchUpWithDisk(TopLevelFile& file, DiskFile* disk) {
 
 bool Store::ReadBrokenImagesAgain(
     const std::function<void(const std::function<KeyId(KeyId)>&)>& move) {
+  // A miss costs one comparison unless an image broke since the last look.
+  if (Snapshot::BreakCount() == breaksSeen_) return false;
+  breaksSeen_ = Snapshot::BreakCount();
   std::vector<TopLevelFile*> broken;
   for (TopLevelFile& file : files_) {
     if (file.image != nullptr && file.image->broken() && !file.sourceDir.empty()) {

@@ -1,5 +1,7 @@
 #include "vxcore/console_output.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -18,15 +20,27 @@ namespace {
 // safe from static destructors that run late at exit.
 OutputSink* currentSink = nullptr;
 
+constexpr size_t kBufferLimit = 64 * 1024;
+
 std::string& Buffer() {
   static std::string buffer;
   return buffer;
 }
 
-// Standard output is held until the run ends: a run holds read leases on the
-// store images it maps, and a write that blocks on a slow reader must not keep
-// them while a writer of the store waits, or outlast the time the kernel
-// gives before it takes them back.
+// Whether `size` bytes can go to standard output now without waiting for its
+// reader: a pipe with less room than that would make the write wait.
+bool TakesWithoutWaiting(size_t size) {
+  const int capacity = ::fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+  if (capacity < 0) return true;  // not a pipe: a file or a terminal
+  int unread = 0;
+  if (::ioctl(STDOUT_FILENO, FIONREAD, &unread) != 0) return true;
+  return static_cast<size_t>(capacity) >= size + static_cast<size_t>(unread);
+}
+
+// A run holds read leases on the store images it maps. A write that waits for
+// a slow reader must not keep them from a writer of the store, or outlast the
+// time the kernel gives before it takes them back while the run still reads
+// them; so what a full pipe cannot take at once is held until the run ends.
 void Emit(const char* data, size_t size) {
   if (currentSink != nullptr) {
     currentSink->Write(data, size);
@@ -36,8 +50,16 @@ void Emit(const char* data, size_t size) {
   // is destroyed only after the handler has written it out.
   std::string& buffer = Buffer();
   static const bool flushAtExit = std::atexit(FlushOutput) == 0;
+  // A print as large as the buffer goes out as it is, without a copy.
+  if (size >= kBufferLimit && TakesWithoutWaiting(buffer.size() + size)) {
+    FlushOutput();
+    WriteAll(STDOUT_FILENO, std::string_view(data, size));
+    return;
+  }
   buffer.append(data, size);
-  if (!flushAtExit) FlushOutput();
+  if (!flushAtExit || (buffer.size() >= kBufferLimit && TakesWithoutWaiting(buffer.size()))) {
+    FlushOutput();
+  }
 }
 
 }  // namespace

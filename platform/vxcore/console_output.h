@@ -18,9 +18,10 @@ class OutputSink {
 
 // Routes every later print to `sink` (not owned; it must outlive its use) and returns the
 // previous one. Null, the default, writes to file descriptor 1 through a buffer that is
-// written out at FlushOutput() and at normal process exit, so that a long listing costs a
-// few writes rather than one per line, and no write that waits for a slow reader comes
-// while the run still reads the store.
+// written out when it fills, at FlushOutput() and at normal process exit, so that a long
+// listing costs a few writes rather than one per line; what a full pipe cannot take at once
+// is held until FlushOutput() or the exit, so that no write waits for a slow reader while
+// the run still reads the store.
 OutputSink* SetOutputSink(OutputSink* sink);
 
 // Writes out what the standard-output buffer holds.
