@@ -190,7 +190,9 @@ bool Store::ReadBrokenImagesAgain(
     auto found = paths.find(key);
     if (found == paths.end()) return key;
     std::vector<std::string_view> components(found->second.begin(), found->second.end());
-    return Find(tree_.Root(), components);
+    // A key the file no longer holds keeps its dead id: its handle is stale.
+    KeyId again = Find(tree_.Root(), components);
+    return again == kNoKey ? key : again;
   });
   return true;
 }

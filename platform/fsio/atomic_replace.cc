@@ -36,6 +36,10 @@ std::string HiddenName(std::string_view fileName, const char* kind) {
 
 std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 std::string DirOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+std::string DirOfPath(const std::string& path) {
+  std::string dir = DirOf(path);
+  return dir.empty() ? "." : dir;
+}
 
 // A time that no later write to a file can be stamped with: file times come
 // from the coarse clock, which does not go below its present value. It is odd,
@@ -52,22 +56,72 @@ int64_t JustBeforeNowNs() {
 // then has what the file system gives every file.
 Status Kept(const Status& status) { return status.IsNotSupported() ? Status::OK() : status; }
 
-// Gives the open file `fd` the owner, group, mode and ACL of the file `like`
-// at `likePath`, as far as this user may; the mode of a new file when there is
-// none.
-Status CopyAccess(FileOps& ops, int fd, const std::string& likePath, const FileIdentity& like) {
-  if (!like.exists) return Kept(ops.ChangeMode(fd, 0666 & ~ops.Umask()));
+// A POSIX ACL as the kernel keeps it in an attribute: a 4-byte version, then
+// entries of a 16-bit tag, 16-bit permissions and 32-bit id, little-endian.
+constexpr size_t kAclHeader = 4, kAclEntry = 8;
+constexpr uint16_t kAclUserObj = 0x01, kAclGroupObj = 0x04, kAclMask = 0x10, kAclOther = 0x20;
+
+// Calls `change(tag, &permissions)` for each entry of `acl`.
+template <class Change>
+void ChangeAclEntries(std::string& acl, Change change) {
+  for (size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+    auto* bytes = reinterpret_cast<unsigned char*>(&acl[at]);
+    const uint16_t tag = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+    uint16_t permissions = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
+    change(tag, &permissions);
+    bytes[2] = static_cast<unsigned char>(permissions), bytes[3] = static_cast<unsigned char>(permissions >> 8);
+  }
+}
+
+// The access ACL a file created with mode 0666 gets in a folder whose default
+// ACL is `inherited`: the umask does not apply, the mode masks the owner, the
+// group class and the others.
+std::string AclOfNewFile(std::string inherited) {
+  bool hasMask = false;
+  ChangeAclEntries(inherited, [&](uint16_t tag, uint16_t*) { hasMask |= tag == kAclMask; });
+  ChangeAclEntries(inherited, [&](uint16_t tag, uint16_t* permissions) {
+    if (tag == kAclUserObj || tag == kAclOther || tag == (hasMask ? kAclMask : kAclGroupObj)) {
+      *permissions &= 06;
+    }
+  });
+  return inherited;
+}
+
+// Gives the open file `fd` at `path` the owner, group, mode and ACL of the
+// file `like` at `likePath`, as far as this user may, and never more: a group
+// it could not keep gets nothing. Without `like`, what a new file in its
+// folder gets.
+Status CopyAccess(FileOps& ops, int fd, const std::string& path, const std::string& likePath,
+                  const FileIdentity& like) {
   std::string acl;
-  Status status = Kept(ops.ReadAcl(likePath, &acl));
+  if (!like.exists) {
+    Status status = Kept(ops.ReadAcl(DirOfPath(path), /*folderDefault=*/true, &acl));
+    if (!status.ok()) return status;
+    if (!acl.empty()) return Kept(ops.WriteAcl(fd, AclOfNewFile(std::move(acl))));
+    return Kept(ops.ChangeMode(fd, 0666 & ~ops.Umask()));
+  }
+  Status status = Kept(ops.ReadAcl(likePath, /*folderDefault=*/false, &acl));
   if (!status.ok()) return status;
   // The owner first: changing it clears the set-id bits that the mode restores.
   // A user who may not give the file away may still keep its group.
   if (!ops.ChangeOwner(fd, like.owner, like.group).ok()) {
     ops.ChangeOwner(fd, static_cast<uint32_t>(-1), like.group).IgnoreError();
   }
-  status = Kept(ops.ChangeMode(fd, like.mode & 07777));
-  // Last, as an ACL sets the group bits to its mask.
-  if (status.ok() && !acl.empty()) status = Kept(ops.WriteAcl(fd, acl));
+  uint32_t mode = like.mode & 07777;
+  FileIdentity made;
+  status = ops.Stat(path, &made, /*followLinks=*/false);
+  if (!status.ok()) return status;
+  if (made.group != like.group) {
+    // The group's rights were for a group the file no longer has.
+    if (acl.empty()) mode &= ~070u;
+    ChangeAclEntries(acl, [](uint16_t tag, uint16_t* permissions) {
+      if (tag == kAclGroupObj) *permissions = 0;
+    });
+  }
+  // The ACL before the mode, which then sets the mask and the others as they
+  // were; an empty one removes what the folder's default gave the temporary.
+  status = Kept(ops.WriteAcl(fd, acl));
+  if (status.ok()) status = Kept(ops.ChangeMode(fd, mode));
   return status;
 }
 
@@ -90,7 +144,7 @@ Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view byte
     if (!ops.SetModifiedTime(fd, *stampedNs).ok()) *stampedNs = 0;
   }
   if (status.ok() && permissions == Permissions::kKeepExisting) {
-    status = CopyAccess(ops, fd, existingPath, existing);
+    status = CopyAccess(ops, fd, path, existingPath, existing);
   }
   if (status.ok() && durability == Durability::kDurable) status = ops.Sync(fd);
   Status closed = guard.Close();

@@ -83,11 +83,12 @@ class FileOps {
 
   // The access a replacement keeps: the file's owner and group, its
   // permission bits, and its access control list (the bytes of its POSIX
-  // access ACL; empty when it has none). NotSupported from a file system that
-  // stores no owners, modes or ACLs.
+  // access ACL, or with `folderDefault` of the default ACL a folder gives new
+  // files; empty when there is none). Writing an empty ACL removes the file's.
+  // NotSupported from a file system that stores no owners, modes or ACLs.
   virtual Status ChangeOwner(int fd, uint32_t owner, uint32_t group) = 0;
   virtual Status ChangeMode(int fd, uint32_t mode) = 0;
-  virtual Status ReadAcl(const std::string& path, std::string* acl) = 0;
+  virtual Status ReadAcl(const std::string& path, bool folderDefault, std::string* acl) = 0;
   virtual Status WriteAcl(int fd, std::string_view acl) = 0;
   // The permission bits that a new file does not get.
   virtual uint32_t Umask() = 0;
@@ -178,8 +179,8 @@ class FileOpsWrapper : public FileOps {
     return target_.ChangeOwner(fd, owner, group);
   }
   Status ChangeMode(int fd, uint32_t mode) override { return target_.ChangeMode(fd, mode); }
-  Status ReadAcl(const std::string& path, std::string* acl) override {
-    return target_.ReadAcl(path, acl);
+  Status ReadAcl(const std::string& path, bool folderDefault, std::string* acl) override {
+    return target_.ReadAcl(path, folderDefault, acl);
   }
   Status WriteAcl(int fd, std::string_view acl) override { return target_.WriteAcl(fd, acl); }
   uint32_t Umask() override { return target_.Umask(); }

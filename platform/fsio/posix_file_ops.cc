@@ -96,6 +96,7 @@ Status AccessStatus(const std::string& context, int error) {
 }
 
 constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr const char* kDefaultAcl = "system.posix_acl_default";
 
 // The mode of a folder's lock file: writable by whoever may write the folder,
 // and readable by nobody else, as a reader could hold a lock that writers wait for.
@@ -106,20 +107,30 @@ mode_t LockFileMode(const struct stat& folder) {
   return mode;
 }
 
-// A new lock file at `path`, as its folder says, whose descriptor is returned.
+// Whether the lock file is as its folder says: its mode, and in a folder its
+// group may write, its group (or the group's other members could not open it).
+bool AsItsFolderSays(const struct stat& lock, const struct stat& folder) {
+  return (lock.st_mode & 0777) == LockFileMode(folder) &&
+         (!(folder.st_mode & S_IWGRP) || lock.st_gid == folder.st_gid);
+}
+
+// A new lock file at `path`, as its folder says as far as this user may make
+// it so, whose descriptor is returned.
 int CreateLockFile(const std::string& path, const struct stat& folder) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   // Made by root in a user's folder, it must still be the folder owner's.
-  if (::geteuid() == 0) static_cast<void>(::fchown(fd, folder.st_uid, folder.st_gid));
+  const uid_t owner = ::geteuid() == 0 ? folder.st_uid : static_cast<uid_t>(-1);
+  static_cast<void>(::fchown(fd, owner, folder.st_gid));
   static_cast<void>(::fchmod(fd, LockFileMode(folder)));
   return fd;
 }
 
-// Opens the lock file of a folder for writing. One whose mode is not as its
-// folder says (left by an older version) is not trusted: a user who may read
-// it but not write it could hold a lock, and keep holding it through any
-// descriptor opened before a chmod. Its owner (or root) replaces it.
+// Opens the lock file of a folder for writing. One that is not as its folder
+// says (left by an older version) is not trusted: a user who may read it but
+// not write it could hold a lock, and keep holding it through any descriptor
+// opened before a chmod. Its owner (or root) replaces it, unless the file
+// system cannot make a new one any better.
 int OpenLockFile(const std::string& path) {
   std::string dir = path.substr(0, path.rfind('/') + 1);
   struct stat folder;
@@ -135,12 +146,14 @@ int OpenLockFile(const std::string& path) {
     return -1;
   }
   const bool mayReplace = lock.st_uid == ::geteuid() || ::geteuid() == 0;
-  if ((lock.st_mode & 0777) == LockFileMode(folder) || !mayReplace) return fd;
+  if (AsItsFolderSays(lock, folder) || !mayReplace) return fd;
   const std::string fresh = path + "." + std::to_string(::getpid());
   ::unlink(fresh.c_str());
   int replacement = CreateLockFile(fresh, folder);
   if (replacement < 0) return fd;
-  if (::rename(fresh.c_str(), path.c_str()) != 0) {
+  struct stat made;
+  if (::fstat(replacement, &made) != 0 || !AsItsFolderSays(made, folder) ||
+      ::rename(fresh.c_str(), path.c_str()) != 0) {
     ::unlink(fresh.c_str());
     ::close(replacement);
     return fd;
@@ -260,13 +273,14 @@ class PosixFileOpsImpl final : public FileOps {
     return Status::OK();
   }
 
-  Status ReadAcl(const std::string& path, std::string* acl) override {
+  Status ReadAcl(const std::string& path, bool folderDefault, std::string* acl) override {
     acl->clear();
+    const char* name = folderDefault ? kDefaultAcl : kAccessAcl;
     for (;;) {
-      ssize_t size = ::getxattr(path.c_str(), kAccessAcl, nullptr, 0);
+      ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
       if (size < 0) return errno == ENODATA ? Status::OK() : AccessStatus(path, errno);
       acl->resize(static_cast<size_t>(size));
-      size = ::getxattr(path.c_str(), kAccessAcl, acl->data(), acl->size());
+      size = ::getxattr(path.c_str(), name, acl->data(), acl->size());
       if (size >= 0) {
         acl->resize(static_cast<size_t>(size));
         return Status::OK();
@@ -276,6 +290,12 @@ class PosixFileOpsImpl final : public FileOps {
   }
 
   Status WriteAcl(int fd, std::string_view acl) override {
+    if (acl.empty()) {
+      if (::fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA) {
+        return AccessStatus("fremovexattr", errno);
+      }
+      return Status::OK();
+    }
     if (::fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
       return AccessStatus("fsetxattr", errno);
     }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,14 +28,27 @@ std::string& Buffer() {
   return buffer;
 }
 
-// Whether `size` bytes can go to standard output now without waiting for its
-// reader: a pipe with less room than that would make the write wait.
-bool TakesWithoutWaiting(size_t size) {
+// How many bytes standard output takes now without waiting for its reader:
+// unlimited but for a pipe, which keeps what it holds in whole pages.
+size_t RoomWithoutWaiting() {
   const int capacity = ::fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
-  if (capacity < 0) return true;  // not a pipe: a file or a terminal
   int unread = 0;
-  if (::ioctl(STDOUT_FILENO, FIONREAD, &unread) != 0) return true;
-  return static_cast<size_t>(capacity) >= size + static_cast<size_t>(unread);
+  if (capacity < 0 || ::ioctl(STDOUT_FILENO, FIONREAD, &unread) != 0) return SIZE_MAX;
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t held = (static_cast<size_t>(unread) + page - 1) / page * page + page;
+  return static_cast<size_t>(capacity) > held ? static_cast<size_t>(capacity) - held : 0;
+}
+
+// Writes out as much of the buffer as standard output takes without waiting.
+void WriteWhatFits() {
+  std::string& buffer = Buffer();
+  const size_t room = RoomWithoutWaiting();
+  if (room >= buffer.size()) {
+    FlushOutput();
+  } else if (room > 0) {
+    WriteAll(STDOUT_FILENO, std::string_view(buffer).substr(0, room));
+    buffer.erase(0, room);
+  }
 }
 
 // A run holds read leases on the store images it maps. A write that waits for
@@ -51,14 +65,16 @@ void Emit(const char* data, size_t size) {
   std::string& buffer = Buffer();
   static const bool flushAtExit = std::atexit(FlushOutput) == 0;
   // A print as large as the buffer goes out as it is, without a copy.
-  if (size >= kBufferLimit && TakesWithoutWaiting(buffer.size() + size)) {
+  if (size >= kBufferLimit && RoomWithoutWaiting() >= buffer.size() + size) {
     FlushOutput();
     WriteAll(STDOUT_FILENO, std::string_view(data, size));
     return;
   }
   buffer.append(data, size);
-  if (!flushAtExit || (buffer.size() >= kBufferLimit && TakesWithoutWaiting(buffer.size()))) {
+  if (!flushAtExit) {
     FlushOutput();
+  } else if (buffer.size() >= kBufferLimit) {
+    WriteWhatFits();
   }
 }
 

@@ -138,6 +138,7 @@ TEST_F(SaveTest, WhatTheFileSystemCannotDoIsNoFailure) {
     EXPECT_EQ(call, cannot.failed());
     EXPECT_EQ((Names{"a.XML"}), ListNames(admin));
     TalRegUseFileOps(nullptr);
+    ASSERT_EQ(0, Load());  // lets go of the store while `cannot` lives
   }
 }
 
@@ -152,14 +153,32 @@ struct ModeWhileWritten : fsio::FileOpsWrapper {
   std::vector<uint32_t> modes;
 };
 
+// Runs `body` in a child process as the user `uid` of the group `uid` and,
+// when given, the group `member`; true when it exits 0.
+template <class Body>
+bool AsUser(uid_t uid, Body body, gid_t member = 0) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(member != 0 ? 1 : 0, &member) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
+      ::_exit(2);
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+template <class Body>
+bool AsNobody(Body body) {
+  return AsUser(65534, body);
+}
+
 TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   Put(user, "user", "");
   Put(admin, "a", "");
   const std::string privateFile = user + "/user.XML", shared = admin + "/a.XML";
   ::chmod(privateFile.c_str(), 0600);
   ::chmod(shared.c_str(), 0664);
-  const bool root = ::geteuid() == 0;
-  if (root) {
+  const bool asRoot = ::geteuid() == 0;
+  if (asRoot) {
     ASSERT_EQ(0, ::chown(shared.c_str(), 65534, 65534));
   }
   // An ACL "group:65534:r--" beside the mode's bits (user rw-, group ---, mask r--, other ---).
@@ -168,8 +187,17 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
                           std::string("\x08\0\x04\0\xfe\xff\0\0", 8) +
                           std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) +
                           std::string("\x20\0\0\0\xff\xff\xff\xff", 8);
+  auto aclOf = [](const std::string& path, const char* kind) {
+    std::string bytes(256, '\0');
+    bytes.resize(std::max<ssize_t>(0, ::getxattr(path.c_str(), kind, bytes.data(), bytes.size())));
+    return bytes;
+  };
+  // The same as the admin folder's default: new files there get it, whatever
+  // the umask, and a file without one gets none from it.
   const bool acls = ::setxattr(privateFile.c_str(), "system.posix_acl_access", acl.data(),
-                               acl.size(), 0) == 0;
+                               acl.size(), 0) == 0 &&
+                    ::setxattr(admin.c_str(), "system.posix_acl_default", acl.data(), acl.size(),
+                               0) == 0;
   ModeWhileWritten ops;
   TalRegUseFileOps(&ops);
   const mode_t umask = ::umask(027);
@@ -182,34 +210,39 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   // Nobody else may read a temporary before it has its target's access.
   EXPECT_EQ(std::vector<uint32_t>(3, 0600), ops.modes);
   if (acls) {
-    std::string kept(acl.size() + 1, '\0');
-    kept.resize(std::max<ssize_t>(0, ::getxattr(privateFile.c_str(), "system.posix_acl_access",
-                                                kept.data(), kept.size())));
-    EXPECT_EQ(acl, kept);
+    EXPECT_EQ(acl, aclOf(privateFile, "system.posix_acl_access"));
+    EXPECT_EQ(acl, aclOf(admin + "/b.XML", "system.posix_acl_access"));
+    EXPECT_EQ("", aclOf(shared, "system.posix_acl_access"));
   }
   struct stat info;
   ASSERT_EQ(0, ::stat(privateFile.c_str(), &info));
   EXPECT_EQ(acls ? 0640u : 0600u, info.st_mode & 07777);  // the group bits are the ACL's mask
   ASSERT_EQ(0, ::stat(shared.c_str(), &info));
   EXPECT_EQ(0664u, info.st_mode & 07777);
-  if (root) {
+  if (asRoot) {
     EXPECT_EQ(65534u, info.st_uid);
     EXPECT_EQ(65534u, info.st_gid);
   }
   ASSERT_EQ(0, ::stat((admin + "/b.XML").c_str(), &info));
-  EXPECT_EQ(0640u, info.st_mode & 07777);  // a new file follows the umask
-}
-
-// Runs `body` as the user nobody in a child process; true when it exits 0.
-template <class Body>
-bool AsNobody(Body body) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    ::_exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  EXPECT_EQ(0640u, info.st_mode & 07777);  // a new file follows the umask or the default ACL
+  if (!asRoot) return;
+  // A saver who cannot keep the file's group gives that group's rights to nobody.
+  ::removexattr(admin.c_str(), "system.posix_acl_default");
+  ::chmod(root.c_str(), 0755);
+  ::chmod(admin.c_str(), 0777);
+  ::unlink((admin + "/.cfgkit.lock").c_str());  // root's, made for the folder as it was
+  ASSERT_EQ(0, ::chown(shared.c_str(), 0, 3000));
+  EXPECT_TRUE(AsNobody([&] {
+    cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
+    cfgkit::Store::CreateError error;
+    if (!store.Load(admin, user).ok()) return false;
+    store.SetValue(store.Create(store.tree().Root(), {"a"}, &error),
+                   cfgkit::Value{"by", cfgkit::ValueType::kString, "nobody", 0});
+    return store.Save().ok();
+  }));
+  ASSERT_EQ(0, ::stat(shared.c_str(), &info));
+  EXPECT_EQ(0604u, info.st_mode & 07777);
+  EXPECT_EQ(65534u, info.st_gid);
 }
 
 // The lock file is as writable as its folder and readable by no one else, so
@@ -268,6 +301,16 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     EXPECT_EQ(folderMode == 0777, AsNobody([&] { return saveAs("nobody"); }));
     EXPECT_EQ(folderMode == 0777, ReadBytes(admin + "/a.XML").find("nobody") != std::string::npos);
   }
+  // In a folder its group may write, the first member to save makes a lock
+  // file every other member can open.
+  ::chmod(admin.c_str(), 0775);
+  ASSERT_EQ(0, ::chown(admin.c_str(), 0, 2000));
+  ::unlink(lock.c_str());
+  ::chmod((admin + "/a.XML").c_str(), 0664);
+  ASSERT_EQ(0, ::chown((admin + "/a.XML").c_str(), 0, 2000));
+  EXPECT_TRUE(AsUser(1001, [&] { return saveAs("member 1001"); }, 2000));
+  EXPECT_TRUE(AsUser(1002, [&] { return saveAs("member 1002"); }, 2000));
+  EXPECT_NE(std::string::npos, ReadBytes(admin + "/a.XML").find("member 1002"));
 }
 
 // A store file that is a link to a shared file: the shared file is replaced,
