@@ -133,6 +133,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   // The files the product's registry reads, each once: the levels' from
   // user_machine to admin, then the syntax files'. A missing file has no path.
   void GetRegistryFileReports(std::vector<RegistryFileReport>& files);
+  // How the file of one level loaded; false when the level has no file (an
+  // unknown product in a multi-product store).
+  bool GetProviderFileReport(uint32_t provider, TalRegFileReport& report);
   // The store folders the load could not list.
   void GetUnlistedFolders(std::vector<TalRegFileReport>& folders);
   // Every value `provider` holds for the product, depth first, each key's

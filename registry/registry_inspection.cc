@@ -1,5 +1,5 @@
 // Reads for a check of the store: how each of the product's files loaded,
-// and every value a level holds apart from the multi-product records.
+// and every value a level holds, the multi-product records left out.
 #include <set>
 
 #include "registry/morix_registry_impl.h"
@@ -71,6 +71,12 @@ void MorixRegistryImpl::GetRegistryFileReports(std::vector<RegistryFileReport>& 
     RegistryFileReport file{provider, {}};
     if (TalRegReportFileA(key.c_str(), &file.report) == kTalRegOk) files.push_back(std::move(file));
   }
+}
+
+bool MorixRegistryImpl::GetProviderFileReport(uint32_t provider, TalRegFileReport& report) {
+  EnsureMorixRegistryIsLoaded();
+  const std::string key = TopLevelKeyOf(GetProviderKeyPath(HKCU, AString(), provider).ASCII());
+  return !key.empty() && TalRegReportFileA(key.c_str(), &report) == kTalRegOk;
 }
 
 void MorixRegistryImpl::GetUnlistedFolders(std::vector<TalRegFileReport>& folders) {

@@ -116,11 +116,9 @@ std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
       return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
     }
   }
-  std::vector<RegistryFileReport> files;
-  registry.GetRegistryFileReports(files);
-  for (const RegistryFileReport& file : files) {
-    const TalRegFileReport& report = file.report;
-    if (file.provider != static_cast<uint32_t>(level) || report.status == kTalRegOk) continue;
+  TalRegFileReport report;
+  if (registry.GetProviderFileReport(static_cast<uint32_t>(level), report) &&
+      report.status != kTalRegOk) {
     return Formatted(
         report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
         report.path.c_str(), report.reason.c_str());
