@@ -1,7 +1,5 @@
 #include "tool/driver.h"
 
-#include <strings.h>
-
 #include <csignal>
 #include <string>
 #include <vector>
@@ -14,6 +12,10 @@
 #include "vxcore/large_pages.h"
 
 namespace {
+
+// What a run that runs out of memory returns: -1, or once the options asked
+// for JSON, the status of a change that could not be made.
+int outOfMemoryStatus = -1;
 
 struct CommandRequirements {
   int32_t command;
@@ -141,6 +143,7 @@ int SetwiseMain(int argc, char** argv) {
   // The parser's notes belong in the document when the run answers in JSON.
   JsonOutput output;
   ParseOptions(options, static_cast<int>(args.size()), args.data());
+  if (options.json) outOfMemoryStatus = JsonNotSaved;
   // Fewer than two arguments get the usage text alone, unless a new option was named.
   if (argc < 3 && !UsesNewOptions(options)) {
     output.TakeNotes();
@@ -153,10 +156,4 @@ int SetwiseMain(int argc, char** argv) {
   return RunCommand(options, output);
 }
 
-int OutOfMemoryStatus(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if ((arg[0] == '-' || arg[0] == '/') && strcasecmp(arg + 1, "Json") == 0) return JsonNotSaved;
-  }
-  return -1;
-}
+int OutOfMemoryStatus() { return outOfMemoryStatus; }

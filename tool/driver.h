@@ -5,4 +5,4 @@ int SetwiseMain(int argc, char** argv);
 
 // The status of a run that ran out of memory: -1, or under -Json the status of
 // a change that could not be made.
-int OutOfMemoryStatus(int argc, char** argv);
+int OutOfMemoryStatus();

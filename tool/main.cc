@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
   try {
     return SetwiseMain(argc, argv);
   } catch (const std::bad_alloc&) {
-    return OutOfMemoryStatus(argc, argv);
+    return OutOfMemoryStatus();
   }
 }
