@@ -186,7 +186,8 @@ class MorixRegistryImpl : public IRegistryImpl {
   bool WriteWithChangeCheck(uint32_t top, const AString& section, const AString& entry,
                             const T& value);
   template <class Test>
-  bool ExistsByPrecedence(uint32_t top, const Test& existsIn, ConfigurationProvider& found);
+  bool ExistsByPrecedence(uint32_t top, const AString& section, const Test& existsIn,
+                          ConfigurationProvider& found);
   void GetNamesFromSingleSyntaxFile(std::vector<std::string>& names, std::string_view section,
                                     const AString& rootKeyName, bool subkeys);
   void MergeNamesFromSyntaxFiles(std::vector<std::string>& names, std::string_view section,

@@ -1,6 +1,7 @@
-// Reading values from one provider or by precedence, and existence tests.
+// Reading values from one provider or by precedence, and existence tests,
+// all through the keys of the section at each level.
+#include "registry/level_keys.h"
 #include "registry/morix_registry_impl.h"
-#include "registry/registry_names.h"
 #include "registry/store_value.h"
 #include "vxcore/tal_debug.h"
 
@@ -8,17 +9,35 @@ namespace {
 
 const wchar_t* BoolWord(bool value) { return value ? L"true" : L"false"; }
 
+// How a read of each value kind asks the store and gives its result.
+template <class T>
+struct LevelRead;
+
+template <>
+struct LevelRead<AString> {
+  static constexpr int32_t kType = kTalRegTypeString;
+  static AString From(const LevelValue& value) { return AString::FromBytes(value.text); }
+};
+
+template <>
+struct LevelRead<uint32_t> {
+  static constexpr int32_t kType = kTalRegTypeInt32;
+  static uint32_t From(const LevelValue& value) { return static_cast<uint32_t>(value.number); }
+};
+
 }  // namespace
 
 template <class T>
 bool MorixRegistryImpl::ReadFromProvider(T& value, uint32_t top, const AString& section,
                                          const AString& entry, uint32_t provider) {
-  EnsureMorixRegistryIsLoaded();
-  StoreKey key;
-  if (!GetMorixRegistryKey(key.Out(), GetProviderKeyPath(top, section, provider), false)) {
-    return false;
-  }
-  return ReadStoreValue(key.get(), entry.ASCII(), value);
+  const ConfigurationProvider level[] = {static_cast<ConfigurationProvider>(provider)};
+  LevelKeys keys;
+  keys.Open(*this, top, section.ASCII(), level);
+  const LevelValue found =
+      keys.ReadFirst(level, entry.ASCII(), LevelRead<T>::kType, my_tal_debug_data.Debug(5));
+  if (found.provider == ProviderNone) return false;
+  value = LevelRead<T>::From(found);
+  return true;
 }
 
 bool MorixRegistryImpl::ReadRegistryStringFromProvider(AString& value, uint32_t top,
@@ -37,19 +56,13 @@ template <class T>
 T MorixRegistryImpl::GetByPrecedence(ConfigurationProvider& provider, uint32_t top,
                                      const AString& section, const AString& entry,
                                      const T& defaultValue) {
-  provider = ProviderNone;
-  T result{};
-  if (top == HKLM) {
-    if (ReadFromProvider(result, top, section, entry, ProviderAdmin)) provider = ProviderAdmin;
-  } else {
-    for (ConfigurationProvider candidate : kProviderPrecedence) {
-      if (ReadFromProvider(result, top, section, entry, candidate)) {
-        provider = candidate;
-        break;
-      }
-    }
-  }
-  if (provider == ProviderNone) result = defaultValue;
+  const auto order = LevelKeys::PrecedenceOf(top);
+  LevelKeys keys;
+  keys.Open(*this, top, section.ASCII(), order);
+  const LevelValue found =
+      keys.ReadFirst(order, entry.ASCII(), LevelRead<T>::kType, my_tal_debug_data.Debug(5));
+  provider = found.provider;
+  const T result = provider == ProviderNone ? defaultValue : LevelRead<T>::From(found);
   TalDebug(5, RegistryValueTraits<T>::kReadLog, GetTopName(top).c_str(), section.c_str(),
            entry.c_str(), RegistryValueTraits<T>::Arg(result), GetProviderName(provider).c_str());
   return result;
@@ -80,17 +93,18 @@ uint32_t MorixRegistryImpl::GetRegistryInt(uint32_t top, const AString& section,
 }
 
 template <class Test>
-bool MorixRegistryImpl::ExistsByPrecedence(uint32_t top, const Test& existsIn,
-                                           ConfigurationProvider& found) {
+bool MorixRegistryImpl::ExistsByPrecedence(uint32_t top, const AString& section,
+                                           const Test& existsIn, ConfigurationProvider& found) {
+  const auto order = LevelKeys::PrecedenceOf(top);
+  LevelKeys keys;
+  keys.Open(*this, top, section.ASCII(), order);
+  const bool log = my_tal_debug_data.Debug(5);
   found = ProviderNone;
-  if (top == HKLM) {
-    if (existsIn(ProviderAdmin)) found = ProviderAdmin;
-  } else {
-    for (ConfigurationProvider candidate : kProviderPrecedence) {
-      if (existsIn(candidate)) {
-        found = candidate;
-        break;
-      }
+  for (ConfigurationProvider candidate : order) {
+    if (log) keys.LogOpen(candidate);
+    if (existsIn(keys, candidate)) {
+      found = candidate;
+      break;
     }
   }
   return found != ProviderNone;
@@ -104,11 +118,12 @@ bool MorixRegistryImpl::DoesRegistryValueExistInProvider(uint32_t top, const ASt
 
 bool MorixRegistryImpl::DoesRegistryValueExist(uint32_t top, const AString& section,
                                                const AString& entry) {
+  const std::string name = entry.ASCII();
   ConfigurationProvider found;
   bool exists = ExistsByPrecedence(
-      top,
-      [&](uint32_t provider) {
-        return DoesRegistryValueExistInProvider(top, section, entry, provider);
+      top, section,
+      [&](const LevelKeys& keys, ConfigurationProvider provider) {
+        return keys.TypeOf(provider, name) != 0;
       },
       found);
   TalDebug(5,
@@ -121,28 +136,27 @@ bool MorixRegistryImpl::DoesRegistryValueExist(uint32_t top, const AString& sect
 
 uint32_t MorixRegistryImpl::GetRegistryValueType(uint32_t top, const AString& section,
                                                  const AString& entry, uint32_t provider) {
-  EnsureMorixRegistryIsLoaded();
-  StoreKey key;
-  if (!GetMorixRegistryKey(key.Out(), GetProviderKeyPath(top, section, provider), false)) {
-    return 0;
-  }
-  int32_t type = 0;
-  if (TalRegGetValueTypeA(key.get(), entry.ASCII().c_str(), &type) != kTalRegOk) type = 0;
-  return static_cast<uint32_t>(type);
+  const ConfigurationProvider level[] = {static_cast<ConfigurationProvider>(provider)};
+  LevelKeys keys;
+  keys.Open(*this, top, section.ASCII(), level);
+  if (my_tal_debug_data.Debug(5)) keys.LogOpen(level[0]);
+  return static_cast<uint32_t>(keys.TypeOf(level[0], entry.ASCII()));
 }
 
 bool MorixRegistryImpl::DoesRegistryKeyExistInProvider(uint32_t top, const AString& section,
                                                        uint32_t provider) {
-  EnsureMorixRegistryIsLoaded();
-  StoreKey key;
-  return GetMorixRegistryKey(key.Out(), GetProviderKeyPath(top, section, provider), false);
+  const ConfigurationProvider level[] = {static_cast<ConfigurationProvider>(provider)};
+  LevelKeys keys;
+  keys.Open(*this, top, section.ASCII(), level);
+  if (my_tal_debug_data.Debug(5)) keys.LogOpen(level[0]);
+  return keys.Exists(level[0]);
 }
 
 bool MorixRegistryImpl::DoesRegistryKeyExist(uint32_t top, const AString& section) {
   ConfigurationProvider found;
   bool exists = ExistsByPrecedence(
-      top,
-      [&](uint32_t provider) { return DoesRegistryKeyExistInProvider(top, section, provider); },
+      top, section,
+      [](const LevelKeys& keys, ConfigurationProvider provider) { return keys.Exists(provider); },
       found);
   TalDebug(5,
            L"Info: MorixRegistry DoesRegistryKeyExist: result=%s, top=%s, section='%s', "

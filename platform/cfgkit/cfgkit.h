@@ -55,6 +55,10 @@ constexpr int32_t kTalRegTypeInt32 = 4;
 
 [[nodiscard]] int TalRegCloseKey(TalRegKey key);
 
+// Opens the subkey of `parent` (null: the root) called exactly `name`: one
+// look-up by name, the name never split. kTalRegKeyNotFound when there is none.
+[[nodiscard]] int TalRegOpenSubkeyA(TalRegKey parent, std::string_view name, TalRegKey* key);
+
 // Copies the string value `name` (null: the unnamed value) and a NUL into
 // `buffer`. `*size` is the buffer's size in bytes; it is set to the size the
 // text needs with its NUL, and kTalRegBufferTooSmall is returned when that
@@ -98,6 +102,16 @@ struct TalRegValueView {
 [[nodiscard]] int TalRegVisitValuesA(TalRegKey key,
                                      void (*visit)(void* context, const TalRegValueView& value),
                                      void* context);
+
+// The value of `key` called exactly `name`, seen in place as
+// TalRegVisitValuesA shows it; kTalRegValueNotFound when there is none.
+[[nodiscard]] int TalRegFindValueA(TalRegKey key, std::string_view name, TalRegValueView* value);
+
+// Calls `visit(context, name)` with the name of each subkey of `key` in store
+// order, without copying them. `visit` must not call the store.
+[[nodiscard]] int TalRegVisitSubkeysA(TalRegKey key,
+                                      void (*visit)(void* context, std::string_view name),
+                                      void* context);
 
 // A store file (or folder) as the last _LoadPathsA found it.
 struct TalRegFileReport {

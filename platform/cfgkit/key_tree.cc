@@ -69,6 +69,47 @@ const Value* KeyTree::FindValue(KeyId key, std::string_view name) const {
   return position == NameIndex::kNone ? nullptr : &node.values[position];
 }
 
+bool KeyTree::FindValueView(KeyId key, std::string_view name, ValueView* view) const {
+  Node& node = keys_[key];
+  if (!node.valuesPending) {
+    const Value* value = FindValue(key, name);
+    if (value == nullptr) return false;
+    *view = {value->name, value->type, value->text, value->number};
+    return true;
+  }
+  uint32_t position = node.valueIndex.Find(name, IndexImageValues(node),
+                                           [&](size_t i) { return ImageValueName(node, i); });
+  if (position == NameIndex::kNone) return false;
+  const SnapshotValue& value = *ImageValueAt(node, position);
+  *view = {ImageValueName(node, position), static_cast<ValueType>(value.type),
+           node.image->Text(value.textOffset, value.textLength), value.number};
+  return true;
+}
+
+const SnapshotValue* KeyTree::ImageValueAt(const Node& node, size_t index) const {
+  return node.image->ValueAt(node.image->Key(node.imageKey)->firstValue +
+                             static_cast<uint32_t>(index));
+}
+
+// Values the index counts were read and checked once, and stay readable.
+std::string_view KeyTree::ImageValueName(const Node& node, size_t index) const {
+  const SnapshotValue* value = ImageValueAt(node, index);
+  return node.image->Text(value->nameOffset, value->nameLength);
+}
+
+size_t KeyTree::IndexImageValues(Node& node) const {
+  if (node.imageValuesIndexed) return node.imageValueCount;
+  // As many as a full read would build: up to the first that cannot be read.
+  uint32_t count = 0;
+  ForEachImageValue(node, [&count](const SnapshotValue&, std::string_view, std::string_view) {
+    ++count;
+  });
+  node.imageValuesIndexed = true;
+  node.imageValueCount = count;
+  node.valueIndex.Rebuild(count, [&](size_t i) { return ImageValueName(node, i); });
+  return count;
+}
+
 void KeyTree::SetValue(KeyId key, Value value) {
   Values(key);
   Node& node = keys_[key];
@@ -164,6 +205,7 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
 void KeyTree::LoadValues(KeyId key) const {
   Node& node = keys_[key];
   node.valuesPending = false;
+  node.imageValuesIndexed = false;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
   node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
   ForEachImageValue(node, [&node](const SnapshotValue& stored, std::string_view name,

@@ -24,6 +24,7 @@
 namespace cfgkit {
 
 class Snapshot;
+struct SnapshotValue;
 
 using KeyId = uint32_t;
 constexpr KeyId kNoKey = UINT32_MAX;
@@ -73,6 +74,9 @@ class KeyTree {
   size_t ValueCount(KeyId key) const { return Values(key).size(); }
   const Value& ValueAt(KeyId key, size_t index) const { return Values(key)[index]; }
   const Value* FindValue(KeyId key, std::string_view name) const;
+  // The value called `name`, seen in place: a key still in its image is
+  // looked up there, without building its values. False when there is none.
+  bool FindValueView(KeyId key, std::string_view name, ValueView* view) const;
 
   // Calls `visit(context, view)` for each value of `key` in store order. A key
   // still in its image is read there, without building its values.
@@ -113,6 +117,8 @@ class KeyTree {
     uint32_t imageKey = 0;
     bool subkeysPending = false;
     bool valuesPending = false;
+    bool imageValuesIndexed = false;  // valueIndex holds the image's values
+    uint32_t imageValueCount = 0;     // how many, once indexed
   };
 
   const std::vector<KeyId>& Subkeys(KeyId key) const {
@@ -125,6 +131,10 @@ class KeyTree {
   }
   void LoadSubkeys(KeyId key) const;
   void LoadValues(KeyId key) const;
+  // The count of `node`'s values in its image, indexed by name on first use.
+  size_t IndexImageValues(Node& node) const;
+  const SnapshotValue* ImageValueAt(const Node& node, size_t index) const;
+  std::string_view ImageValueName(const Node& node, size_t index) const;
   // Calls `use(value, name, text)` for each value of `node` in its image.
   template <class Use>
   static void ForEachImageValue(const Node& node, const Use& use);

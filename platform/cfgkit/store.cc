@@ -307,6 +307,11 @@ KeyId Store::Find(KeyId parent, const std::vector<std::string_view>& components)
   return key;
 }
 
+KeyId Store::FindSubkey(KeyId parent, std::string_view name) {
+  if (parent == tree_.Root()) ReadIfUnread(name);
+  return tree_.FindSubkey(parent, name);
+}
+
 KeyId Store::Create(KeyId parent, const std::vector<std::string_view>& components,
                     CreateError* error) {
   *error = CreateError::kNone;

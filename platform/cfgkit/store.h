@@ -49,6 +49,8 @@ class Store {
 
   // The key at `components` below `parent`, or kNoKey.
   KeyId Find(KeyId parent, const std::vector<std::string_view>& components);
+  // The subkey of `parent` called `name`, or kNoKey.
+  KeyId FindSubkey(KeyId parent, std::string_view name);
 
   // Why a key cannot be created.
   enum class CreateError { kNone, kProtected, kTooDeep, kBadTopLevelName };

@@ -86,6 +86,18 @@ const cfgkit::Value* FindValue(TalRegKey handle, const char* name, int* status) 
   return nullptr;
 }
 
+// The value called `name` of `handle`'s key in place, read again from its file
+// when an image broke under the look-up.
+int FindValueView(TalRegKey handle, std::string_view name, cfgkit::ValueView* view) {
+  for (bool again = false;; again = true) {
+    KeyId key = kNoKey;
+    int status = ResolveKey(handle, &key);
+    if (status != kTalRegOk) return status;
+    if (State().store->tree().FindValueView(key, name, view)) return kTalRegOk;
+    if (again || !ReadBrokenImagesAgain()) return kTalRegValueNotFound;
+  }
+}
+
 int SetValue(TalRegKey handle, const char* name, cfgkit::Value value) {
   KeyId key = kNoKey;
   int status = ResolveKey(handle, &key);
@@ -180,6 +192,22 @@ int TalRegOpenKeyA(TalRegKey parent, const char* path, TalRegKey* key) {
 
 int TalRegCreateKeyA(TalRegKey parent, const char* path, TalRegKey* key) {
   return OpenOrCreate(parent, path, key, true);
+}
+
+int TalRegOpenSubkeyA(TalRegKey parent, std::string_view name, TalRegKey* key) {
+  if (key == nullptr) return kTalRegInvalidArgument;
+  *key = nullptr;
+  for (bool again = false;; again = true) {
+    KeyId base = kNoKey;
+    int status = ResolveParent(parent, &base);
+    if (status != kTalRegOk) return status;
+    KeyId found = State().store->FindSubkey(base, name);
+    if (found != kNoKey) {
+      *key = State().handles.Open(found);
+      return kTalRegOk;
+    }
+    if (again || !ReadBrokenImagesAgain()) return kTalRegKeyNotFound;
+  }
 }
 
 int TalRegCloseKey(TalRegKey key) {
@@ -284,6 +312,28 @@ int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegV
                               static_cast<int32_t>(value.number)});
       },
       &forward);
+  return kTalRegOk;
+}
+
+int TalRegFindValueA(TalRegKey key, std::string_view name, TalRegValueView* value) {
+  if (value == nullptr) return kTalRegInvalidArgument;
+  cfgkit::ValueView view;
+  int status = FindValueView(key, name, &view);
+  if (status != kTalRegOk) return status;
+  *value = {view.name, static_cast<int32_t>(view.type), view.text,
+            static_cast<int32_t>(view.number)};
+  return kTalRegOk;
+}
+
+int TalRegVisitSubkeysA(TalRegKey key, void (*visit)(void* context, std::string_view name),
+                        void* context) {
+  if (visit == nullptr) return kTalRegInvalidArgument;
+  KeyId id = kNoKey;
+  int status = ResolveKey(key, &id);
+  if (status != kTalRegOk) return status;
+  const cfgkit::KeyTree& tree = State().store->tree();
+  const size_t count = tree.SubkeyCount(id);
+  for (size_t i = 0; i < count; ++i) visit(context, tree.Name(tree.SubkeyAt(id, i)));
   return kTalRegOk;
 }
 
