@@ -9,23 +9,6 @@ namespace {
 
 constexpr ConfigurationProvider kAdminAlone[] = {ProviderAdmin};
 
-// The key at `names` below `parent` (null: the root); with no names, `parent`
-// again. An empty key when one is missing.
-StoreKey OpenPath(TalRegKey parent, const std::vector<std::string_view>& names) {
-  StoreKey key;
-  if (names.empty()) {
-    if (parent != nullptr) static_cast<void>(key.Open("", parent));
-    return key;
-  }
-  for (std::string_view name : names) {
-    StoreKey child;
-    if (TalRegOpenSubkeyA(parent, name, &child.Out()) != kTalRegOk) return StoreKey();
-    key = std::move(child);
-    parent = key.get();
-  }
-  return key;
-}
-
 }  // namespace
 
 std::span<const ConfigurationProvider> LevelKeys::PrecedenceOf(uint32_t top) {
@@ -39,7 +22,10 @@ void LevelKeys::Open(MorixRegistryImpl& registry, uint32_t top, std::string_view
   registry_ = &registry;
   top_ = top;
   section_.assign(section);
-  for (StoreKey& key : keys_) key.Close();
+  for (size_t i = 0; i < kLevels; ++i) {
+    keys_[i].Close();
+    atRoot_[i] = false;
+  }
   const std::vector<std::string_view> sectionNames = cfgkit::KeyPathComponents(section);
   std::vector<std::string_view> names;
   for (ConfigurationProvider provider : providers) {
@@ -47,7 +33,10 @@ void LevelKeys::Open(MorixRegistryImpl& registry, uint32_t top, std::string_view
     const std::string base = registry.GetProviderKeyPath(top, AString(), provider).ASCII();
     names = cfgkit::KeyPathComponents(base);
     names.insert(names.end(), sectionNames.begin(), sectionNames.end());
-    if (!names.empty()) keys_[provider] = OpenPath(nullptr, names);
+    // A level without a key path (its product unknown) stands at the root,
+    // which holds no values but whose keys a path below it reaches.
+    atRoot_[provider] = names.empty();
+    if (!names.empty()) keys_[provider] = OpenNames(nullptr, names);
   }
 }
 
@@ -60,7 +49,10 @@ void LevelKeys::OpenChild(const LevelKeys& parent, std::string_view name) {
   const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
   for (size_t i = 0; i < kLevels; ++i) {
     keys_[i].Close();
-    if (parent.keys_[i].get() != nullptr) keys_[i] = OpenPath(parent.keys_[i].get(), names);
+    atRoot_[i] = parent.atRoot_[i] && names.empty();
+    if (parent.keys_[i].get() != nullptr || (parent.atRoot_[i] && !names.empty())) {
+      keys_[i] = OpenNames(parent.keys_[i].get(), names);
+    }
   }
 }
 

@@ -72,4 +72,5 @@ class LevelKeys {
   uint32_t top_ = 0;
   std::string section_;
   StoreKey keys_[kLevels];
+  bool atRoot_[kLevels] = {};
 };

@@ -21,6 +21,7 @@
 
 #include "cfgkit/cfgkit.h"
 #include "registry/morix_registry_client.h"
+#include "registry/level_keys.h"
 #include "registry/registry_impl.h"
 #include "registry/store_key.h"
 #include "vxcore/astring.h"
@@ -85,6 +86,13 @@ class MorixRegistryImpl : public IRegistryImpl {
                           const AString& entry, uint32_t defaultValue);
   uint32_t GetRegistryInt(uint32_t top, const AString& section, const AString& entry,
                           uint32_t defaultValue) override;
+  // A setting as a Get reads it, at `keys` opened on its section: with no
+  // level, the string by precedence and, failing that, the integer, logged
+  // as GetRegistryString and GetRegistryInt; at `level`, that level alone,
+  // logged as its key's opens.
+  LevelValue ReadSetting(const LevelKeys& keys, std::string_view entry);
+  LevelValue ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
+                           std::string_view entry);
   bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
                                         const AString& entry, uint32_t provider);
   bool DoesRegistryValueExist(uint32_t top, const AString& section,
@@ -179,6 +187,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   template <class T>
   T GetByPrecedence(ConfigurationProvider& provider, uint32_t top, const AString& section,
                     const AString& entry, const T& defaultValue);
+  template <class T>
+  static void LogRead(uint32_t top, std::string_view section, std::string_view entry,
+                      const T& value, ConfigurationProvider provider);
   template <class T>
   bool WriteToProvider(uint32_t top, const AString& section, const AString& entry,
                        const T& value, uint32_t provider);

@@ -52,6 +52,40 @@ bool MorixRegistryImpl::ReadRegistryIntFromProvider(uint32_t& value, uint32_t to
   return ReadFromProvider(value, top, section, entry, provider);
 }
 
+LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_view entry) {
+  const auto order = LevelKeys::PrecedenceOf(keys.top());
+  const bool log = my_tal_debug_data.Debug(5);
+  LevelValue found = keys.ReadFirst(order, entry, kTalRegTypeString, log);
+  if (log) {
+    LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(found),
+                     found.provider);
+  }
+  if (found.provider != ProviderNone) return found;
+  found = keys.ReadFirst(order, entry, kTalRegTypeInt32, log);
+  if (log) {
+    LogRead<uint32_t>(keys.top(), keys.section(), entry, LevelRead<uint32_t>::From(found),
+                      found.provider);
+  }
+  return found;
+}
+
+LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
+                                            std::string_view entry) {
+  const ConfigurationProvider only[] = {level};
+  const bool log = my_tal_debug_data.Debug(5);
+  LevelValue found = keys.ReadFirst(only, entry, kTalRegTypeString, log);
+  if (found.provider != ProviderNone) return found;
+  return keys.ReadFirst(only, entry, kTalRegTypeInt32, log);
+}
+
+template <class T>
+void MorixRegistryImpl::LogRead(uint32_t top, std::string_view section, std::string_view entry,
+                                const T& value, ConfigurationProvider provider) {
+  TalDebug(5, RegistryValueTraits<T>::kReadLog, GetTopName(top).c_str(),
+           AString::FromBytes(section).c_str(), AString::FromBytes(entry).c_str(),
+           RegistryValueTraits<T>::Arg(value), GetProviderName(provider).c_str());
+}
+
 template <class T>
 T MorixRegistryImpl::GetByPrecedence(ConfigurationProvider& provider, uint32_t top,
                                      const AString& section, const AString& entry,

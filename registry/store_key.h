@@ -2,6 +2,8 @@
 // that every path out of an operation releases what it opened.
 #pragma once
 
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "cfgkit/cfgkit.h"
@@ -42,3 +44,20 @@ class StoreKey {
  private:
   TalRegKey key_ = nullptr;
 };
+
+// The key at `names` below `parent` (null: the root), each name one look-up;
+// with no names, `parent` again. An empty key when one is missing.
+inline StoreKey OpenNames(TalRegKey parent, std::span<const std::string_view> names) {
+  StoreKey key;
+  if (names.empty()) {
+    if (parent != nullptr) static_cast<void>(key.Open("", parent));
+    return key;
+  }
+  for (std::string_view name : names) {
+    StoreKey child;
+    if (TalRegOpenSubkeyA(parent, name, &child.Out()) != kTalRegOk) return StoreKey();
+    key = std::move(child);
+    parent = key.get();
+  }
+  return key;
+}

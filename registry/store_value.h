@@ -11,15 +11,6 @@
 // The longest text the string reads take; a longer one is not read.
 constexpr size_t kLongestStoreText = 999999;
 
-// Reads the string value `entry` into `buffer`, its bytes and a NUL. The
-// buffer grows as needed up to kLongestStoreText and the NUL; a longer text
-// is not read (kTalRegBufferTooSmall). The store's status.
-int ReadStoreText(TalRegKey key, const char* entry, std::string& buffer);
-
-// The text up to its first NUL.
-bool ReadStoreValue(TalRegKey key, const std::string& entry, AString& value);
-bool ReadStoreValue(TalRegKey key, const std::string& entry, uint32_t& value);
-
 // The store's status.
 int WriteStoreValue(TalRegKey key, const std::string& entry, const AString& value);
 int WriteStoreValue(TalRegKey key, const std::string& entry, int32_t value);

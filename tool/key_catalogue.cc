@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
-#include <tuple>
+#include <string>
+#include <vector>
 
-#include "registry/section_value_reader.h"
+#include "registry/syntax_walk.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/tool_options.h"
 #include "vxcore/console_output.h"
+#include "vxcore/tal_debug.h"
 
 namespace {
 
@@ -17,17 +19,7 @@ constexpr size_t kOutputBlock = 1 << 16;
 // A plain loop: find_first_of searches the set once per character.
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// The entry's section and name as SplitKeyPath cuts its path.
-std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
-  size_t last = path.size();
-  while (last > 0 && !IsSeparator(path[last - 1])) --last;
-  if (last <= 1) return {std::string_view(), path};
-  --last;
-  return {path.substr(0, last), path.substr(last + 1)};
-}
-
-// Whether an entry of `section` may be one the alias table accepts: those are
-// read the way a Get reads them.
+// Whether an entry of `section` may be one the alias table accepts.
 bool MayBeAliased(std::string_view section) {
   const AString wide = AString::FromBytes(section);
   for (const KeyAlias& row : KeyAliasTable) {
@@ -36,140 +28,175 @@ bool MayBeAliased(std::string_view section) {
   return false;
 }
 
-// Reads an entry as a Get does, through ReadSettingValue: the way for
-// entries the alias table accepts, and for reads at a named level.
-void ReadAsGet(MorixRegistryImpl& registry, int level, std::string_view section,
-               std::string_view name, std::string* text, ListedEntry* entry) {
-  AString wideSection = AString::FromBytes(section);
-  AString wideEntry = AString::FromBytes(name);
-  AString value;
-  int type = kTypeNone;
-  entry->level = level;
-  if (!ReadSettingValue(registry, value, type, entry->level, wideSection, wideEntry)) {
-    entry->level = 0;
-    return;
-  }
-  entry->isNumber = type == kTypeInt32;
-  if (entry->isNumber) {
-    value.IsNumber(entry->number, 10);
-  } else {
-    *text = value.ASCII();
-    entry->text = *text;
-  }
-}
-
-}  // namespace
-
-template <class Visit>
-void KeyCatalogue::ForEachEntry(Visit visit) const {
-  size_t position = 0;
-  for (const Key& key : keys_) {
-    visit(key, false, std::string_view(), position++);
-    for (size_t at = 0; at < key.names.size(); ++position) {
-      const std::string_view name(key.names.c_str() + at);
-      visit(key, true, name, position);
-      at += name.size() + 1;
-    }
-  }
-}
-
-void KeyCatalogue::CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent) {
+// The described enumerations of the listing, for their log lines alone: every
+// key path depth first, then each key's entry names.
+void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
+                     std::vector<std::string>& paths) {
   std::vector<std::string> names;
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
   for (const std::string& name : names) {
-    // A key whose name reads as empty (it begins with a NUL byte) would make
-    // its parent's path again, and the walk would never end.
-    if (name.empty()) continue;
+    // As the walk: a name that names no key would make its parent's path again.
+    if (std::all_of(name.begin(), name.end(), IsSeparator)) continue;
     const std::string path = parent.empty() ? name : parent + "/" + name;
-    keys_.push_back({path, std::string()});
-    CollectKeyPaths(registry, path);
+    paths.push_back(path);
+    CollectKeyPaths(registry, path, paths);
   }
 }
 
-bool KeyCatalogue::Build(MorixRegistryImpl& registry, const wchar_t* pattern,
-                         bool caseSensitive) {
-  CollectKeyPaths(registry, std::string());
+void LogEnumerations(MorixRegistryImpl& registry) {
+  std::vector<std::string> paths;
+  CollectKeyPaths(registry, std::string(), paths);
   std::vector<std::string> names;
-  for (Key& key : keys_) {
+  for (const std::string& path : paths) {
     names.clear();
-    registry.GetValueNamesFromSyntaxFiles(names, key.path);
-    size_t size = 0;
-    for (const std::string& name : names) size += name.size() + 1;
-    key.names.reserve(size);
-    for (const std::string& name : names) key.names.append(name).push_back('\0');
-    shown_ += 1 + names.size();
+    registry.GetValueNamesFromSyntaxFiles(names, path);
   }
-  if (shown_ == 0) return false;
-  if (pattern != nullptr) Filter(pattern, caseSensitive);
-  return true;
 }
 
-void KeyCatalogue::Filter(const wchar_t* pattern, bool caseSensitive) {
-  AString matchPattern;
-  matchPattern.Format(L"*%s*", pattern);
-  hidden_.assign(shown_, false);
-  shown_ = 0;
-  AString path;
-  ForEachEntry([&](const Key& key, bool, std::string_view name, size_t position) {
-    const std::string_view bytes[] = {key.path, name.empty() ? "" : "/", name};
-    path.clear();
-    for (std::string_view part : bytes) {
-      for (char c : part) path.push_back(static_cast<unsigned char>(c));
-    }
-    if (caseSensitive ? path.Match(matchPattern) : path.MatchNoCase(matchPattern)) {
-      ++shown_;
+// Reads each entry as ReadSettingValue would, at the walk's keys when the
+// spelling the read takes is the walk's own, else at the keys of the
+// respelled section.
+class CatalogueReader {
+ public:
+  CatalogueReader(MorixRegistryImpl& registry, int level) : registry_(registry), level_(level) {
+    if (level == 0) {
+      providers_ = LevelKeys::PrecedenceOf(HKCU);
     } else {
-      hidden_[position] = true;
+      only_[0] = static_cast<ConfigurationProvider>(level);
+      providers_ = only_;
     }
-  });
-}
+    top_ = level == LevelAdmin ? HKLM : HKCU;
+  }
 
-void KeyCatalogue::VisitListed(MorixRegistryImpl& registry, int level,
-                               void (*visit)(void* context, const ListedEntry& entry),
-                               void* context) const {
-  SectionValueReader reader(registry);
-  const Key* lastKey = nullptr;
-  bool keyAliased = false;
-  std::string path;
-  std::string readText;
-  ForEachEntry([&](const Key& key, bool isValue, std::string_view entryName, size_t position) {
-    if (!hidden_.empty() && hidden_[position]) return;
-    ListedEntry entry{};
-    if (!isValue) {
-      entry.path = key.path;
-      entry.isKey = true;
-      visit(context, entry);
+  std::span<const ConfigurationProvider> providers() const { return providers_; }
+  uint32_t top() const { return top_; }
+
+  // Called for each key of the walk before its entries are read.
+  void StartKey(const SyntaxWalkKey& key) { keyMayBeAliased_ = MayBeAliased(key.path); }
+
+  // ReadCatalogueValue: `entry` holds the line's path; the rest is filled in.
+  void Read(const SyntaxWalkKey& key, std::string_view name, ListedEntry& entry) {
+    entry.section = key.path;
+    entry.name = name;
+    bool atWalk = true;
+    if (name.empty() || std::any_of(name.begin(), name.end(), IsSeparator)) {
+      // The path splits elsewhere than where the walk joined it.
+      Split(entry);
+      atWalk = false;
+    }
+    const bool mayBeAliased = atWalk ? keyMayBeAliased_ : MayBeAliased(entry.section);
+    std::string_view section = entry.section, spelled = entry.name;
+    if (mayBeAliased || !atWalk || !SyntaxWalk::SpelledAsDefined(key, name)) {
+      Respell(entry.section, entry.name, mayBeAliased);
+      section = respelledSection_;
+      spelled = respelledName_;
+    }
+    const LevelKeys* keys = &key.levels;
+    if (!atWalk || section != key.path) {
+      elsewhere_.Open(registry_, top_, section, providers_);
+      keys = &elsewhere_;
+    }
+    const LevelValue value = level_ == 0
+                                 ? registry_.ReadSetting(*keys, spelled)
+                                 : registry_.ReadSettingAt(*keys, providers_[0], spelled);
+    entry.level = static_cast<int>(value.provider);
+    entry.isNumber = value.isNumber;
+    entry.text = value.text;
+    entry.number = value.number;
+  }
+
+ private:
+  // The section and name as SplitKeyPath cuts the path.
+  static void Split(ListedEntry& entry) {
+    const std::string_view path = entry.path;
+    size_t last = path.size();
+    while (last > 0 && !IsSeparator(path[last - 1])) --last;
+    if (last <= 1) {
+      entry.section = std::string_view();
+      entry.name = path;
       return;
     }
-    path.assign(key.path);
-    if (!entryName.empty()) path.append(1, '/').append(entryName);
-    entry.path = path;
-    if (&key != lastKey) {
-      lastKey = &key;
-      keyAliased = MayBeAliased(key.path);
+    entry.section = path.substr(0, last - 1);
+    entry.name = path.substr(last);
+  }
+
+  // NormaliseKey's spelling: the alias table's, else the syntax's.
+  void Respell(std::string_view section, std::string_view name, bool mayBeAliased) {
+    AString wideSection = AString::FromBytes(section);
+    AString wideName = AString::FromBytes(name);
+    if (!mayBeAliased || LookupKeyAlias(wideSection, wideName) == 0) {
+      registry_.LookupRegistrySyntax(wideSection, wideName, nullptr);
     }
-    // A plain name splits off its path where it was joined on.
-    entry.section = key.path;
-    entry.name = entryName;
-    bool aliased = keyAliased;
-    if (entryName.empty() || std::any_of(entryName.begin(), entryName.end(), IsSeparator)) {
-      std::tie(entry.section, entry.name) = SplitPath(entry.path);
-      aliased = MayBeAliased(entry.section);
+    respelledSection_ = wideSection.ASCII();
+    respelledName_ = wideName.ASCII();
+  }
+
+  MorixRegistryImpl& registry_;
+  int level_;
+  uint32_t top_;
+  ConfigurationProvider only_[1] = {};
+  std::span<const ConfigurationProvider> providers_;
+  bool keyMayBeAliased_ = false;
+  std::string respelledSection_, respelledName_;
+  LevelKeys elsewhere_;
+};
+
+// Whether a line's path matches the filter; every line without a pattern.
+class PathMatch {
+ public:
+  explicit PathMatch(const CatalogueFilter& filter) : filter_(filter) {
+    if (filter.pattern != nullptr) pattern_.Format(L"*%s*", filter.pattern);
+  }
+
+  bool operator()(std::string_view path) {
+    if (filter_.pattern == nullptr) return true;
+    wide_.resize(path.size());
+    for (size_t i = 0; i < path.size(); ++i) wide_[i] = static_cast<unsigned char>(path[i]);
+    return filter_.caseSensitive ? wide_.Match(pattern_) : wide_.MatchNoCase(pattern_);
+  }
+
+ private:
+  const CatalogueFilter& filter_;
+  AString pattern_;
+  AString wide_;
+};
+
+}  // namespace
+
+CatalogueCount VisitKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFilter& filter,
+                                 int level, void (*use)(void* context, const ListedEntry& entry),
+                                 void* context) {
+  if (my_tal_debug_data.Debug(5)) LogEnumerations(registry);
+  CatalogueReader reader(registry, level);
+  PathMatch matches(filter);
+  CatalogueCount count;
+  std::string path;
+  SyntaxWalk::Run(registry, reader.top(), reader.providers(), [&](const SyntaxWalkKey& key) {
+    count.defined += 1 + key.names.size();
+    ListedEntry entry{};
+    entry.path = key.path;
+    entry.isKey = true;
+    if (matches(key.path)) {
+      ++count.shown;
+      use(context, entry);
     }
-    if (aliased || level != 0) {
-      ReadAsGet(registry, level, entry.section, entry.name, &readText, &entry);
-    } else {
-      const SectionValueReader::Setting setting = reader.Read(entry.section, entry.name);
-      entry.level = setting.provider == ProviderNone ? 0 : static_cast<int>(setting.provider);
-      entry.isNumber = setting.isNumber;
-      entry.text = setting.text;
-      entry.number = setting.number;
+    entry.isKey = false;
+    reader.StartKey(key);
+    for (std::string_view name : key.names) {
+      path.assign(key.path);
+      if (!name.empty()) path.append(1, '/').append(name);
+      entry.path = path;
+      if (!matches(path)) continue;
+      ++count.shown;
+      reader.Read(key, name, entry);
+      use(context, entry);
     }
-    visit(context, entry);
   });
+  return count;
 }
 
-void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
+CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFilter& filter,
+                                 void (*header)(const CatalogueFilter& filter)) {
   // The line's pieces after its path, joined once.
   const std::string keyOnly = std::string(msg::kCatalogueSeparator).append(msg::kKeyOnly) + "\n";
   const std::string noValue =
@@ -183,25 +210,32 @@ void KeyCatalogue::Print(MorixRegistryImpl& registry) const {
   std::string out;
   out.reserve(2 * kOutputBlock);
   char number[16];
-  ForEachListed(registry, 0, [&](const ListedEntry& entry) {
-    out.append(entry.path);
-    if (entry.isKey) {
-      out.append(keyOnly);
-    } else if (entry.level == 0) {
-      out.append(noValue);
-    } else {
-      out.append(valueIs);
-      if (entry.isNumber) {
-        out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
-      } else {
-        out.append(entry.text);
-      }
-      out.append(atLevel[entry.level]);
-    }
-    if (out.size() >= kOutputBlock) {
-      core::PrintBytes(out);
-      out.clear();
-    }
-  });
+  bool first = true;
+  const CatalogueCount count =
+      BuildKeyCatalogue(registry, filter, 0, [&](const ListedEntry& entry) {
+        if (first) {
+          first = false;
+          header(filter);
+        }
+        out.append(entry.path);
+        if (entry.isKey) {
+          out.append(keyOnly);
+        } else if (entry.level == 0) {
+          out.append(noValue);
+        } else {
+          out.append(valueIs);
+          if (entry.isNumber) {
+            out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
+          } else {
+            out.append(entry.text);
+          }
+          out.append(atLevel[entry.level]);
+        }
+        if (out.size() >= kOutputBlock) {
+          core::PrintBytes(out);
+          out.clear();
+        }
+      });
   core::PrintBytes(out);
+  return count;
 }

@@ -32,14 +32,13 @@ int RunExport(ToolOptions& options, int level) {
   MorixRegistryImpl registry(&client);
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   TalDebugBuffer logBuffer;
-  KeyCatalogue catalogue;
-  catalogue.Build(registry, pattern, options.caseSensitive);
 
   cfgkit::KeyTree tree;
   const cfgkit::KeyId top = tree.AddSubkey(tree.Root(), client.productName.ASCII());
   std::string lastSection = "\n";  // no section is called that
   cfgkit::KeyId sectionKey = top;
-  catalogue.ForEachListed(registry, level, [&](const ListedEntry& entry) {
+  const CatalogueFilter filter{pattern, options.caseSensitive};
+  BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
     if (entry.isKey || entry.level == 0) return;
     if (entry.section != lastSection) {
       lastSection.assign(entry.section);

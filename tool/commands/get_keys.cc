@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kOutputBlock = 1 << 16;
 
 // The listing as one JSON document, written entry by entry.
-int PrintJsonListing(MorixRegistryImpl& registry, const KeyCatalogue& catalogue,
+int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
                      const ToolOptions& options, JsonOutput& json) {
   Json head = Json::object();
   if (const wchar_t* pattern = options.values[SlotGetKeysPattern]) {
@@ -32,7 +32,7 @@ int PrintJsonListing(MorixRegistryImpl& registry, const KeyCatalogue& catalogue,
   }
   char number[16];
   bool first = true;
-  catalogue.ForEachListed(registry, 0, [&](const ListedEntry& entry) {
+  const CatalogueCount count = BuildKeyCatalogue(registry, filter, 0, [&](const ListedEntry& entry) {
     out.append(first ? "{" : ",{");
     first = false;
     AppendBytesField(&out, "path", entry.path);
@@ -60,7 +60,17 @@ int PrintJsonListing(MorixRegistryImpl& registry, const KeyCatalogue& catalogue,
   if (!notes.empty()) out.append(",\"notes\":").append(JsonText(notes));
   out.append("}\n");
   json.PrintRaw(out);
-  return catalogue.empty() ? JsonNotFound : JsonDone;
+  return count.shown == 0 ? JsonNotFound : JsonDone;
+}
+
+void PrintHeader(const CatalogueFilter& filter) {
+  if (filter.pattern == nullptr) {
+    core::PrintWide(msg::kKeysHeader);
+  } else {
+    core::PrintWide(
+        filter.caseSensitive ? msg::kMatchingCaseSensitive : msg::kMatchingCaseInsensitive,
+        filter.pattern);
+  }
 }
 
 }  // namespace
@@ -71,20 +81,15 @@ int RunGetKeys(ToolOptions& options, JsonOutput* json) {
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   // A listing with a debug log writes millions of lines.
   TalDebugBuffer logBuffer;
-  KeyCatalogue catalogue;
-  const bool anyKeys = catalogue.Build(registry, pattern, options.caseSensitive);
-  if (json != nullptr) return PrintJsonListing(registry, catalogue, options, *json);
-
-  bool caseSensitive = options.caseSensitive;
-  if (!anyKeys || pattern == nullptr) {
-    core::PrintWide(anyKeys ? msg::kKeysHeader : msg::kNoKeys);
-  } else if (catalogue.empty()) {
-    core::PrintWide(caseSensitive ? msg::kNoMatchCaseSensitive : msg::kNoMatchCaseInsensitive,
-                    pattern);
-  } else {
-    core::PrintWide(caseSensitive ? msg::kMatchingCaseSensitive : msg::kMatchingCaseInsensitive,
+  const CatalogueFilter filter{pattern, options.caseSensitive};
+  if (json != nullptr) return PrintJsonListing(registry, filter, options, *json);
+  const CatalogueCount count = PrintKeyCatalogue(registry, filter, PrintHeader);
+  if (count.defined == 0) {
+    core::PrintWide(msg::kNoKeys);
+  } else if (count.shown == 0) {
+    core::PrintWide(options.caseSensitive ? msg::kNoMatchCaseSensitive
+                                          : msg::kNoMatchCaseInsensitive,
                     pattern);
   }
-  if (!catalogue.empty()) catalogue.Print(registry);
   return -1;
 }

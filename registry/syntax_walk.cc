@@ -1,0 +1,144 @@
+#include "registry/syntax_walk.h"
+
+#include <algorithm>
+
+#include "cfgkit/key_path.h"
+#include "registry/morix_registry_impl.h"
+#include "registry/store_names.h"
+
+namespace {
+
+constexpr int kSyntaxFiles = 3;
+
+// The names of one key over the syntax files, each copied once, then sorted
+// by byte with each name kept once.
+class MergedNames {
+ public:
+  void Add(std::string_view name) {
+    names_.push_back({Prefix(name), static_cast<uint32_t>(bytes_.size()),
+                      static_cast<uint32_t>(name.size())});
+    bytes_.append(name);
+  }
+
+  std::span<const std::string_view> Sorted() {
+    auto text = [this](const Name& name) {
+      return std::string_view(bytes_).substr(name.at, name.size);
+    };
+    // Most pairs differ in their first eight bytes, compared as one number.
+    std::sort(names_.begin(), names_.end(), [&](const Name& a, const Name& b) {
+      return a.prefix != b.prefix ? a.prefix < b.prefix : text(a) < text(b);
+    });
+    for (const Name& name : names_) {
+      if (sorted_.empty() || sorted_.back() != text(name)) sorted_.push_back(text(name));
+    }
+    return sorted_;
+  }
+
+ private:
+  struct Name {
+    uint64_t prefix;
+    uint32_t at, size;
+  };
+
+  // The first eight bytes as a number that orders as the bytes do.
+  static uint64_t Prefix(std::string_view text) {
+    uint64_t prefix = 0;
+    for (size_t i = 0; i < 8; ++i) {
+      prefix = prefix << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
+    }
+    return prefix;
+  }
+
+  std::string bytes_;
+  std::vector<Name> names_;
+  std::vector<std::string_view> sorted_;
+};
+
+// Where the walk stands: the key in each syntax file and at each level.
+struct Position {
+  StoreKey syntax[kSyntaxFiles];
+  // A syntax root that names no key lists nothing itself, but a path below
+  // it names a top-level key.
+  bool syntaxAtRoot[kSyntaxFiles] = {};
+  LevelKeys levels;
+};
+
+struct Walker {
+  void (*visit)(void* context, const SyntaxWalkKey& key);
+  void* context;
+  int firstFile;  // the first syntax file there is, or -1
+  std::string path;
+
+  // Adds the names as the enumerations read them: up to the first NUL, the
+  // overlong left out; a key named by nothing is no key.
+  static void AddSubkeyNames(TalRegKey key, MergedNames& names) {
+    auto add = [&names](std::string_view name) {
+      if (name.size() > kLongestSubkeyName) return;
+      name = name.substr(0, name.find('\0'));
+      if (!name.empty()) names.Add(name);
+    };
+    static_cast<void>(TalRegVisitSubkeysA(
+        key, [](void* target, std::string_view name) { (*static_cast<decltype(add)*>(target))(name); },
+        &add));
+  }
+
+  void VisitChildren(const Position& at) {
+    MergedNames subkeys;
+    for (const StoreKey& key : at.syntax) {
+      if (key.get() != nullptr) AddSubkeyNames(key.get(), subkeys);
+    }
+    for (std::string_view name : subkeys.Sorted()) {
+      const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
+      // A name of separators alone names its parent again: the walk would not end.
+      if (names.empty()) continue;
+      Position child;
+      for (int i = 0; i < kSyntaxFiles; ++i) {
+        if (at.syntax[i].get() != nullptr || at.syntaxAtRoot[i]) {
+          child.syntax[i] = OpenNames(at.syntax[i].get(), names);
+        }
+      }
+      child.levels.OpenChild(at.levels, name);
+      const size_t pathSize = path.size();
+      if (!path.empty()) path.push_back('/');
+      path.append(name);
+      VisitKey(child);
+      path.resize(pathSize);
+    }
+  }
+
+  void VisitKey(const Position& at) {
+    MergedNames values;
+    for (const StoreKey& key : at.syntax) {
+      if (key.get() == nullptr) continue;
+      ForEachStoreName(key.get(), false, [&values](std::string_view name) { values.Add(name); });
+    }
+    const TalRegKey first = firstFile < 0 ? nullptr : at.syntax[firstFile].get();
+    visit(context, {path, values.Sorted(), at.levels, first});
+    VisitChildren(at);
+  }
+};
+
+}  // namespace
+
+void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
+                      std::span<const ConfigurationProvider> providers,
+                      void (*visit)(void* context, const SyntaxWalkKey& key), void* context) {
+  registry.EnsureMorixRegistryIsLoaded();
+  Walker walker{visit, context, -1, std::string()};
+  Position root;
+  for (int i = 0; i < kSyntaxFiles; ++i) {
+    const std::string name = registry.GetSyntaxRootKeyName(i).ASCII();
+    const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
+    root.syntaxAtRoot[i] = names.empty();
+    if (!names.empty()) root.syntax[i] = OpenNames(nullptr, names);
+    if (root.syntax[i].get() != nullptr && walker.firstFile < 0) walker.firstFile = i;
+  }
+  root.levels.Open(registry, top, std::string_view(), providers);
+  walker.VisitChildren(root);
+}
+
+bool SyntaxWalk::SpelledAsDefined(const SyntaxWalkKey& key, std::string_view name) {
+  TalRegValueView value;
+  return key.firstSyntaxKey != nullptr &&
+         TalRegFindValueA(key.firstSyntaxKey, name, &value) == kTalRegOk;
+}

@@ -1,0 +1,54 @@
+// The product's syntax files walked as one tree: every key depth first, a
+// key's subkeys and entries in ascending byte order, each name once over all
+// files, as the merged enumerations give them. The keys of each level are
+// followed alongside, so that a key's entries are read where the walk stands.
+//
+// A child is reached from its parent by its name split as a path is, so each
+// key of the walk is the key that opening its path finds. The walk logs
+// nothing: a caller with a debug log runs the described enumerations first.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/level_keys.h"
+
+class MorixRegistryImpl;
+
+// One key of the walk, valid during its visit.
+struct SyntaxWalkKey {
+  std::string_view path;                    // its names joined by '/'
+  std::span<const std::string_view> names;  // its entries' names, ascending
+  const LevelKeys& levels;                  // the key at the levels asked for
+  // The key in the first syntax file there is, null when that file lacks it:
+  // the file the syntax search asks first.
+  TalRegKey firstSyntaxKey;
+};
+
+class SyntaxWalk {
+ public:
+  // Walks the syntax of `registry`'s product, following the keys of
+  // `providers` below `top`, and calls `visit(const SyntaxWalkKey&)` for
+  // each key in listing order.
+  template <class Visit>
+  static void Run(MorixRegistryImpl& registry, uint32_t top,
+                  std::span<const ConfigurationProvider> providers, Visit&& visit) {
+    using Target = std::remove_reference_t<Visit>;
+    Walk(
+        registry, top, providers,
+        [](void* target, const SyntaxWalkKey& key) { (*static_cast<Target*>(target))(key); },
+        &visit);
+  }
+
+  // Whether the syntax search takes `name`, an entry of `key`, as it is
+  // spelled: the first syntax file defines it there under exactly that name.
+  static bool SpelledAsDefined(const SyntaxWalkKey& key, std::string_view name);
+
+ private:
+  static void Walk(MorixRegistryImpl& registry, uint32_t top,
+                   std::span<const ConfigurationProvider> providers,
+                   void (*visit)(void* context, const SyntaxWalkKey& key), void* context);
+};
