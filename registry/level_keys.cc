@@ -1,5 +1,7 @@
 #include "registry/level_keys.h"
 
+#include <algorithm>
+
 #include "cfgkit/key_path.h"
 #include "registry/morix_registry_impl.h"
 #include "registry/store_value.h"
@@ -60,39 +62,42 @@ bool LevelKeys::Exists(ConfigurationProvider provider) const {
   return provider < kLevels && keys_[provider].get() != nullptr;
 }
 
-bool LevelKeys::Find(ConfigurationProvider provider, std::string_view entry,
-                     TalRegValueView* view) const {
-  if (!Exists(provider)) return false;
+void LevelKeys::FindAll(std::span<const ConfigurationProvider> order, std::string_view entry,
+                        TalRegValueView* views) const {
   // A name is asked for up to its first NUL, as the store's reads by name take it.
   entry = entry.substr(0, entry.find('\0'));
-  return TalRegFindValueA(keys_[provider].get(), entry, view) == kTalRegOk;
+  TalRegKey keys[kLevels] = {};
+  const size_t count = std::min(order.size(), kLevels);
+  for (size_t i = 0; i < count; ++i) keys[i] = order[i] < kLevels ? keys_[order[i]].get() : nullptr;
+  static_cast<void>(TalRegFindValuesA(keys, count, entry, views));
 }
 
 int32_t LevelKeys::TypeOf(ConfigurationProvider provider, std::string_view entry) const {
+  const ConfigurationProvider only[] = {provider};
   TalRegValueView view;
-  return Find(provider, entry, &view) ? view.type : 0;
+  FindAll(only, entry, &view);
+  return view.type;
 }
 
-bool LevelKeys::Read(ConfigurationProvider provider, std::string_view entry, int32_t type,
-                     LevelValue* value) const {
-  TalRegValueView view;
-  if (!Find(provider, entry, &view) || view.type != type) return false;
-  if (type == kTalRegTypeString && view.text.size() > kLongestStoreText) return false;
-  value->provider = provider;
-  value->isNumber = type == kTalRegTypeInt32;
-  value->text = value->isNumber ? std::string_view() : view.text.substr(0, view.text.find('\0'));
-  value->number = view.number;
-  return true;
+LevelValue LevelKeys::Pick(std::span<const ConfigurationProvider> order,
+                           const TalRegValueView* views, int32_t type, bool log) const {
+  for (size_t i = 0; i < order.size() && i < kLevels; ++i) {
+    if (log) LogOpen(order[i]);
+    const TalRegValueView& view = views[i];
+    if (view.type != type) continue;
+    if (type == kTalRegTypeInt32) return {order[i], true, {}, view.number};
+    // A longer text is not read, and one is read up to its first NUL.
+    if (view.text.size() > kLongestStoreText) continue;
+    return {order[i], false, view.text.substr(0, view.text.find('\0')), 0};
+  }
+  return {ProviderNone, false, {}, 0};
 }
 
 LevelValue LevelKeys::ReadFirst(std::span<const ConfigurationProvider> order,
                                 std::string_view entry, int32_t type, bool log) const {
-  LevelValue value{ProviderNone, false, {}, 0};
-  for (ConfigurationProvider provider : order) {
-    if (log) LogOpen(provider);
-    if (Read(provider, entry, type, &value)) break;
-  }
-  return value;
+  TalRegValueView views[kLevels];
+  FindAll(order, entry, views);
+  return Pick(order, views, type, log);
 }
 
 void LevelKeys::LogOpen(ConfigurationProvider provider) const {

@@ -44,17 +44,21 @@ class LevelKeys {
   // Whether `provider`'s key exists; false for a level not opened.
   bool Exists(ConfigurationProvider provider) const;
 
-  // The value `entry` of `type` (kTalRegTypeString or kTalRegTypeInt32) at
-  // `provider`, as the store's typed reads find it: a string longer than
-  // kLongestStoreText is not read.
-  bool Read(ConfigurationProvider provider, std::string_view entry, int32_t type,
-            LevelValue* value) const;
-  // The store type of the value `entry` at `provider`; 0 when there is none.
-  int32_t TypeOf(ConfigurationProvider provider, std::string_view entry) const;
-  // The first of `order` that holds `entry` as a `type`; with `log`, each
-  // key asked is logged as opened (LogOpen).
+  // The value `entry` at each of `order` (at most the five levels), looked
+  // up at once: views[i] has type 0 where order[i]'s key has none.
+  void FindAll(std::span<const ConfigurationProvider> order, std::string_view entry,
+               TalRegValueView* views) const;
+  // The first of `order` whose value in `views` is a `type`, as the store's
+  // typed reads take it: a string longer than kLongestStoreText is not read,
+  // and one is read up to its first NUL. With `log`, each level asked is
+  // logged as its key's open (LogOpen).
+  LevelValue Pick(std::span<const ConfigurationProvider> order, const TalRegValueView* views,
+                  int32_t type, bool log) const;
+  // FindAll, then Pick.
   LevelValue ReadFirst(std::span<const ConfigurationProvider> order, std::string_view entry,
                        int32_t type, bool log) const;
+  // The store type of the value `entry` at `provider`; 0 when there is none.
+  int32_t TypeOf(ConfigurationProvider provider, std::string_view entry) const;
 
   // The section as given to Open, or the parent's and the name joined by '/'.
   std::string_view section() const { return section_; }
@@ -65,8 +69,6 @@ class LevelKeys {
 
  private:
   static constexpr size_t kLevels = ProviderRegistrySyntax + 1;
-
-  bool Find(ConfigurationProvider provider, std::string_view entry, TalRegValueView* view) const;
 
   MorixRegistryImpl* registry_ = nullptr;
   uint32_t top_ = 0;

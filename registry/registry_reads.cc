@@ -55,13 +55,16 @@ bool MorixRegistryImpl::ReadRegistryIntFromProvider(uint32_t& value, uint32_t to
 LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_view entry) {
   const auto order = LevelKeys::PrecedenceOf(keys.top());
   const bool log = my_tal_debug_data.Debug(5);
-  LevelValue found = keys.ReadFirst(order, entry, kTalRegTypeString, log);
+  // One look-up answers both reads; each logs as if it had asked on its own.
+  TalRegValueView views[std::size(kProviderPrecedence)];
+  keys.FindAll(order, entry, views);
+  LevelValue found = keys.Pick(order, views, kTalRegTypeString, log);
   if (log) {
     LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(found),
                      found.provider);
   }
   if (found.provider != ProviderNone) return found;
-  found = keys.ReadFirst(order, entry, kTalRegTypeInt32, log);
+  found = keys.Pick(order, views, kTalRegTypeInt32, log);
   if (log) {
     LogRead<uint32_t>(keys.top(), keys.section(), entry, LevelRead<uint32_t>::From(found),
                       found.provider);
@@ -73,9 +76,11 @@ LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, Configuration
                                             std::string_view entry) {
   const ConfigurationProvider only[] = {level};
   const bool log = my_tal_debug_data.Debug(5);
-  LevelValue found = keys.ReadFirst(only, entry, kTalRegTypeString, log);
+  TalRegValueView view;
+  keys.FindAll(only, entry, &view);
+  LevelValue found = keys.Pick(only, &view, kTalRegTypeString, log);
   if (found.provider != ProviderNone) return found;
-  return keys.ReadFirst(only, entry, kTalRegTypeInt32, log);
+  return keys.Pick(only, &view, kTalRegTypeInt32, log);
 }
 
 template <class T>

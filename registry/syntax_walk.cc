@@ -140,5 +140,5 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
 bool SyntaxWalk::SpelledAsDefined(const SyntaxWalkKey& key, std::string_view name) {
   TalRegValueView value;
   return key.firstSyntaxKey != nullptr &&
-         TalRegFindValueA(key.firstSyntaxKey, name, &value) == kTalRegOk;
+         TalRegFindValuesA(&key.firstSyntaxKey, 1, name, &value) == kTalRegOk && value.type != 0;
 }

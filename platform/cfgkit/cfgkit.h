@@ -103,9 +103,11 @@ struct TalRegValueView {
                                      void (*visit)(void* context, const TalRegValueView& value),
                                      void* context);
 
-// The value of `key` called exactly `name`, seen in place as
-// TalRegVisitValuesA shows it; kTalRegValueNotFound when there is none.
-[[nodiscard]] int TalRegFindValueA(TalRegKey key, std::string_view name, TalRegValueView* value);
+// Looks up the value called exactly `name` in each of `count` keys at once:
+// values[i] is keys[i]'s, seen in place as TalRegVisitValuesA shows it, with
+// type 0 where that key has none or is null. The name is hashed once.
+[[nodiscard]] int TalRegFindValuesA(const TalRegKey* keys, size_t count, std::string_view name,
+                                    TalRegValueView* values);
 
 // Calls `visit(context, name)` with the name of each subkey of `key` in store
 // order, without copying them. `visit` must not call the store.

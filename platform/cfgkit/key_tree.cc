@@ -69,45 +69,54 @@ const Value* KeyTree::FindValue(KeyId key, std::string_view name) const {
   return position == NameIndex::kNone ? nullptr : &node.values[position];
 }
 
-bool KeyTree::FindValueView(KeyId key, std::string_view name, ValueView* view) const {
+bool KeyTree::FindValueView(KeyId key, std::string_view name, uint64_t hash,
+                            ValueView* view) const {
   Node& node = keys_[key];
-  if (!node.valuesPending) {
-    const Value* value = FindValue(key, name);
-    if (value == nullptr) return false;
-    *view = {value->name, value->type, value->text, value->number};
+  if (node.valuesPending && IndexImageValues(node)) {
+    const SnapshotValue* values = node.imageValues;
+    const char* pool = node.imagePool;
+    auto text = [pool](uint32_t offset, uint32_t length) {
+      return std::string_view(pool + (length == 0 ? 0 : offset), length);
+    };
+    const uint32_t position = node.valueIndex.Find(name, hash, node.imageValueCount, [&](size_t i) {
+      return text(values[i].nameOffset, values[i].nameLength);
+    });
+    if (position == NameIndex::kNone) return false;
+    const SnapshotValue& value = values[position];
+    *view = {text(value.nameOffset, value.nameLength), static_cast<ValueType>(value.type),
+             text(value.textOffset, value.textLength), value.number};
     return true;
   }
-  uint32_t position = node.valueIndex.Find(name, IndexImageValues(node),
-                                           [&](size_t i) { return ImageValueName(node, i); });
+  Values(key);
+  const Node& built = keys_[key];
+  const uint32_t position = built.valueIndex.Find(name, hash, built.values.size(), ValueNames(built));
   if (position == NameIndex::kNone) return false;
-  const SnapshotValue& value = *ImageValueAt(node, position);
-  *view = {ImageValueName(node, position), static_cast<ValueType>(value.type),
-           node.image->Text(value.textOffset, value.textLength), value.number};
+  const Value& value = built.values[position];
+  *view = {value.name, value.type, value.text, value.number};
   return true;
 }
 
-const SnapshotValue* KeyTree::ImageValueAt(const Node& node, size_t index) const {
-  return node.image->ValueAt(node.image->Key(node.imageKey)->firstValue +
-                             static_cast<uint32_t>(index));
-}
-
-// Values the index counts were read and checked once, and stay readable.
-std::string_view KeyTree::ImageValueName(const Node& node, size_t index) const {
-  const SnapshotValue* value = ImageValueAt(node, index);
-  return node.image->Text(value->nameOffset, value->nameLength);
-}
-
-size_t KeyTree::IndexImageValues(Node& node) const {
-  if (node.imageValuesIndexed) return node.imageValueCount;
-  // As many as a full read would build: up to the first that cannot be read.
+bool KeyTree::IndexImageValues(Node& node) const {
+  if (node.imageValues != nullptr) return true;
+  const SnapshotKey& record = *node.image->Key(node.imageKey);
+  const SnapshotValue* values = nullptr;
+  const char* pool = nullptr;
+  if (!node.image->ValuesInPlace(record, &values, &pool)) return false;
+  // As many as a full read would build: up to the first of an unknown type.
   uint32_t count = 0;
-  ForEachImageValue(node, [&count](const SnapshotValue&, std::string_view, std::string_view) {
+  while (count < record.valueCount &&
+         (values[count].type == static_cast<uint32_t>(ValueType::kString) ||
+          values[count].type == static_cast<uint32_t>(ValueType::kInt32))) {
     ++count;
-  });
-  node.imageValuesIndexed = true;
+  }
+  node.imageValues = values;
+  node.imagePool = pool;
   node.imageValueCount = count;
-  node.valueIndex.Rebuild(count, [&](size_t i) { return ImageValueName(node, i); });
-  return count;
+  node.valueIndex.Rebuild(count, [&](size_t i) {
+    return std::string_view(pool + (values[i].nameLength == 0 ? 0 : values[i].nameOffset),
+                            values[i].nameLength);
+  });
+  return true;
 }
 
 void KeyTree::SetValue(KeyId key, Value value) {
@@ -205,7 +214,7 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
 void KeyTree::LoadValues(KeyId key) const {
   Node& node = keys_[key];
   node.valuesPending = false;
-  node.imageValuesIndexed = false;
+  node.imageValues = nullptr;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
   node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
   ForEachImageValue(node, [&node](const SnapshotValue& stored, std::string_view name,

@@ -76,7 +76,9 @@ class KeyTree {
   const Value* FindValue(KeyId key, std::string_view name) const;
   // The value called `name`, seen in place: a key still in its image is
   // looked up there, without building its values. False when there is none.
-  bool FindValueView(KeyId key, std::string_view name, ValueView* view) const;
+  // `hash` is NameIndex::Hash(name), so that a name asked of several keys is
+  // hashed once.
+  bool FindValueView(KeyId key, std::string_view name, uint64_t hash, ValueView* view) const;
 
   // Calls `visit(context, view)` for each value of `key` in store order. A key
   // still in its image is read there, without building its values.
@@ -117,8 +119,11 @@ class KeyTree {
     uint32_t imageKey = 0;
     bool subkeysPending = false;
     bool valuesPending = false;
-    bool imageValuesIndexed = false;  // valueIndex holds the image's values
-    uint32_t imageValueCount = 0;     // how many, once indexed
+    // Once valueIndex holds the image's values: their records and pool,
+    // checked, and how many a full read would build.
+    const SnapshotValue* imageValues = nullptr;
+    const char* imagePool = nullptr;
+    uint32_t imageValueCount = 0;
   };
 
   const std::vector<KeyId>& Subkeys(KeyId key) const {
@@ -131,10 +136,9 @@ class KeyTree {
   }
   void LoadSubkeys(KeyId key) const;
   void LoadValues(KeyId key) const;
-  // The count of `node`'s values in its image, indexed by name on first use.
-  size_t IndexImageValues(Node& node) const;
-  const SnapshotValue* ImageValueAt(const Node& node, size_t index) const;
-  std::string_view ImageValueName(const Node& node, size_t index) const;
+  // Indexes the values of `node` in its image by name, once; false when they
+  // cannot be read in place.
+  bool IndexImageValues(Node& node) const;
   // Calls `use(value, name, text)` for each value of `node` in its image.
   template <class Use>
   static void ForEachImageValue(const Node& node, const Use& use);

@@ -1,6 +1,7 @@
 // A hash index over the names of a key's subkeys or values, kept beside the
-// ordered vector that owns the names. It stores only positions, so names are
-// not copied; small lists (the common case) are scanned and get no table.
+// ordered vector that owns the names. It stores positions and a part of each
+// name's hash, so names are not copied and a probe reads a name (which may lie
+// anywhere) only when the hashes agree; small lists are scanned and get no table.
 #pragma once
 
 #include <cstdint>
@@ -16,21 +17,32 @@ class NameIndex {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
 
+  // The hash Find takes: a name looked up in several keys is hashed once.
+  static uint64_t Hash(std::string_view name) { return fsio::Hash64(name); }
+
   // The position of the element called `name` among the `count` elements, or
   // kNone. `nameAt(i)` returns the name of element i as a string_view.
   template <class NameAt>
   uint32_t Find(std::string_view name, size_t count, const NameAt& nameAt) const {
+    return Find(name, slots_.empty() ? 0 : Hash(name), count, nameAt);
+  }
+
+  // The same with `hash` == Hash(name).
+  template <class NameAt>
+  uint32_t Find(std::string_view name, uint64_t hash, size_t count, const NameAt& nameAt) const {
     if (slots_.empty()) {
       for (size_t i = 0; i < count; ++i) {
         if (nameAt(i) == name) return static_cast<uint32_t>(i);
       }
       return kNone;
     }
-    size_t mask = slots_.size() - 1;
-    for (size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
-      uint32_t entry = slots_[slot];
+    const size_t mask = slots_.size() - 1;
+    const uint64_t tag = hash & kTagMask;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const uint64_t entry = slots_[slot];
       if (entry == 0) return kNone;
-      if (nameAt(entry - 1) == name) return entry - 1;
+      const uint32_t position = static_cast<uint32_t>(entry) - 1;
+      if ((entry & kTagMask) == tag && nameAt(position) == name) return position;
     }
   }
 
@@ -54,24 +66,25 @@ class NameIndex {
       return;
     }
     size_t size = 16;
-    while (size < count * 4) size *= 2;
+    while (size < count * 2) size *= 2;
     slots_.assign(size, 0);
     for (size_t i = 0; i < count; ++i) Insert(static_cast<uint32_t>(i), nameAt(i));
   }
 
  private:
   static constexpr size_t kScanLimit = 2;
-
-  static size_t Hash(std::string_view name) { return static_cast<size_t>(fsio::Hash64(name)); }
+  // The high half of a slot holds the high half of its name's hash.
+  static constexpr uint64_t kTagMask = 0xFFFFFFFF00000000u;
 
   void Insert(uint32_t position, std::string_view name) {
-    size_t mask = slots_.size() - 1;
-    size_t slot = Hash(name) & mask;
+    const uint64_t hash = Hash(name);
+    const size_t mask = slots_.size() - 1;
+    size_t slot = hash & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = position + 1;
+    slots_[slot] = (hash & kTagMask) | (uint64_t{position} + 1);
   }
 
-  std::vector<uint32_t> slots_;  // position + 1; 0 marks a free slot
+  std::vector<uint64_t> slots_;  // tag | (position + 1); 0 marks a free slot
 };
 
 }  // namespace cfgkit

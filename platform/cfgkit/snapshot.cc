@@ -181,6 +181,30 @@ const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {
   return known ? value : nullptr;
 }
 
+bool Snapshot::ValuesInPlace(const SnapshotKey& key, const SnapshotValue** values,
+                             const char** pool) const {
+  const uint64_t first = key.firstValue, count = key.valueCount;
+  const uint64_t at = valuesAt_ + first * sizeof(SnapshotValue);
+  if (count == 0 || first + count > valueCount_ || !Ensure(at, count * sizeof(SnapshotValue))) {
+    return false;
+  }
+  const auto* records = reinterpret_cast<const SnapshotValue*>(body_ + at);
+  // The records and the texts of a key lie together: one run each.
+  uint64_t low = UINT64_MAX, high = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    for (auto [offset, length] : {std::pair{records[i].nameOffset, records[i].nameLength},
+                                  std::pair{records[i].textOffset, records[i].textLength}}) {
+      if (length == 0) continue;
+      low = std::min<uint64_t>(low, offset);
+      high = std::max<uint64_t>(high, uint64_t{offset} + length);
+    }
+  }
+  if (high > poolSize_ || (high != 0 && !Ensure(poolAt_ + low, high - low))) return false;
+  *values = records;
+  *pool = body_ + poolAt_;
+  return true;
+}
+
 std::string_view Snapshot::Text(uint32_t offset, uint32_t length) const {
   if (length == 0 || uint64_t{offset} + length > poolSize_ || !Ensure(poolAt_ + offset, length)) {
     return {};

@@ -84,6 +84,12 @@ class Snapshot {
   // The bytes at `offset` of the pool, or empty when they lie outside it.
   std::string_view Text(uint32_t offset, uint32_t length) const;
 
+  // The records of `key`'s values and the pool that their names and texts
+  // lie in, all checked at once, for reading them in place from then on
+  // (names and texts at pool + offset); false when they cannot all be read.
+  bool ValuesInPlace(const SnapshotKey& key, const SnapshotValue** values,
+                     const char** pool) const;
+
   // Calls `use(value, name, text)` for each value of `key` in order, up to
   // the first that ValueAt would not give, with the texts Text would give.
   // The records and the texts of a key lie together: they are checked as
@@ -138,38 +144,24 @@ class Snapshot {
 
 template <class Use>
 void Snapshot::ForEachValue(const SnapshotKey& key, const Use& use) const {
-  const uint64_t first = key.firstValue, count = key.valueCount;
-  const uint64_t at = valuesAt_ + first * sizeof(SnapshotValue);
-  if (count == 0) return;
-  if (first + count <= valueCount_ && Ensure(at, count * sizeof(SnapshotValue))) {
-    const auto* values = reinterpret_cast<const SnapshotValue*>(body_ + at);
-    uint64_t low = UINT64_MAX, high = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-      for (auto [offset, length] : {std::pair{values[i].nameOffset, values[i].nameLength},
-                                    std::pair{values[i].textOffset, values[i].textLength}}) {
-        if (length == 0) continue;
-        low = std::min<uint64_t>(low, offset);
-        high = std::max<uint64_t>(high, uint64_t{offset} + length);
+  const SnapshotValue* values = nullptr;
+  const char* pool = nullptr;
+  if (ValuesInPlace(key, &values, &pool)) {
+    auto text = [pool](uint32_t offset, uint32_t length) {
+      return length == 0 ? std::string_view() : std::string_view(pool + offset, length);
+    };
+    for (uint64_t i = 0; i < key.valueCount; ++i) {
+      const SnapshotValue& value = values[i];
+      if (value.type != static_cast<uint32_t>(ValueType::kString) &&
+          value.type != static_cast<uint32_t>(ValueType::kInt32)) {
+        return;
       }
+      use(value, text(value.nameOffset, value.nameLength), text(value.textOffset, value.textLength));
     }
-    if (high <= poolSize_ && (high == 0 || Ensure(poolAt_ + low, high - low))) {
-      const char* pool = body_ + poolAt_;
-      auto text = [pool](uint32_t offset, uint32_t length) {
-        return length == 0 ? std::string_view() : std::string_view(pool + offset, length);
-      };
-      for (uint64_t i = 0; i < count; ++i) {
-        const SnapshotValue& value = values[i];
-        if (value.type != static_cast<uint32_t>(ValueType::kString) &&
-            value.type != static_cast<uint32_t>(ValueType::kInt32)) {
-          return;
-        }
-        use(value, text(value.nameOffset, value.nameLength), text(value.textOffset, value.textLength));
-      }
-      return;
-    }
+    return;
   }
   // Some part could not be checked: what can be read is read one by one.
-  for (uint64_t i = first; i < first + count; ++i) {
+  for (uint64_t i = key.firstValue; i < uint64_t{key.firstValue} + key.valueCount; ++i) {
     const SnapshotValue* value = ValueAt(static_cast<uint32_t>(i));
     if (value == nullptr) return;
     use(*value, Text(value->nameOffset, value->nameLength), Text(value->textOffset, value->textLength));

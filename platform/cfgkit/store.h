@@ -90,6 +90,8 @@ class Store {
   // called with a function that gives each key of such a top-level key the
   // same key read again (kNoKey where there is none). False when no image broke.
   bool ReadBrokenImagesAgain(const std::function<void(const std::function<KeyId(KeyId)>&)>& move);
+  // Whether an image broke since the last look: what a miss costs otherwise.
+  bool ImagesBrokeUnseen() const { return Snapshot::BreakCount() != breaksSeen_; }
 
   // The folders the load could not list.
   const std::vector<FileReport>& unlistedFolders() const { return unlistedFolders_; }

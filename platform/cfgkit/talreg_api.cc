@@ -69,6 +69,7 @@ int CopyOut(std::string_view text, char* buffer, int32_t* size) {
 // is now, every open handle keeps its key, and the read is asked again.
 bool ReadBrokenImagesAgain() {
   ProcessStore& state = State();
+  if (!state.store->ImagesBrokeUnseen()) return false;
   return state.store->ReadBrokenImagesAgain(
       [&state](const std::function<KeyId(KeyId)>& move) { state.handles.MoveKeys(move); });
 }
@@ -84,18 +85,6 @@ const cfgkit::Value* FindValue(TalRegKey handle, const char* name, int* status) 
   }
   *status = kTalRegValueNotFound;
   return nullptr;
-}
-
-// The value called `name` of `handle`'s key in place, read again from its file
-// when an image broke under the look-up.
-int FindValueView(TalRegKey handle, std::string_view name, cfgkit::ValueView* view) {
-  for (bool again = false;; again = true) {
-    KeyId key = kNoKey;
-    int status = ResolveKey(handle, &key);
-    if (status != kTalRegOk) return status;
-    if (State().store->tree().FindValueView(key, name, view)) return kTalRegOk;
-    if (again || !ReadBrokenImagesAgain()) return kTalRegValueNotFound;
-  }
 }
 
 int SetValue(TalRegKey handle, const char* name, cfgkit::Value value) {
@@ -315,14 +304,28 @@ int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegV
   return kTalRegOk;
 }
 
-int TalRegFindValueA(TalRegKey key, std::string_view name, TalRegValueView* value) {
-  if (value == nullptr) return kTalRegInvalidArgument;
-  cfgkit::ValueView view;
-  int status = FindValueView(key, name, &view);
-  if (status != kTalRegOk) return status;
-  *value = {view.name, static_cast<int32_t>(view.type), view.text,
-            static_cast<int32_t>(view.number)};
-  return kTalRegOk;
+int TalRegFindValuesA(const TalRegKey* keys, size_t count, std::string_view name,
+                      TalRegValueView* values) {
+  if ((keys == nullptr || values == nullptr) && count > 0) return kTalRegInvalidArgument;
+  if (!State().store) return kTalRegNotLoaded;
+  const uint64_t hash = cfgkit::NameIndex::Hash(name);
+  for (bool again = false;; again = true) {
+    const cfgkit::KeyTree& tree = State().store->tree();
+    bool missed = false;
+    for (size_t i = 0; i < count; ++i) {
+      values[i] = TalRegValueView{};
+      KeyId key = kNoKey;
+      cfgkit::ValueView view;
+      if (keys[i] == nullptr || ResolveKey(keys[i], &key) != kTalRegOk ||
+          !tree.FindValueView(key, name, hash, &view)) {
+        missed |= keys[i] != nullptr;
+        continue;
+      }
+      values[i] = {view.name, static_cast<int32_t>(view.type), view.text,
+                   static_cast<int32_t>(view.number)};
+    }
+    if (!missed || again || !ReadBrokenImagesAgain()) return kTalRegOk;
+  }
 }
 
 int TalRegVisitSubkeysA(TalRegKey key, void (*visit)(void* context, std::string_view name),
