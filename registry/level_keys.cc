@@ -68,8 +68,8 @@ void LevelKeys::FindAll(std::span<const ConfigurationProvider> order, std::strin
   entry = entry.substr(0, entry.find('\0'));
   TalRegKey keys[kLevels] = {};
   const size_t count = std::min(order.size(), kLevels);
-  for (size_t i = 0; i < count; ++i) keys[i] = order[i] < kLevels ? keys_[order[i]].get() : nullptr;
-  static_cast<void>(TalRegFindValuesA(keys, count, entry, views));
+  for (size_t i = 0; i < count; ++i) keys[i] = KeyOf(order[i]);
+  static_cast<void>(TalRegFindValuesA(keys, count, &entry, 1, views));
 }
 
 int32_t LevelKeys::TypeOf(ConfigurationProvider provider, std::string_view entry) const {

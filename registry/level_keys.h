@@ -41,6 +41,10 @@ class LevelKeys {
   // Opens the keys of `parent`'s subsection `name`, split as a path is.
   void OpenChild(const LevelKeys& parent, std::string_view name);
 
+  // `provider`'s key; null when it does not exist or was not opened.
+  TalRegKey KeyOf(ConfigurationProvider provider) const {
+    return provider < kLevels ? keys_[provider].get() : nullptr;
+  }
   // Whether `provider`'s key exists; false for a level not opened.
   bool Exists(ConfigurationProvider provider) const;
 

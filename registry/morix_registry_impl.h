@@ -89,10 +89,12 @@ class MorixRegistryImpl : public IRegistryImpl {
   // A setting as a Get reads it, at `keys` opened on its section: with no
   // level, the string by precedence and, failing that, the integer, logged
   // as GetRegistryString and GetRegistryInt; at `level`, that level alone,
-  // logged as its key's opens.
-  LevelValue ReadSetting(const LevelKeys& keys, std::string_view entry);
+  // logged as its key's opens. `found`, when given, is what FindAll found
+  // for the entry at the levels read.
+  LevelValue ReadSetting(const LevelKeys& keys, std::string_view entry,
+                         const TalRegValueView* found = nullptr);
   LevelValue ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
-                           std::string_view entry);
+                           std::string_view entry, const TalRegValueView* found = nullptr);
   bool DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
                                         const AString& entry, uint32_t provider);
   bool DoesRegistryValueExist(uint32_t top, const AString& section,

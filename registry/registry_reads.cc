@@ -52,35 +52,43 @@ bool MorixRegistryImpl::ReadRegistryIntFromProvider(uint32_t& value, uint32_t to
   return ReadFromProvider(value, top, section, entry, provider);
 }
 
-LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_view entry) {
+LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_view entry,
+                                          const TalRegValueView* found) {
   const auto order = LevelKeys::PrecedenceOf(keys.top());
   const bool log = my_tal_debug_data.Debug(5);
   // One look-up answers both reads; each logs as if it had asked on its own.
   TalRegValueView views[std::size(kProviderPrecedence)];
-  keys.FindAll(order, entry, views);
-  LevelValue found = keys.Pick(order, views, kTalRegTypeString, log);
-  if (log) {
-    LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(found),
-                     found.provider);
+  if (found == nullptr) {
+    keys.FindAll(order, entry, views);
+    found = views;
   }
-  if (found.provider != ProviderNone) return found;
-  found = keys.Pick(order, views, kTalRegTypeInt32, log);
+  LevelValue value = keys.Pick(order, found, kTalRegTypeString, log);
   if (log) {
-    LogRead<uint32_t>(keys.top(), keys.section(), entry, LevelRead<uint32_t>::From(found),
-                      found.provider);
+    LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(value),
+                     value.provider);
   }
-  return found;
+  if (value.provider != ProviderNone) return value;
+  value = keys.Pick(order, found, kTalRegTypeInt32, log);
+  if (log) {
+    LogRead<uint32_t>(keys.top(), keys.section(), entry, LevelRead<uint32_t>::From(value),
+                      value.provider);
+  }
+  return value;
 }
 
 LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
-                                            std::string_view entry) {
+                                            std::string_view entry,
+                                            const TalRegValueView* found) {
   const ConfigurationProvider only[] = {level};
   const bool log = my_tal_debug_data.Debug(5);
   TalRegValueView view;
-  keys.FindAll(only, entry, &view);
-  LevelValue found = keys.Pick(only, &view, kTalRegTypeString, log);
-  if (found.provider != ProviderNone) return found;
-  return keys.Pick(only, &view, kTalRegTypeInt32, log);
+  if (found == nullptr) {
+    keys.FindAll(only, entry, &view);
+    found = &view;
+  }
+  const LevelValue value = keys.Pick(only, found, kTalRegTypeString, log);
+  if (value.provider != ProviderNone) return value;
+  return keys.Pick(only, found, kTalRegTypeInt32, log);
 }
 
 template <class T>

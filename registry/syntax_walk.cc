@@ -10,26 +10,27 @@ namespace {
 
 constexpr int kSyntaxFiles = 3;
 
-// The names of one key over the syntax files, each copied once, then sorted
-// by byte with each name kept once.
+// The names of one key over the syntax files, sorted by byte with each name
+// kept once. Value names are seen in place (they stay where they are while
+// the store is not changed); subkey names are copied, since the walk reads
+// further keys while it still needs them.
 class MergedNames {
  public:
-  void Add(std::string_view name) {
-    names_.push_back({Prefix(name), static_cast<uint32_t>(bytes_.size()),
-                      static_cast<uint32_t>(name.size())});
+  void Add(std::string_view name) { names_.push_back({Prefix(name), name}); }
+  void AddCopy(std::string_view name) {
+    copies_.emplace_back(bytes_.size(), name.size());
     bytes_.append(name);
   }
 
   std::span<const std::string_view> Sorted() {
-    auto text = [this](const Name& name) {
-      return std::string_view(bytes_).substr(name.at, name.size);
-    };
+    for (auto [at, size] : copies_) Add(std::string_view(bytes_).substr(at, size));
     // Most pairs differ in their first eight bytes, compared as one number.
-    std::sort(names_.begin(), names_.end(), [&](const Name& a, const Name& b) {
-      return a.prefix != b.prefix ? a.prefix < b.prefix : text(a) < text(b);
+    std::sort(names_.begin(), names_.end(), [](const Name& a, const Name& b) {
+      return a.prefix != b.prefix ? a.prefix < b.prefix : a.text < b.text;
     });
+    sorted_.reserve(names_.size());
     for (const Name& name : names_) {
-      if (sorted_.empty() || sorted_.back() != text(name)) sorted_.push_back(text(name));
+      if (sorted_.empty() || sorted_.back() != name.text) sorted_.push_back(name.text);
     }
     return sorted_;
   }
@@ -37,7 +38,7 @@ class MergedNames {
  private:
   struct Name {
     uint64_t prefix;
-    uint32_t at, size;
+    std::string_view text;
   };
 
   // The first eight bytes as a number that orders as the bytes do.
@@ -50,6 +51,7 @@ class MergedNames {
   }
 
   std::string bytes_;
+  std::vector<std::pair<size_t, size_t>> copies_;
   std::vector<Name> names_;
   std::vector<std::string_view> sorted_;
 };
@@ -75,7 +77,7 @@ struct Walker {
     auto add = [&names](std::string_view name) {
       if (name.size() > kLongestSubkeyName) return;
       name = name.substr(0, name.find('\0'));
-      if (!name.empty()) names.Add(name);
+      if (!name.empty()) names.AddCopy(name);
     };
     static_cast<void>(TalRegVisitSubkeysA(
         key, [](void* target, std::string_view name) { (*static_cast<decltype(add)*>(target))(name); },
@@ -137,8 +139,13 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
   walker.VisitChildren(root);
 }
 
-bool SyntaxWalk::SpelledAsDefined(const SyntaxWalkKey& key, std::string_view name) {
-  TalRegValueView value;
-  return key.firstSyntaxKey != nullptr &&
-         TalRegFindValuesA(&key.firstSyntaxKey, 1, name, &value) == kTalRegOk && value.type != 0;
+void SyntaxWalk::FindEntries(const SyntaxWalkKey& key,
+                             std::span<const ConfigurationProvider> order,
+                             std::vector<TalRegValueView>& rows) {
+  TalRegKey keys[1 + ProviderAdmin] = {key.firstSyntaxKey};
+  const size_t count = 1 + std::min<size_t>(order.size(), ProviderAdmin);
+  for (size_t i = 1; i < count; ++i) keys[i] = key.levels.KeyOf(order[i - 1]);
+  rows.resize(key.names.size() * count);
+  static_cast<void>(
+      TalRegFindValuesA(keys, count, key.names.data(), key.names.size(), rows.data()));
 }

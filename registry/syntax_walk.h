@@ -43,9 +43,13 @@ class SyntaxWalk {
         &visit);
   }
 
-  // Whether the syntax search takes `name`, an entry of `key`, as it is
-  // spelled: the first syntax file defines it there under exactly that name.
-  static bool SpelledAsDefined(const SyntaxWalkKey& key, std::string_view name);
+  // The values of every entry of `key` looked up at once: row i, of
+  // 1 + order.size() views, is key.names[i]'s. Its first view is the first
+  // syntax file's, of type 0 unless that file defines the entry there by
+  // exactly that name (the syntax search then takes it as spelled); the rest
+  // are LevelKeys::FindAll's at `order`.
+  static void FindEntries(const SyntaxWalkKey& key, std::span<const ConfigurationProvider> order,
+                          std::vector<TalRegValueView>& rows);
 
  private:
   static void Walk(MorixRegistryImpl& registry, uint32_t top,

@@ -71,11 +71,18 @@ class CatalogueReader {
   std::span<const ConfigurationProvider> providers() const { return providers_; }
   uint32_t top() const { return top_; }
 
-  // Called for each key of the walk before its entries are read.
-  void StartKey(const SyntaxWalkKey& key) { keyMayBeAliased_ = MayBeAliased(key.path); }
+  // Called for each key of the walk before its entries are read: looks up
+  // all of them at once.
+  void StartKey(const SyntaxWalkKey& key) {
+    keyMayBeAliased_ = MayBeAliased(key.path);
+    SyntaxWalk::FindEntries(key, providers_, rows_);
+  }
 
-  // ReadCatalogueValue: `entry` holds the line's path; the rest is filled in.
-  void Read(const SyntaxWalkKey& key, std::string_view name, ListedEntry& entry) {
+  // ReadCatalogueValue for the key's entry `index`: `entry` holds the line's
+  // path; the rest is filled in.
+  void Read(const SyntaxWalkKey& key, size_t index, ListedEntry& entry) {
+    const std::string_view name = key.names[index];
+    const TalRegValueView* row = rows_.data() + index * (1 + providers_.size());
     entry.section = key.path;
     entry.name = name;
     bool atWalk = true;
@@ -86,7 +93,8 @@ class CatalogueReader {
     }
     const bool mayBeAliased = atWalk ? keyMayBeAliased_ : MayBeAliased(entry.section);
     std::string_view section = entry.section, spelled = entry.name;
-    if (mayBeAliased || !atWalk || !SyntaxWalk::SpelledAsDefined(key, name)) {
+    const bool spelledAsDefined = row[0].type != 0;
+    if (mayBeAliased || !atWalk || !spelledAsDefined) {
       Respell(entry.section, entry.name, mayBeAliased);
       section = respelledSection_;
       spelled = respelledName_;
@@ -96,9 +104,12 @@ class CatalogueReader {
       elsewhere_.Open(registry_, top_, section, providers_);
       keys = &elsewhere_;
     }
+    // What the walk found answers when the read asks the walk's keys by the
+    // walk's name.
+    const TalRegValueView* found = keys == &key.levels && spelled == name ? row + 1 : nullptr;
     const LevelValue value = level_ == 0
-                                 ? registry_.ReadSetting(*keys, spelled)
-                                 : registry_.ReadSettingAt(*keys, providers_[0], spelled);
+                                 ? registry_.ReadSetting(*keys, spelled, found)
+                                 : registry_.ReadSettingAt(*keys, providers_[0], spelled, found);
     entry.level = static_cast<int>(value.provider);
     entry.isNumber = value.isNumber;
     entry.text = value.text;
@@ -137,6 +148,7 @@ class CatalogueReader {
   ConfigurationProvider only_[1] = {};
   std::span<const ConfigurationProvider> providers_;
   bool keyMayBeAliased_ = false;
+  std::vector<TalRegValueView> rows_;
   std::string respelledSection_, respelledName_;
   LevelKeys elsewhere_;
 };
@@ -182,13 +194,17 @@ CatalogueCount VisitKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
     }
     entry.isKey = false;
     reader.StartKey(key);
-    for (std::string_view name : key.names) {
-      path.assign(key.path);
-      if (!name.empty()) path.append(1, '/').append(name);
-      entry.path = path;
-      if (!matches(path)) continue;
+    path.assign(key.path).push_back('/');
+    const size_t prefix = path.size();
+    for (size_t i = 0; i < key.names.size(); ++i) {
+      const std::string_view name = key.names[i];
+      path.resize(prefix);
+      path.append(name);
+      // An empty name joins on nothing.
+      entry.path = name.empty() ? key.path : std::string_view(path);
+      if (!matches(entry.path)) continue;
       ++count.shown;
-      reader.Read(key, name, entry);
+      reader.Read(key, i, entry);
       use(context, entry);
     }
   });

@@ -103,10 +103,13 @@ struct TalRegValueView {
                                      void (*visit)(void* context, const TalRegValueView& value),
                                      void* context);
 
-// Looks up the value called exactly `name` in each of `count` keys at once:
-// values[i] is keys[i]'s, seen in place as TalRegVisitValuesA shows it, with
-// type 0 where that key has none or is null. The name is hashed once.
-[[nodiscard]] int TalRegFindValuesA(const TalRegKey* keys, size_t count, std::string_view name,
+// Looks up each of `nameCount` names, called exactly so, in each of
+// `keyCount` keys at once: values[n * keyCount + k] is names[n]'s value in
+// keys[k], seen in place as TalRegVisitValuesA shows it, with type 0 where
+// that key has none or is null. Each key is resolved once and each name
+// hashed once.
+[[nodiscard]] int TalRegFindValuesA(const TalRegKey* keys, size_t keyCount,
+                                    const std::string_view* names, size_t nameCount,
                                     TalRegValueView* values);
 
 // Calls `visit(context, name)` with the name of each subkey of `key` in store

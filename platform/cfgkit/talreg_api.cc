@@ -304,25 +304,34 @@ int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegV
   return kTalRegOk;
 }
 
-int TalRegFindValuesA(const TalRegKey* keys, size_t count, std::string_view name,
-                      TalRegValueView* values) {
-  if ((keys == nullptr || values == nullptr) && count > 0) return kTalRegInvalidArgument;
+int TalRegFindValuesA(const TalRegKey* keys, size_t keyCount, const std::string_view* names,
+                      size_t nameCount, TalRegValueView* values) {
+  if (keyCount > 0 && nameCount > 0 && (keys == nullptr || names == nullptr || values == nullptr)) {
+    return kTalRegInvalidArgument;
+  }
   if (!State().store) return kTalRegNotLoaded;
-  const uint64_t hash = cfgkit::NameIndex::Hash(name);
+  KeyId few[8];
+  std::vector<KeyId> many(keyCount > std::size(few) ? keyCount : 0);
+  KeyId* ids = many.empty() ? few : many.data();
   for (bool again = false;; again = true) {
+    for (size_t k = 0; k < keyCount; ++k) {
+      if (keys[k] == nullptr || ResolveKey(keys[k], &ids[k]) != kTalRegOk) ids[k] = kNoKey;
+    }
     const cfgkit::KeyTree& tree = State().store->tree();
     bool missed = false;
-    for (size_t i = 0; i < count; ++i) {
-      values[i] = TalRegValueView{};
-      KeyId key = kNoKey;
-      cfgkit::ValueView view;
-      if (keys[i] == nullptr || ResolveKey(keys[i], &key) != kTalRegOk ||
-          !tree.FindValueView(key, name, hash, &view)) {
-        missed |= keys[i] != nullptr;
-        continue;
+    for (size_t n = 0; n < nameCount; ++n) {
+      const uint64_t hash = cfgkit::NameIndex::Hash(names[n]);
+      TalRegValueView* row = values + n * keyCount;
+      for (size_t k = 0; k < keyCount; ++k) {
+        cfgkit::ValueView view;
+        if (ids[k] == kNoKey || !tree.FindValueView(ids[k], names[n], hash, &view)) {
+          row[k] = TalRegValueView{};
+          missed |= ids[k] != kNoKey;
+          continue;
+        }
+        row[k] = {view.name, static_cast<int32_t>(view.type), view.text,
+                  static_cast<int32_t>(view.number)};
       }
-      values[i] = {view.name, static_cast<int32_t>(view.type), view.text,
-                   static_cast<int32_t>(view.number)};
     }
     if (!missed || again || !ReadBrokenImagesAgain()) return kTalRegOk;
   }
