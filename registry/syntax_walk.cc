@@ -16,7 +16,10 @@ constexpr int kSyntaxFiles = 3;
 // further keys while it still needs them.
 class MergedNames {
  public:
-  void Add(std::string_view name) { names_.push_back({Prefix(name), name}); }
+  // `marked` is kept for a name if any of its copies has it.
+  void Add(std::string_view name, bool marked = false) {
+    names_.push_back({Prefix(name), name, marked});
+  }
   void AddCopy(std::string_view name) {
     copies_.emplace_back(bytes_.size(), name.size());
     bytes_.append(name);
@@ -29,16 +32,25 @@ class MergedNames {
       return a.prefix != b.prefix ? a.prefix < b.prefix : a.text < b.text;
     });
     sorted_.reserve(names_.size());
+    marks_.reserve(names_.size());
     for (const Name& name : names_) {
-      if (sorted_.empty() || sorted_.back() != name.text) sorted_.push_back(name.text);
+      if (sorted_.empty() || sorted_.back() != name.text) {
+        sorted_.push_back(name.text);
+        marks_.push_back(name.marked);
+      } else {
+        marks_.back() |= static_cast<uint8_t>(name.marked);
+      }
     }
     return sorted_;
   }
+  // By position in Sorted().
+  std::span<const uint8_t> marks() const { return marks_; }
 
  private:
   struct Name {
     uint64_t prefix;
     std::string_view text;
+    bool marked;
   };
 
   // The first eight bytes as a number that orders as the bytes do.
@@ -54,6 +66,7 @@ class MergedNames {
   std::vector<std::pair<size_t, size_t>> copies_;
   std::vector<Name> names_;
   std::vector<std::string_view> sorted_;
+  std::vector<uint8_t> marks_;
 };
 
 // Where the walk stands: the key in each syntax file and at each level.
@@ -110,12 +123,25 @@ struct Walker {
 
   void VisitKey(const Position& at) {
     MergedNames values;
-    for (const StoreKey& key : at.syntax) {
-      if (key.get() == nullptr) continue;
-      ForEachStoreName(key.get(), false, [&values](std::string_view name) { values.Add(name); });
+    for (int i = 0; i < kSyntaxFiles; ++i) {
+      if (at.syntax[i].get() == nullptr) continue;
+      // A name the syntax search takes as spelled: one the first file there
+      // is defines here whole, not cut at a NUL.
+      const bool first = i == firstFile;
+      auto add = [&values, first](const TalRegValueView& value) {
+        if (value.name.size() > kLongestValueName) return;
+        const size_t cut = value.name.find('\0');
+        values.Add(value.name.substr(0, cut), first && cut == std::string_view::npos);
+      };
+      static_cast<void>(TalRegVisitValuesA(
+          at.syntax[i].get(),
+          [](void* target, const TalRegValueView& value) {
+            (*static_cast<decltype(add)*>(target))(value);
+          },
+          &add));
     }
-    const TalRegKey first = firstFile < 0 ? nullptr : at.syntax[firstFile].get();
-    visit(context, {path, values.Sorted(), at.levels, first});
+    const std::span<const std::string_view> names = values.Sorted();
+    visit(context, {path, names, values.marks(), at.levels});
     VisitChildren(at);
   }
 };
@@ -142,9 +168,9 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
 void SyntaxWalk::FindEntries(const SyntaxWalkKey& key,
                              std::span<const ConfigurationProvider> order,
                              std::vector<TalRegValueView>& rows) {
-  TalRegKey keys[1 + ProviderAdmin] = {key.firstSyntaxKey};
-  const size_t count = 1 + std::min<size_t>(order.size(), ProviderAdmin);
-  for (size_t i = 1; i < count; ++i) keys[i] = key.levels.KeyOf(order[i - 1]);
+  TalRegKey keys[ProviderAdmin] = {};
+  const size_t count = std::min<size_t>(order.size(), ProviderAdmin);
+  for (size_t i = 0; i < count; ++i) keys[i] = key.levels.KeyOf(order[i]);
   rows.resize(key.names.size() * count);
   static_cast<void>(
       TalRegFindValuesA(keys, count, key.names.data(), key.names.size(), rows.data()));

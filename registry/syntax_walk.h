@@ -22,10 +22,11 @@ class MorixRegistryImpl;
 struct SyntaxWalkKey {
   std::string_view path;                    // its names joined by '/'
   std::span<const std::string_view> names;  // its entries' names, ascending
-  const LevelKeys& levels;                  // the key at the levels asked for
-  // The key in the first syntax file there is, null when that file lacks it:
-  // the file the syntax search asks first.
-  TalRegKey firstSyntaxKey;
+  // By entry: whether the first syntax file there is, the one the syntax
+  // search asks first, defines it here by exactly that name, so that the
+  // search takes it as spelled.
+  std::span<const uint8_t> spelledAsDefined;
+  const LevelKeys& levels;  // the key at the levels asked for
 };
 
 class SyntaxWalk {
@@ -44,10 +45,7 @@ class SyntaxWalk {
   }
 
   // The values of every entry of `key` looked up at once: row i, of
-  // 1 + order.size() views, is key.names[i]'s. Its first view is the first
-  // syntax file's, of type 0 unless that file defines the entry there by
-  // exactly that name (the syntax search then takes it as spelled); the rest
-  // are LevelKeys::FindAll's at `order`.
+  // order.size() views, is LevelKeys::FindAll's for key.names[i].
   static void FindEntries(const SyntaxWalkKey& key, std::span<const ConfigurationProvider> order,
                           std::vector<TalRegValueView>& rows);
 

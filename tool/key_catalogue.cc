@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,35 @@
 
 namespace {
 
-constexpr size_t kOutputBlock = 1 << 16;
+// The listing's bytes, gathered into blocks: a line is a few short pieces,
+// each copied once.
+class OutputBlocks {
+ public:
+  OutputBlocks() : block_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+  ~OutputBlocks() { Flush(); }
+
+  void Put(std::string_view bytes) {
+    if (used_ + bytes.size() > kSize) {
+      Flush();
+      if (bytes.size() > kSize) {
+        core::PrintBytes(bytes);
+        return;
+      }
+    }
+    std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  void Flush() {
+    if (used_ > 0) core::PrintBytes(std::string_view(block_.get(), used_));
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 16;
+  std::unique_ptr<char[]> block_;
+  size_t used_ = 0;
+};
 
 // A plain loop: find_first_of searches the set once per character.
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -82,7 +112,7 @@ class CatalogueReader {
   // path; the rest is filled in.
   void Read(const SyntaxWalkKey& key, size_t index, ListedEntry& entry) {
     const std::string_view name = key.names[index];
-    const TalRegValueView* row = rows_.data() + index * (1 + providers_.size());
+    const TalRegValueView* row = rows_.data() + index * providers_.size();
     entry.section = key.path;
     entry.name = name;
     bool atWalk = true;
@@ -93,8 +123,7 @@ class CatalogueReader {
     }
     const bool mayBeAliased = atWalk ? keyMayBeAliased_ : MayBeAliased(entry.section);
     std::string_view section = entry.section, spelled = entry.name;
-    const bool spelledAsDefined = row[0].type != 0;
-    if (mayBeAliased || !atWalk || !spelledAsDefined) {
+    if (mayBeAliased || !atWalk || !key.spelledAsDefined[index]) {
       Respell(entry.section, entry.name, mayBeAliased);
       section = respelledSection_;
       spelled = respelledName_;
@@ -106,7 +135,7 @@ class CatalogueReader {
     }
     // What the walk found answers when the read asks the walk's keys by the
     // walk's name.
-    const TalRegValueView* found = keys == &key.levels && spelled == name ? row + 1 : nullptr;
+    const TalRegValueView* found = keys == &key.levels && spelled == name ? row : nullptr;
     const LevelValue value = level_ == 0
                                  ? registry_.ReadSetting(*keys, spelled, found)
                                  : registry_.ReadSettingAt(*keys, providers_[0], spelled, found);
@@ -223,8 +252,7 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
     atLevel[level] =
         std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }
-  std::string out;
-  out.reserve(2 * kOutputBlock);
+  OutputBlocks out;
   char number[16];
   bool first = true;
   const CatalogueCount count =
@@ -233,25 +261,22 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
           first = false;
           header(filter);
         }
-        out.append(entry.path);
+        out.Put(entry.path);
         if (entry.isKey) {
-          out.append(keyOnly);
+          out.Put(keyOnly);
         } else if (entry.level == 0) {
-          out.append(noValue);
+          out.Put(noValue);
         } else {
-          out.append(valueIs);
+          out.Put(valueIs);
           if (entry.isNumber) {
-            out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
+            out.Put(std::string_view(
+                number, std::to_chars(number, number + sizeof number, entry.number).ptr));
           } else {
-            out.append(entry.text);
+            out.Put(entry.text);
           }
-          out.append(atLevel[entry.level]);
-        }
-        if (out.size() >= kOutputBlock) {
-          core::PrintBytes(out);
-          out.clear();
+          out.Put(atLevel[entry.level]);
         }
       });
-  core::PrintBytes(out);
+  out.Flush();
   return count;
 }
