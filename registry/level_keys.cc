@@ -27,6 +27,7 @@ void LevelKeys::Open(MorixRegistryImpl& registry, uint32_t top, std::string_view
   for (size_t i = 0; i < kLevels; ++i) {
     keys_[i].Close();
     atRoot_[i] = false;
+    openTraces_[i].clear();
   }
   const std::vector<std::string_view> sectionNames = cfgkit::KeyPathComponents(section);
   std::vector<std::string_view> names;
@@ -51,6 +52,7 @@ void LevelKeys::OpenChild(const LevelKeys& parent, std::string_view name) {
   const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
   for (size_t i = 0; i < kLevels; ++i) {
     keys_[i].Close();
+    openTraces_[i].clear();
     atRoot_[i] = parent.atRoot_[i] && names.empty();
     if (parent.keys_[i].get() != nullptr || (parent.atRoot_[i] && !names.empty())) {
       keys_[i] = OpenNames(parent.keys_[i].get(), names);
@@ -101,9 +103,13 @@ LevelValue LevelKeys::ReadFirst(std::span<const ConfigurationProvider> order,
 }
 
 void LevelKeys::LogOpen(ConfigurationProvider provider) const {
-  const std::string path =
-      registry_->GetProviderKeyPath(top_, AString::FromBytes(section_), provider).ASCII();
-  std::string lines;
-  MorixRegistryImpl::AppendKeyOpenTrace(lines, path, false, Exists(provider));
+  if (provider >= kLevels) return;
+  // A listing logs the same open once per entry: its lines are made once.
+  std::string& lines = openTraces_[provider];
+  if (lines.empty()) {
+    const std::string path =
+        registry_->GetProviderKeyPath(top_, AString::FromBytes(section_), provider).ASCII();
+    MorixRegistryImpl::AppendKeyOpenTrace(lines, path, false, Exists(provider));
+  }
   TalDebugLines(5, lines);
 }

@@ -79,4 +79,5 @@ class LevelKeys {
   std::string section_;
   StoreKey keys_[kLevels];
   bool atRoot_[kLevels] = {};
+  mutable std::string openTraces_[kLevels];  // what LogOpen writes, once made
 };
