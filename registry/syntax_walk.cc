@@ -8,6 +8,7 @@
 
 namespace {
 
+// The most syntax files the registry has; the walk holds a key in each.
 constexpr int kSyntaxFiles = 3;
 
 // The names of one key over the syntax files, sorted by byte with each name
@@ -154,7 +155,7 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
   registry.EnsureMorixRegistryIsLoaded();
   Walker walker{visit, context, -1, std::string()};
   Position root;
-  for (int i = 0; i < kSyntaxFiles; ++i) {
+  for (int i = 0; i < std::min(registry.GetNumSyntaxFiles(), kSyntaxFiles); ++i) {
     const std::string name = registry.GetSyntaxRootKeyName(i).ASCII();
     const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
     root.syntaxAtRoot[i] = names.empty();
