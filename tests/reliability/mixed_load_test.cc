@@ -2,7 +2,6 @@
 // what other processes saved meanwhile, a read must never show a value that
 // nobody wrote, and the files must stay whole.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,11 +12,12 @@
 #include <set>
 #include <thread>
 
+#include "support/installation.h"
 #include "support/key_file.h"
-#include "support/spawn.h"
 
 namespace fs = std::filesystem;
 using testsupport::Args;
+using testsupport::HostName;
 
 namespace {
 
@@ -34,12 +34,6 @@ const char* const kLevelNames[kLevels] = {"user_machine", "user", "install_machi
 const std::string kShared = "Shared", kSeed = "seed";
 // How long a save waits for another's lock before it gives up.
 constexpr int64_t kLockWaitNs = 5'000'000'000;
-
-std::string HostName() {
-  char name[256] = {};
-  gethostname(name, sizeof name - 1);
-  return name;
-}
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -67,26 +61,14 @@ struct ReaderOp {
 };
 
 // Meridian without syntax files; every level's file holds S/Shared = seed.
-class Installation {
+class Installation : public testsupport::Installation {
  public:
-  Installation() {
-    char pattern[] = "/tmp/setwise_mixed_load.XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directories(admin());
-    fs::create_directories(user());
-    fs::copy_file(SETWISE_BINARY, binary());
-    std::ofstream(admin() / "ProductList.txt") << "Meridian\n";
+  Installation() : testsupport::Installation(false, false) {
     for (int level = 0; level < kLevels; ++level) {
-      std::ofstream(FileOf(level))
-          << "<key name='" << KeyNameOf(level) << "'><key name='S'><value name='" << kShared
-          << "' type='string'>" << kSeed << "</value></key></key>";
+      testsupport::WriteStoreFile(FileOf(level).parent_path(), KeyNameOf(level),
+                                  testsupport::Key("S", testsupport::Str(kShared, kSeed)));
     }
   }
-  ~Installation() { fs::remove_all(root_); }
-
-  fs::path admin() const { return root_ / "inst/config"; }
-  fs::path user() const { return root_ / "home/Documents/Talven/Meridian/config"; }
-  std::string binary() const { return root_ / "inst/Setwise"; }
 
   static std::string KeyNameOf(int level) {
     const std::string names[kLevels] = {HostName() + "_user", "user", HostName(), "default",
@@ -94,14 +76,13 @@ class Installation {
     return names[level];
   }
   fs::path FileOf(int level) const {
-    return (level < 2 ? user() : admin()) / (KeyNameOf(level) + ".XML");
+    return (level < 2 ? userDir() : adminDir()) / (KeyNameOf(level) + ".XML");
   }
 
   Outcome Timed(const Args& args, const std::string& out) const {
     Outcome run;
     run.start = NowNs();
-    run.status =
-        testsupport::Wait(testsupport::Spawn(binary(), args, root_ / "home", out, out + ".err"));
+    run.status = testsupport::Wait(testsupport::Spawn(binary(), args, home(), out, out + ".err"));
     run.end = NowNs();
     run.out = testsupport::ReadFile(out);
     run.err = testsupport::ReadFile(out + ".err");
@@ -112,25 +93,11 @@ class Installation {
   std::optional<std::map<std::string, std::string>> Values(int level) const {
     return testsupport::SectionTexts(testsupport::ReadFile(FileOf(level)), KeyNameOf(level), "S");
   }
-
-  std::vector<std::string> Leftovers() const {
-    std::vector<std::string> names;
-    for (const fs::path& dir : {admin(), user()}) {
-      for (const auto& item : fs::directory_iterator(dir)) {
-        std::string name = item.path().filename();
-        if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
-      }
-    }
-    return names;
-  }
-
-  fs::path root_;
 };
 
 Args Command(const char* command, const std::string& entry, int level) {
-  Args args{command, "-ProductName", "Meridian", "-RegistryKey", "S/" + entry};
-  if (level >= 0) args.insert(args.end(), {"-RegistryLevel", kLevelNames[level]});
-  return args;
+  if (level < 0) return testsupport::Command(command, "S/" + entry);
+  return testsupport::Command(command, "S/" + entry, {"-RegistryLevel", kLevelNames[level]});
 }
 
 std::string Found(const std::string& entry, const std::string& value, int level) {

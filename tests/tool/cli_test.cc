@@ -16,10 +16,16 @@ using testsupport::Args;
 
 namespace {
 
+using testsupport::Command;
+using testsupport::Delete;
+using testsupport::Get;
+using testsupport::GetAt;
 using testsupport::HostName;
 using testsupport::Installation;
 using testsupport::Int;
 using testsupport::Key;
+using testsupport::Keys;
+using testsupport::Set;
 using testsupport::Str;
 using testsupport::WriteStoreFile;
 
@@ -57,21 +63,6 @@ void RunSteps(const std::vector<Step>& steps, bool withSyntax = true, bool share
     }
   }
 }
-
-Args Command(const char* command, const std::string& key, Args more) {
-  Args args{command, "-ProductName", "Meridian", "-RegistryKey", key};
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-Args Get(const std::string& key, const std::string& level = "") {
-  return Command("-Get", key, level.empty() ? Args{} : Args{"-RegistryLevel", level});
-}
-Args Set(const std::string& key, const std::string& value, Args more = {}) {
-  // A value that starts with '-' needs the other prefix on its option.
-  more.insert(more.begin(), {value[0] == '-' ? "/RegistryValue" : "-RegistryValue", value});
-  return Command("-Set", key, more);
-}
-Args Delete(const std::string& key, Args more = {}) { return Command("-Delete", key, more); }
 
 std::string Found(const std::string& key, const std::string& value, const std::string& type,
                   const std::string& level = "user_machine") {
@@ -132,7 +123,7 @@ TEST(CliOptions, UsageAndOptionErrors) {
       {{"-Get", "", "-ProductName", "Meridian"},
        "Parameter option <> must started with - or /\nMissing ProductName parameter\n" + kUsage,
        255},
-      {Get("Flag", "machine"), "unknown RegistryLevel <machine>\n" + kUsage, 255},
+      {GetAt("Flag", "machine"), "unknown RegistryLevel <machine>\n" + kUsage, 255},
       {{"-Get", "-ProductName", "Merid", "-RegistryKey", "Flag"},
        "<Merid> is not an installed product\n" + kUsage, 255},
       // The list's spelling names the user folder that holds Flag.
@@ -161,13 +152,13 @@ TEST(CliGet, PrecedenceLevelsAndSpelling) {
   // clang-format off
   for (auto& [args, out] : std::vector<std::pair<Args, std::string>>{
       {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")},
-      {Get("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install")},
+      {GetAt("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install")},
       {Get("Desktop/FontSize"), Found("Desktop/FontSize", "14", "integer")},
       {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")},
-      {Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967295", "integer")},
-      {Get("Desktop/Theme", "install_machine"), NotFound("Desktop/Theme", "install_machine")},
+      {GetAt("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967295", "integer")},
+      {GetAt("Desktop/Theme", "install_machine"), NotFound("Desktop/Theme", "install_machine")},
       {Get("Logging/File"), NotFound("Logging/File")},  // admin is not searched
-      {Get("logging/file", "ADMIN"), Found("Logging/File", "/var/log/m.log", "string", "admin")},
+      {GetAt("logging/file", "ADMIN"), Found("Logging/File", "/var/log/m.log", "string", "admin")},
       {Get("desktop/zsrconfigurations/item3"),
        Found("Desktop/ZSRConfigurations/Item3", "zsr3", "string", "user")},
       {Get("Desktop/TempDirectory"), NotFound("Desktop/TempDirectory")},
@@ -184,18 +175,19 @@ TEST(CliSet, OutcomesAndRefusals) {
        {{Get("Desktop/Theme"), Found("Desktop/Theme", "blue", "string")}}},
       // Declared a string, so 42 stays one; the message uses the declared spelling.
       {Set("desktop/theme", "42"), Created("Desktop/Theme", "42"), 0,
-       {{Get("Desktop/Theme", "user_machine"), Found("Desktop/Theme", "42", "string")}}},
+       {{GetAt("Desktop/Theme", "user_machine"), Found("Desktop/Theme", "42", "string")}}},
       {Set("Solver/Threads", "8"), SetTo("Solver/Threads", "8"), 0,
        {{Get("Solver/Threads"), Found("Solver/Threads", "8", "integer")}}},
       {Set("Solver/Threads", "-3"), SetTo("Solver/Threads", "-3"), 0,
-       {{Get("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967293", "integer")}}},
+       {{GetAt("Solver/Threads", "user_machine"),
+         Found("Solver/Threads", "4294967293", "integer")}}},
       {Set("Desktop/Options/Units", ""), SetTo("Desktop/Options/Units", ""), 0,
        {{Get("Desktop/Options/Units"), Found("Desktop/Options/Units", "", "string")}}},
       {Set("desktop/zsrconfigurations/item9", "v"), Created("Desktop/ZSRConfigurations/Item9", "v"),
        0, {{Get("Desktop/ZSRConfigurations/ITEM9"),
             Found("Desktop/ZSRConfigurations/Item9", "v", "string")}}},
       {Set("Desktop/Theme", "blue", {"-RegistryLevel", "install"}), SetTo("Desktop/Theme", "blue"),
-       0, {{Get("Desktop/Theme", "install"), Found("Desktop/Theme", "blue", "string", "install")},
+       0, {{GetAt("Desktop/Theme", "install"), Found("Desktop/Theme", "blue", "string", "install")},
            {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")}}},
       // Refusals: every file stays as it was.
       {Set("Desktop/Theme", "x", {"-ValueType", "integer"}),
@@ -258,26 +250,21 @@ TEST(CliGetKeys, ListingAndPatterns) {
       "Logging/File: no value found in registry\n"
       "Solver: no value (key only)\n"
       "Solver/Threads: value is <-1> at level <user_machine>\n";
-  auto keys = [](Args more) {
-    more.insert(more.begin(), "-GetKeys");
-    more.insert(more.end(), {"-ProductName", "Meridian"});
-    return more;
-  };
   // clang-format off
   RunSteps({
-      {keys({}), "Registry keys:\n" + all, 255},
-      {keys({"-Case"}), "Option -Case ignored; it is valid only if a pattern is specified with the "
+      {Keys({}), "Registry keys:\n" + all, 255},
+      {Keys({"-Case"}), "Option -Case ignored; it is valid only if a pattern is specified with the "
                         "-GetKeys command\nRegistry keys:\n" + all, 255},
-      {keys({"/x"}), "Unkown option <x> is ignored\nRegistry keys:\n" + all, 255},
-      {keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
+      {Keys({"/x"}), "Unkown option <x> is ignored\nRegistry keys:\n" + all, 255},
+      {Keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
        255},
-      {keys({"opt", "-Case"}), "No registry keys found matching pattern <opt> case sensitively.\n",
+      {Keys({"opt", "-Case"}), "No registry keys found matching pattern <opt> case sensitively.\n",
        255},
-      {keys({"D?sk*Units"}), "Registry keys matching pattern <D?sk*Units> case insensitively:\n"
+      {Keys({"D?sk*Units"}), "Registry keys matching pattern <D?sk*Units> case insensitively:\n"
                              "Desktop/Options/Units: value is <in> at level <user_machine>\n", 255},
   }, true, /*shared=*/true);
   // clang-format on
-  RunSteps({{keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
+  RunSteps({{Keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
 }
 
 // The listing of `product`, read entry by entry like a Get; the same with a
@@ -382,18 +369,18 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
   };
   // clang-format off
   RunSteps({
-      {Get("TempDirectory", "admin"), refused, 255},
+      {GetAt("TempDirectory", "admin"), refused, 255},
       {Set("TEMPDIRECTORY", "/scratch/a", {"-RegistryLevel", "Admin"}), refused, 255},
       {Set("tempdirectory", "/scratch/u", {"-RegistryLevel", "user"}),
        written("/scratch/u", "user"), 255,
        {{Get("TempDirectory"), found("/scratch/u", "user")},
-        {Get("TempDirectory", "install"), NotFound("TempDirectory", "install")}}},
+        {GetAt("TempDirectory", "install"), NotFound("TempDirectory", "install")}}},
       {Set("TempDirectory", "/scratch/m"), written("/scratch/m", "user_machine"), 255,
        {{Get("TempDirectory"), found("/scratch/m", "user_machine")}}},
       {Delete("TempDirectory"),
        "Success deleting registry entry <TempDirectory> from level <user_machine>.\n", 255,
-       {{Get("TempDirectory", "user_machine"), NotFound("TempDirectory", "user_machine")},
-        {Get("TempDirectory", "user"), found("/scratch/u", "user")}}},
+       {{GetAt("TempDirectory", "user_machine"), NotFound("TempDirectory", "user_machine")},
+        {GetAt("TempDirectory", "user"), found("/scratch/u", "user")}}},
   }, true, /*shared=*/true);
   // clang-format on
 }
