@@ -17,10 +17,7 @@ namespace cfgtest {
 namespace {
 
 using Names = std::vector<std::string>;
-class SaveTest : public StoreTest {
- protected:
-  void ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks);
-};
+using SaveTest = StoreTest;
 namespace fs = std::filesystem;
 
 TEST_F(SaveTest, OnlyChangedFilesAreRewritten) {
@@ -61,7 +58,6 @@ TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
     EXPECT_EQ(kTalRegKeyNotFound, OpenStatus(key)) << key;
 }
 
-// Fails each mutating file operation of a two-file save in turn.
 TEST_F(SaveTest, SavingIntoAMissingFolderFailsAndWritesNothing) {
   const std::string missing = root + "/gone";
   ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
@@ -79,8 +75,9 @@ struct NoHardLinks : FaultyFileOps {
   }
 };
 
-// Fails each step of a save that rewrites two files and removes a third, in turn.
-void SaveTest::ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks) {
+// Fails each step of a save that rewrites two files and removes a third, in
+// turn, with hard links and without.
+TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) {
   const Names paths = {admin + "/a.XML", user + "/user.XML", admin + "/gone.XML"};
   const Names old = {StoreFile("a", "<value name='v' type='string'>old</value>"),
                      StoreFile("user", "<value name='v' type='string'>old</value>"),
@@ -89,39 +86,36 @@ void SaveTest::ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks) {
     for (const std::string& dir : {admin, user})
       for (const std::string& name : ListNames(dir)) EXPECT_NE('.', name[0]) << dir << name;
   };
-  bool succeeded = false;
-  for (int step = 1; step < 80 && !succeeded; ++step) {
-    for (size_t i = 0; i < paths.size(); ++i) WriteBytes(paths[i], old[i]);
-    FaultyFileOps withLinks(step);
-    NoHardLinks withoutLinks(step);
-    FaultyFileOps& ops = hardLinks ? withLinks : withoutLinks;
-    TalRegUseFileOps(&ops);
-    ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
-    for (const char* key : {"a", "user"})
-      ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open(key), "v", "new"));
-    ASSERT_EQ(kTalRegOk, TalRegDeleteKeyRecursiveA(nullptr, "gone"));
-    const int status = TalRegSave();
-    SCOPED_TRACE("step " + std::to_string(step) + " failing " + ops.failed());
-    succeeded = ops.failed().empty();
-    if (!succeeded) {
-      EXPECT_NE(kTalRegOk, status);
-      for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadBytes(paths[i])) << i;
+  for (bool hardLinks : {true, false}) {
+    bool succeeded = false;
+    for (int step = 1; step < 80 && !succeeded; ++step) {
+      for (size_t i = 0; i < paths.size(); ++i) WriteBytes(paths[i], old[i]);
+      FaultyFileOps withLinks(step);
+      NoHardLinks withoutLinks(step);
+      FaultyFileOps& ops = hardLinks ? withLinks : withoutLinks;
+      TalRegUseFileOps(&ops);
+      ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
+      for (const char* key : {"a", "user"})
+        ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open(key), "v", "new"));
+      ASSERT_EQ(kTalRegOk, TalRegDeleteKeyRecursiveA(nullptr, "gone"));
+      const int status = TalRegSave();
+      SCOPED_TRACE((hardLinks ? "step " : "without hard links, step ") + std::to_string(step) +
+                   " failing " + ops.failed());
+      succeeded = ops.failed().empty();
+      if (!succeeded) {
+        EXPECT_NE(kTalRegOk, status);
+        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadBytes(paths[i])) << i;
+        expectNoTempFiles();
+        ops.Stop();
+      }
+      EXPECT_EQ(kTalRegOk, TalRegSave());  // what failed is still pending
       expectNoTempFiles();
-      ops.Stop();
+      ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
+      for (const char* key : {"a", "user"}) EXPECT_EQ("new", Str(Open(key), "v"));
+      EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("gone"));
     }
-    EXPECT_EQ(kTalRegOk, TalRegSave());  // what failed is still pending
-    expectNoTempFiles();
-    ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
-    for (const char* key : {"a", "user"}) EXPECT_EQ("new", Str(Open(key), "v"));
-    EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("gone"));
+    EXPECT_TRUE(succeeded) << hardLinks;
   }
-  EXPECT_TRUE(succeeded);
-}
-
-TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) { ExpectEveryFailedStepLeavesTheOldFiles(true); }
-
-TEST_F(SaveTest, EveryFailedStepLeavesTheOldFilesWithoutHardLinks) {
-  ExpectEveryFailedStepLeavesTheOldFiles(false);
 }
 
 // Some file systems cannot flush a folder (EINVAL) or store modes (FAT through
@@ -182,11 +176,10 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
     ASSERT_EQ(0, ::chown(shared.c_str(), 65534, 65534));
   }
   // An ACL "group:65534:r--" beside the mode's bits (user rw-, group ---, mask r--, other ---).
-  const std::string acl = std::string("\x02\0\0\0", 4) + std::string("\x01\0\x06\0\xff\xff\xff\xff", 8) +
-                          std::string("\x04\0\0\0\xff\xff\xff\xff", 8) +
-                          std::string("\x08\0\x04\0\xfe\xff\0\0", 8) +
-                          std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) +
-                          std::string("\x20\0\0\0\xff\xff\xff\xff", 8);
+  const std::string acl =
+      std::string("\x02\0\0\0", 4) + std::string("\x01\0\x06\0\xff\xff\xff\xff", 8) +
+      std::string("\x04\0\0\0\xff\xff\xff\xff", 8) + std::string("\x08\0\x04\0\xfe\xff\0\0", 8) +
+      std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) + std::string("\x20\0\0\0\xff\xff\xff\xff", 8);
   auto aclOf = [](const std::string& path, const char* kind) {
     std::string bytes(256, '\0');
     bytes.resize(std::max<ssize_t>(0, ::getxattr(path.c_str(), kind, bytes.data(), bytes.size())));
@@ -194,10 +187,9 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   };
   // The same as the admin folder's default: new files there get it, whatever
   // the umask, and a file without one gets none from it.
-  const bool acls = ::setxattr(privateFile.c_str(), "system.posix_acl_access", acl.data(),
-                               acl.size(), 0) == 0 &&
-                    ::setxattr(admin.c_str(), "system.posix_acl_default", acl.data(), acl.size(),
-                               0) == 0;
+  const bool acls =
+      ::setxattr(privateFile.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0 &&
+      ::setxattr(admin.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
   ModeWhileWritten ops;
   TalRegUseFileOps(&ops);
   const mode_t umask = ::umask(027);
@@ -308,8 +300,10 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
   ::unlink(lock.c_str());
   ::chmod((admin + "/a.XML").c_str(), 0664);
   ASSERT_EQ(0, ::chown((admin + "/a.XML").c_str(), 0, 2000));
-  EXPECT_TRUE(AsUser(1001, [&] { return saveAs("member 1001"); }, 2000));
-  EXPECT_TRUE(AsUser(1002, [&] { return saveAs("member 1002"); }, 2000));
+  EXPECT_TRUE(AsUser(
+      1001, [&] { return saveAs("member 1001"); }, 2000));
+  EXPECT_TRUE(AsUser(
+      1002, [&] { return saveAs("member 1002"); }, 2000));
   EXPECT_NE(std::string::npos, ReadBytes(admin + "/a.XML").find("member 1002"));
 }
 

@@ -36,8 +36,8 @@ struct Installation : testsupport::Installation {
 
   // The string values of `section` in the user_machine file; nullopt when it does not load.
   std::optional<std::map<std::string, std::string>> Values(const std::string& section = "S") const {
-    return testsupport::SectionTexts(testsupport::ReadFile(userMachineFile()),
-                                     HostName() + "_user", section);
+    return testsupport::SectionTexts(testsupport::ReadFile(userMachineFile()), HostName() + "_user",
+                                     section);
   }
 };
 
@@ -183,11 +183,8 @@ TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
   int floor = 1024;
   while (floor < 65536 && limited(floor, {"-Help", "x"}).status != 0) floor += 64;
   const Args runs[] = {
-      testsupport::Get("S/Base", {"-Json"}),
-      Set("New", "value"),
-      testsupport::Keys(),
-      {"-Check", "-ProductName", "Meridian", "-Json"},
-      Import("-"),
+      testsupport::Get("S/Base", {"-Json"}),           Set("New", "value"), testsupport::Keys(),
+      {"-Check", "-ProductName", "Meridian", "-Json"}, Import("-"),
   };
   for (int kib : {floor, floor + 64, floor + 512, floor + 4096, floor + 32768}) {
     for (const Args& args : runs) {
@@ -199,8 +196,10 @@ TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
   }
   auto endless = in.Run(Import("-"), "/dev/zero");
   EXPECT_EQ(255, endless.status);
-  EXPECT_EQ("Import document <-> is damaged: standard input: larger than 256 MiB, the most a "
-            "store file or document may hold\n", endless.out);
+  EXPECT_EQ(
+      "Import document <-> is damaged: standard input: larger than 256 MiB, the most a "
+      "store file or document may hold\n",
+      endless.out);
 }
 
 const std::string kBase =

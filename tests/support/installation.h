@@ -146,7 +146,6 @@ class Installation {
     return names;
   }
 
-
   fs::path root_;
 
  private:
@@ -176,9 +175,7 @@ inline Args Set(const std::string& key, const std::string& value, Args more = {}
   more.insert(more.begin(), {value[0] == '-' ? "/RegistryValue" : "-RegistryValue", value});
   return Command("-Set", key, more);
 }
-inline Args Delete(const std::string& key, Args more = {}) {
-  return Command("-Delete", key, more);
-}
+inline Args Delete(const std::string& key, Args more = {}) { return Command("-Delete", key, more); }
 inline Args Keys(Args more = {}) {
   more.insert(more.begin(), "-GetKeys");
   more.insert(more.end(), {"-ProductName", "Meridian"});
