@@ -1031,16 +1031,19 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
             outcomes);
   auto realText = in.Run(Import(document));
   EXPECT_EQ(0, realText.status);
-  const size_t summary = dryText.out.rfind("Dry run");
-  EXPECT_EQ(dryText.out.substr(0, summary), realText.out.substr(0, summary));
-  EXPECT_EQ(
-      "Dry run at level <user_machine>, nothing written: 1 created, 1 changed, 2 unchanged, "
-      "2 deleted, 2 absent.\n",
-      dryText.out.substr(summary));
-  EXPECT_EQ(
-      "Imported at level <user_machine>: 1 created, 1 changed, 2 unchanged, 2 deleted, "
-      "2 absent.\n",
-      realText.out.substr(summary));
+  const std::string lines =
+      "Registry setting <Flag> is deleted.\n"
+      "Registry key <Logging> is absent; nothing to delete.\n"
+      "Registry setting <Desktop/Recent> is absent; nothing to delete.\n"
+      "Registry key <Desktop/Options/Extra> is deleted.\n"
+      "Registry setting <Desktop/FontSize> already has value <14>.\n"
+      "Registry setting <Desktop/Theme> is created with value <blue> of type <string>.\n"
+      "Registry setting <Solver/Threads> already has value <-1>.\n"
+      "Registry setting <Desktop/Options/Units> is changed to value <cm> of type <string>.\n";
+  const std::string counts = "1 created, 1 changed, 2 unchanged, 2 deleted, 2 absent.\n";
+  EXPECT_EQ(lines + "Dry run at level <user_machine>, nothing written: " + counts, dryText.out);
+  EXPECT_EQ(lines + "Imported at level <user_machine>: " + counts, realText.out);
+  EXPECT_EQ(1, RunJson(in, Get("Flag")).status);
   EXPECT_EQ("cm", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
   EXPECT_EQ(1, RunJson(in, Get("Desktop/Options/Extra/Deep")).status);
 
@@ -1058,28 +1061,10 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
   repeated.Check("a repeated import");
 }
 
+// What each deletion reports is in the dry-run test.
 TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   Installation in(/*withSyntax=*/true);
-  auto run = in.Run(Import(
-      Document(in, DelValue("Flag") + DelKey("Logging") +
-                       Key("Desktop", DelValue("FontSize") + DelValue("Theme") +
-                                          Key("Options", DelKey("Extra") + DelKey("None"))))));
-  EXPECT_EQ(0, run.status);
-  EXPECT_EQ(
-      "Registry setting <Flag> is deleted.\n"
-      "Registry key <Logging> is absent; nothing to delete.\n"
-      "Registry setting <Desktop/FontSize> is deleted.\n"
-      "Registry setting <Desktop/Theme> is absent; nothing to delete.\n"
-      "Registry key <Desktop/Options/Extra> is deleted.\n"
-      "Registry key <Desktop/Options/None> is absent; nothing to delete.\n"
-      "Imported at level <user_machine>: 0 created, 0 changed, 0 unchanged, 3 deleted, 3 absent.\n",
-      run.out);
-  EXPECT_EQ("install", RunJson(in, Get("Desktop/FontSize")).doc["level"]);
-  EXPECT_EQ("dark", RunJson(in, Get("Desktop/Theme")).doc["value"]);
-  EXPECT_EQ("in", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
-  EXPECT_EQ(1, RunJson(in, Get("Desktop/Options/Extra/Deep")).status);
-  EXPECT_EQ(1, RunJson(in, Get("Flag")).status);
-  // At another level.
+  // At another level, in another spelling: the level below shows through.
   JsonRun user = RunJson(
       in, Import(Document(in, Key("desktop", DelValue("THEME"))), {"-RegistryLevel", "user"}));
   EXPECT_EQ((std::vector<std::string>{"deleted"}), Outcomes(user.doc));
@@ -1126,49 +1111,48 @@ TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   unwritten.Check("deleting and setting one entry");
 }
 
+// The text names every level, the JSON the levels that hold a value; both
+// say what a plain Get finds.
 TEST(ScriptingGet, AllLevelsTextAndJson) {
   Installation in(/*withSyntax=*/true);
-  auto text = [&](const std::string& key) {
-    auto run = in.Run(Get(key, {"-AllLevels"}));
-    return std::to_string(run.status) + ": " + run.out;
-  };
-  EXPECT_EQ(
-      "0: No registry setting found for <Desktop/Theme> at level <user_machine>.\n"
-      "Registry setting <Desktop/Theme> has value <dark> of type <string> at level <user>.\n"
-      "No registry setting found for <Desktop/Theme> at level <install_machine>.\n"
-      "Registry setting <Desktop/Theme> has value <light> of type <string> at level <install>.\n"
-      "No registry setting found for <Desktop/Theme> at level <admin>.\n"
-      "A Get without a level finds level <user>.\n",
-      text("desktop/theme"));
-  EXPECT_EQ(
-      "0: No registry setting found for <Logging/File> at level <user_machine>.\n"
-      "No registry setting found for <Logging/File> at level <user>.\n"
-      "No registry setting found for <Logging/File> at level <install_machine>.\n"
-      "No registry setting found for <Logging/File> at level <install>.\n"
-      "Registry setting <Logging/File> has value </var/log/m.log> of type <string> at level "
-      "<admin>.\n"
-      "A Get without a level finds no value.\n",
-      text("Logging/File"));
-  EXPECT_EQ(0u, text("Desktop/Recent").find("1: No registry setting found"));
-
-  // JSON: {level: value} of the levels that hold one, and what a plain Get finds.
   const struct {
-    std::string key;
-    int status;
-    Json values;
+    std::string key, declared;
+    Json values;  // {level: value}
     Json finds;
   } rows[] = {
-      {"Desktop/FontSize", 0, {{"user_machine", 14}, {"install", 10}}, "user_machine"},
-      {"Solver/Threads", 0, {{"user_machine", -1}}, "user_machine"},
-      {"Logging/File", 0, {{"admin", "/var/log/m.log"}}, nullptr},
-      {"Desktop/Recent", 1, Json::object(), nullptr},
+      {"desktop/theme", "Desktop/Theme", {{"user", "dark"}, {"install", "light"}}, "user"},
+      {"Desktop/FontSize", "Desktop/FontSize", {{"user_machine", 14}, {"install", 10}},
+       "user_machine"},
+      {"Solver/Threads", "Solver/Threads", {{"user_machine", -1}}, "user_machine"},
+      {"Logging/File", "Logging/File", {{"admin", "/var/log/m.log"}}, nullptr},
+      {"Desktop/Recent", "Desktop/Recent", Json::object(), nullptr},
   };
   for (const auto& row : rows) {
+    std::string text;
+    for (const char* level : {"user_machine", "user", "install_machine", "install", "admin"}) {
+      if (!row.values.contains(level)) {
+        text += NotFound(row.declared, level);
+        continue;
+      }
+      const Json& value = row.values[level];
+      // Read at a level, an integer shows unsigned.
+      text += value.is_number()
+                  ? Found(row.declared, std::to_string(value.get<uint32_t>()), "integer", level)
+                  : Found(row.declared, value.get<std::string>(), "string", level);
+    }
+    text += row.finds.is_null() ? "A Get without a level finds no value.\n"
+                                : "A Get without a level finds level <" +
+                                      row.finds.get<std::string>() + ">.\n";
+    const int status = row.values.empty() ? 1 : 0;
+    auto run = in.Run(Get(row.key, {"-AllLevels"}));
+    EXPECT_EQ(text, run.out);
+    EXPECT_EQ(status, run.status) << row.key;
+
     JsonRun all = RunJson(in, Get(row.key, {"-AllLevels"}));
-    EXPECT_EQ(row.status, all.status);
-    EXPECT_EQ(row.key, all.doc["key"]);
+    EXPECT_EQ(status, all.status);
+    EXPECT_EQ(row.declared, all.doc["key"]);
     EXPECT_EQ(row.finds, all.doc["get_finds"]);
-    EXPECT_EQ(row.status == 0, all.doc["found"]);
+    EXPECT_EQ(status == 0, all.doc["found"]);
     Json values = Json::object();
     for (const Json& level : all.doc["levels"]) {
       EXPECT_EQ(level.contains("value"), level["found"]);
