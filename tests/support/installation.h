@@ -93,24 +93,22 @@ class Installation {
   std::string binary() const { return root_ / "inst/Setwise"; }
   std::string home() const { return root_ / "home"; }
 
-  // Every store, list and own-registry file, with its bytes (not the
-  // snapshot cache, which is no part of the registry).
+  // Every store, list and own-registry file (not the snapshot cache, which
+  // is no part of the registry) with its inode, modification time and bytes:
+  // a rewrite shows even when it writes the same bytes.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;
-    ForEachFile([&](const fs::path& path) { files[path] = ReadFile(path); });
+    for (const char* folder : {"inst/config", "home"}) {
+      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
+        const std::string path = item.path();
+        if (!item.is_regular_file() || path.find("/.cache/") != std::string::npos) continue;
+        struct stat info {};
+        ::stat(path.c_str(), &info);
+        files[path] = std::to_string(info.st_ino) + " " + std::to_string(info.st_mtim.tv_sec) +
+                      "." + std::to_string(info.st_mtim.tv_nsec) + " " + ReadFile(path);
+      }
+    }
     return files;
-  }
-
-  // The same files' inode and modification time, which a rewrite changes
-  // even when it writes the same bytes.
-  std::map<std::string, std::pair<ino_t, int64_t>> Stamps() const {
-    std::map<std::string, std::pair<ino_t, int64_t>> stamps;
-    ForEachFile([&](const fs::path& path) {
-      struct stat info {};
-      ::stat(path.c_str(), &info);
-      stamps[path] = {info.st_ino, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
-    });
-    return stamps;
   }
 
   // No TALVEN_* but those in `env` and no XDG_CONFIG_HOME reach the binary.
@@ -147,17 +145,6 @@ class Installation {
   }
 
   fs::path root_;
-
- private:
-  template <class Use>
-  void ForEachFile(Use use) const {
-    for (const char* folder : {"inst/config", "home"}) {
-      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
-        bool cached = item.path().string().find("/.cache/") != std::string::npos;
-        if (item.is_regular_file() && !cached) use(item.path());
-      }
-    }
-  }
 };
 
 // Command lines of the product Meridian.
