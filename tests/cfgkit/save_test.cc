@@ -160,9 +160,15 @@ bool AsUser(uid_t uid, Body body, gid_t member = 0) {
   int status = 0;
   return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-template <class Body>
-bool AsNobody(Body body) {
-  return AsUser(65534, body);
+
+// Loads the store of `admin` and `user` and saves the value a/by = `by` in it.
+bool SaveBy(const std::string& admin, const std::string& user, const std::string& by) {
+  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
+  cfgkit::Store::CreateError error;
+  if (!store.Load(admin, user).ok()) return false;
+  store.SetValue(store.Create(store.tree().Root(), {"a"}, &error),
+                 cfgkit::Value{"by", cfgkit::ValueType::kString, by, 0});
+  return store.Save().ok();
 }
 
 TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
@@ -224,14 +230,7 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   ::chmod(admin.c_str(), 0777);
   ::unlink((admin + "/.cfgkit.lock").c_str());  // root's, made for the folder as it was
   ASSERT_EQ(0, ::chown(shared.c_str(), 0, 3000));
-  EXPECT_TRUE(AsNobody([&] {
-    cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-    cfgkit::Store::CreateError error;
-    if (!store.Load(admin, user).ok()) return false;
-    store.SetValue(store.Create(store.tree().Root(), {"a"}, &error),
-                   cfgkit::Value{"by", cfgkit::ValueType::kString, "nobody", 0});
-    return store.Save().ok();
-  }));
+  EXPECT_TRUE(AsUser(65534, [&] { return SaveBy(admin, user, "nobody"); }));
   ASSERT_EQ(0, ::stat(shared.c_str(), &info));
   EXPECT_EQ(0604u, info.st_mode & 07777);
   EXPECT_EQ(65534u, info.st_gid);
@@ -249,14 +248,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     struct stat info;
     return ::stat(lock.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
   };
-  auto saveAs = [&](const char* by) {
-    cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-    if (!store.Load(admin, admin).ok()) return false;
-    cfgkit::Store::CreateError error;
-    cfgkit::KeyId key = store.Create(store.tree().Root(), {"a"}, &error);
-    store.SetValue(key, cfgkit::Value{"by", cfgkit::ValueType::kString, by, 0});
-    return store.Save().ok();
-  };
+  auto saveAs = [&](const char* by) { return SaveBy(admin, admin, by); };
   for (mode_t folderMode : {0755, 0777}) {
     SCOPED_TRACE(folderMode);
     ::chmod(admin.c_str(), folderMode);
@@ -290,7 +282,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     ::waitpid(holder, nullptr, 0);
     ::close(held[0]), ::close(held[1]);
     EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, lockMode());
-    EXPECT_EQ(folderMode == 0777, AsNobody([&] { return saveAs("nobody"); }));
+    EXPECT_EQ(folderMode == 0777, AsUser(65534, [&] { return saveAs("nobody"); }));
     EXPECT_EQ(folderMode == 0777, ReadBytes(admin + "/a.XML").find("nobody") != std::string::npos);
   }
   // In a folder its group may write, the first member to save makes a lock
