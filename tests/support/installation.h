@@ -132,7 +132,7 @@ class Installation {
     return testsupport::Run("/bin/sh", args, home(), root_, Args(), input);
   }
 
-  // Files that saves left behind in the store folders; the lock file stays by design.
+  // Files that saves left behind in the store folders; the lock file is meant to stay.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> names;
     for (const fs::path& dir : {adminDir(), userDir()}) {
