@@ -399,9 +399,11 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
 TEST(CliBadInput, LargeArgument) {
   // The kernel caps one argument at 128 KiB; reading this one back needs the largest buffer.
   const std::string large(130000, 'x');
+  // clang-format off
   RunSteps({{Set("Desktop/Theme", large), Created("Desktop/Theme", large), 0,
              {{Get("Desktop/Theme"), Found("Desktop/Theme", large, "string")},
               {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")}}}});
+  // clang-format on
 }
 
 // Every file and folder below `root` but the captured output, with its mode,
@@ -555,7 +557,6 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
     }
   }
 }
-
 
 // Document pieces whose names and texts may hold any bytes.
 std::string HexKey(const std::string& name, const std::string& body) {
@@ -880,20 +881,22 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
                                           Str("Nope", "x") + Key("Options", Str("Units", "cm")) +
                                           Key("ZSRConfigurations", Str("Item5", "z5"))) +
                        Key("desktop", DelValue("FONTSIZE") + Str("THEME", "other")) +
-                       Key("Solver", Str("Threads", "8")) +
-                       Key("Logging", Str("File", "/new")));
+                       Key("Solver", Str("Threads", "8")) + Key("Logging", Str("File", "/new")));
   Unwritten unwritten{in};
   auto text = in.Run(Import(document));
-  const std::string twice = " is refused:\nmore than one entry of the document names ";
   EXPECT_EQ(
-      "Registry setting <Desktop/FontSize>" + twice + "<Desktop/FontSize>\n"
+      "Registry setting <Desktop/FontSize> is refused:\n"
+      "more than one entry of the document names <Desktop/FontSize>\n"
       "Registry setting <TempDirectory> is refused:\n"
       "TempDirectory is not a product setting; set it with -Set\n"
-      "Registry setting <Desktop/Theme>" + twice + "<Desktop/Theme>\n"
-      "Registry setting <Desktop/FontSize>" + twice + "<Desktop/FontSize>\n"
+      "Registry setting <Desktop/Theme> is refused:\n"
+      "more than one entry of the document names <Desktop/Theme>\n"
+      "Registry setting <Desktop/FontSize> is refused:\n"
+      "more than one entry of the document names <Desktop/FontSize>\n"
       "Registry setting <Desktop/Nope> is refused:\n"
       "registry key is not defined in this product\n"
-      "Registry setting <Desktop/Theme>" + twice + "<Desktop/Theme>\n"
+      "Registry setting <Desktop/Theme> is refused:\n"
+      "more than one entry of the document names <Desktop/Theme>\n"
       "Registry setting <Solver/Threads> is refused:\n"
       "Cannot set the registry value to different data type\n"
       "The work around is delete it, then create it again\n"
@@ -1107,7 +1110,9 @@ TEST(ScriptingGet, AllLevelsTextAndJson) {
     Json finds;
   } rows[] = {
       {"desktop/theme", "Desktop/Theme", {{"user", "dark"}, {"install", "light"}}, "user"},
-      {"Desktop/FontSize", "Desktop/FontSize", {{"user_machine", 14}, {"install", 10}},
+      {"Desktop/FontSize",
+       "Desktop/FontSize",
+       {{"user_machine", 14}, {"install", 10}},
        "user_machine"},
       {"Solver/Threads", "Solver/Threads", {{"user_machine", -1}}, "user_machine"},
       {"Logging/File", "Logging/File", {{"admin", "/var/log/m.log"}}, nullptr},
@@ -1126,9 +1131,9 @@ TEST(ScriptingGet, AllLevelsTextAndJson) {
                   ? Found(row.declared, std::to_string(value.get<uint32_t>()), "integer", level)
                   : Found(row.declared, value.get<std::string>(), "string", level);
     }
-    text += row.finds.is_null() ? "A Get without a level finds no value.\n"
-                                : "A Get without a level finds level <" +
-                                      row.finds.get<std::string>() + ">.\n";
+    text += row.finds.is_null()
+                ? "A Get without a level finds no value.\n"
+                : "A Get without a level finds level <" + row.finds.get<std::string>() + ">.\n";
     const int status = row.values.empty() ? 1 : 0;
     auto run = in.Run(Get(row.key, {"-AllLevels"}));
     EXPECT_EQ(text, run.out);

@@ -110,7 +110,6 @@ TEST(WideFormatTest, LongArgumentsAreFormattedWhole) {
   EXPECT_EQ(F(L"%300d|", 1).size(), 301u);
 }
 
-
 TEST(PathsTest, FoldersAreCanonicalAndOnlyTheLeafTakesTheExtension) {
   for (const auto& [input, expected] :
        {std::pair{L"", L""}, {L"/", L"/"}, {L"C:\\T\\\\t", L"C:/T/t/"}}) {
