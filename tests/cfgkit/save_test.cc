@@ -17,10 +17,7 @@ namespace cfgtest {
 namespace {
 
 using Names = std::vector<std::string>;
-class SaveTest : public StoreTest {
- protected:
-  void ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks);
-};
+using SaveTest = StoreTest;
 namespace fs = std::filesystem;
 
 TEST_F(SaveTest, OnlyChangedFilesAreRewritten) {
@@ -61,7 +58,6 @@ TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
     EXPECT_EQ(kTalRegKeyNotFound, OpenStatus(key)) << key;
 }
 
-// Fails each mutating file operation of a two-file save in turn.
 TEST_F(SaveTest, SavingIntoAMissingFolderFailsAndWritesNothing) {
   const std::string missing = root + "/gone";
   ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
@@ -79,8 +75,9 @@ struct NoHardLinks : FaultyFileOps {
   }
 };
 
-// Fails each step of a save that rewrites two files and removes a third, in turn.
-void SaveTest::ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks) {
+// Fails each step of a save that rewrites two files and removes a third, in
+// turn, with hard links and without.
+TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) {
   const Names paths = {admin + "/a.XML", user + "/user.XML", admin + "/gone.XML"};
   const Names old = {StoreFile("a", "<value name='v' type='string'>old</value>"),
                      StoreFile("user", "<value name='v' type='string'>old</value>"),
@@ -89,39 +86,36 @@ void SaveTest::ExpectEveryFailedStepLeavesTheOldFiles(bool hardLinks) {
     for (const std::string& dir : {admin, user})
       for (const std::string& name : ListNames(dir)) EXPECT_NE('.', name[0]) << dir << name;
   };
-  bool succeeded = false;
-  for (int step = 1; step < 80 && !succeeded; ++step) {
-    for (size_t i = 0; i < paths.size(); ++i) WriteBytes(paths[i], old[i]);
-    FaultyFileOps withLinks(step);
-    NoHardLinks withoutLinks(step);
-    FaultyFileOps& ops = hardLinks ? withLinks : withoutLinks;
-    TalRegUseFileOps(&ops);
-    ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
-    for (const char* key : {"a", "user"})
-      ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open(key), "v", "new"));
-    ASSERT_EQ(kTalRegOk, TalRegDeleteKeyRecursiveA(nullptr, "gone"));
-    const int status = TalRegSave();
-    SCOPED_TRACE("step " + std::to_string(step) + " failing " + ops.failed());
-    succeeded = ops.failed().empty();
-    if (!succeeded) {
-      EXPECT_NE(kTalRegOk, status);
-      for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadBytes(paths[i])) << i;
+  for (bool hardLinks : {true, false}) {
+    bool succeeded = false;
+    for (int step = 1; step < 80 && !succeeded; ++step) {
+      for (size_t i = 0; i < paths.size(); ++i) WriteBytes(paths[i], old[i]);
+      FaultyFileOps withLinks(step);
+      NoHardLinks withoutLinks(step);
+      FaultyFileOps& ops = hardLinks ? withLinks : withoutLinks;
+      TalRegUseFileOps(&ops);
+      ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
+      for (const char* key : {"a", "user"})
+        ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open(key), "v", "new"));
+      ASSERT_EQ(kTalRegOk, TalRegDeleteKeyRecursiveA(nullptr, "gone"));
+      const int status = TalRegSave();
+      SCOPED_TRACE((hardLinks ? "step " : "without hard links, step ") + std::to_string(step) +
+                   " failing " + ops.failed());
+      succeeded = ops.failed().empty();
+      if (!succeeded) {
+        EXPECT_NE(kTalRegOk, status);
+        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadBytes(paths[i])) << i;
+        expectNoTempFiles();
+        ops.Stop();
+      }
+      EXPECT_EQ(kTalRegOk, TalRegSave());  // what failed is still pending
       expectNoTempFiles();
-      ops.Stop();
+      ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
+      for (const char* key : {"a", "user"}) EXPECT_EQ("new", Str(Open(key), "v"));
+      EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("gone"));
     }
-    EXPECT_EQ(kTalRegOk, TalRegSave());  // what failed is still pending
-    expectNoTempFiles();
-    ASSERT_EQ(0, _LoadPathsA(admin.c_str(), user.c_str()));
-    for (const char* key : {"a", "user"}) EXPECT_EQ("new", Str(Open(key), "v"));
-    EXPECT_EQ(kTalRegKeyNotFound, OpenStatus("gone"));
+    EXPECT_TRUE(succeeded) << hardLinks;
   }
-  EXPECT_TRUE(succeeded);
-}
-
-TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) { ExpectEveryFailedStepLeavesTheOldFiles(true); }
-
-TEST_F(SaveTest, EveryFailedStepLeavesTheOldFilesWithoutHardLinks) {
-  ExpectEveryFailedStepLeavesTheOldFiles(false);
 }
 
 // Some file systems cannot flush a folder (EINVAL) or store modes (FAT through
@@ -166,9 +160,15 @@ bool AsUser(uid_t uid, Body body, gid_t member = 0) {
   int status = 0;
   return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-template <class Body>
-bool AsNobody(Body body) {
-  return AsUser(65534, body);
+
+// Loads the store of `admin` and `user` and saves the value a/by = `by` in it.
+bool SaveBy(const std::string& admin, const std::string& user, const std::string& by) {
+  cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
+  cfgkit::Store::CreateError error;
+  if (!store.Load(admin, user).ok()) return false;
+  store.SetValue(store.Create(store.tree().Root(), {"a"}, &error),
+                 cfgkit::Value{"by", cfgkit::ValueType::kString, by, 0});
+  return store.Save().ok();
 }
 
 TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
@@ -182,11 +182,10 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
     ASSERT_EQ(0, ::chown(shared.c_str(), 65534, 65534));
   }
   // An ACL "group:65534:r--" beside the mode's bits (user rw-, group ---, mask r--, other ---).
-  const std::string acl = std::string("\x02\0\0\0", 4) + std::string("\x01\0\x06\0\xff\xff\xff\xff", 8) +
-                          std::string("\x04\0\0\0\xff\xff\xff\xff", 8) +
-                          std::string("\x08\0\x04\0\xfe\xff\0\0", 8) +
-                          std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) +
-                          std::string("\x20\0\0\0\xff\xff\xff\xff", 8);
+  const std::string acl =
+      std::string("\x02\0\0\0", 4) + std::string("\x01\0\x06\0\xff\xff\xff\xff", 8) +
+      std::string("\x04\0\0\0\xff\xff\xff\xff", 8) + std::string("\x08\0\x04\0\xfe\xff\0\0", 8) +
+      std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) + std::string("\x20\0\0\0\xff\xff\xff\xff", 8);
   auto aclOf = [](const std::string& path, const char* kind) {
     std::string bytes(256, '\0');
     bytes.resize(std::max<ssize_t>(0, ::getxattr(path.c_str(), kind, bytes.data(), bytes.size())));
@@ -194,10 +193,9 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   };
   // The same as the admin folder's default: new files there get it, whatever
   // the umask, and a file without one gets none from it.
-  const bool acls = ::setxattr(privateFile.c_str(), "system.posix_acl_access", acl.data(),
-                               acl.size(), 0) == 0 &&
-                    ::setxattr(admin.c_str(), "system.posix_acl_default", acl.data(), acl.size(),
-                               0) == 0;
+  const bool acls =
+      ::setxattr(privateFile.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0 &&
+      ::setxattr(admin.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
   ModeWhileWritten ops;
   TalRegUseFileOps(&ops);
   const mode_t umask = ::umask(027);
@@ -232,14 +230,7 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
   ::chmod(admin.c_str(), 0777);
   ::unlink((admin + "/.cfgkit.lock").c_str());  // root's, made for the folder as it was
   ASSERT_EQ(0, ::chown(shared.c_str(), 0, 3000));
-  EXPECT_TRUE(AsNobody([&] {
-    cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-    cfgkit::Store::CreateError error;
-    if (!store.Load(admin, user).ok()) return false;
-    store.SetValue(store.Create(store.tree().Root(), {"a"}, &error),
-                   cfgkit::Value{"by", cfgkit::ValueType::kString, "nobody", 0});
-    return store.Save().ok();
-  }));
+  EXPECT_TRUE(AsUser(65534, [&] { return SaveBy(admin, user, "nobody"); }));
   ASSERT_EQ(0, ::stat(shared.c_str(), &info));
   EXPECT_EQ(0604u, info.st_mode & 07777);
   EXPECT_EQ(65534u, info.st_gid);
@@ -257,14 +248,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     struct stat info;
     return ::stat(lock.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
   };
-  auto saveAs = [&](const char* by) {
-    cfgkit::Store store(cfgkit::PosixFileOps(), nullptr);
-    if (!store.Load(admin, admin).ok()) return false;
-    cfgkit::Store::CreateError error;
-    cfgkit::KeyId key = store.Create(store.tree().Root(), {"a"}, &error);
-    store.SetValue(key, cfgkit::Value{"by", cfgkit::ValueType::kString, by, 0});
-    return store.Save().ok();
-  };
+  auto saveAs = [&](const char* by) { return SaveBy(admin, admin, by); };
   for (mode_t folderMode : {0755, 0777}) {
     SCOPED_TRACE(folderMode);
     ::chmod(admin.c_str(), folderMode);
@@ -298,7 +282,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     ::waitpid(holder, nullptr, 0);
     ::close(held[0]), ::close(held[1]);
     EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, lockMode());
-    EXPECT_EQ(folderMode == 0777, AsNobody([&] { return saveAs("nobody"); }));
+    EXPECT_EQ(folderMode == 0777, AsUser(65534, [&] { return saveAs("nobody"); }));
     EXPECT_EQ(folderMode == 0777, ReadBytes(admin + "/a.XML").find("nobody") != std::string::npos);
   }
   // In a folder its group may write, the first member to save makes a lock
@@ -308,8 +292,10 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
   ::unlink(lock.c_str());
   ::chmod((admin + "/a.XML").c_str(), 0664);
   ASSERT_EQ(0, ::chown((admin + "/a.XML").c_str(), 0, 2000));
-  EXPECT_TRUE(AsUser(1001, [&] { return saveAs("member 1001"); }, 2000));
-  EXPECT_TRUE(AsUser(1002, [&] { return saveAs("member 1002"); }, 2000));
+  EXPECT_TRUE(AsUser(
+      1001, [&] { return saveAs("member 1001"); }, 2000));
+  EXPECT_TRUE(AsUser(
+      1002, [&] { return saveAs("member 1002"); }, 2000));
   EXPECT_NE(std::string::npos, ReadBytes(admin + "/a.XML").find("member 1002"));
 }
 

@@ -10,13 +10,15 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "cfgkit/store.h"
 #include "cfgkit/xml_codec.h"
-#include "support/key_file.h"
 #include "fsio/atomic_replace.h"
 #include "fsio/content_hash.h"
+#include "support/key_file.h"
 #include "test_util.h"
 
 namespace cfgtest {
@@ -28,18 +30,32 @@ namespace fs = std::filesystem;
 constexpr int64_t kHour = 3600 * 1000000000LL;
 
 // Counts the reads of store files, so a test can tell an image from a parse.
+// A test may act before and after each read, and keep one file's identity
+// as it was whatever is done to the file.
 struct CountingOps : cfgkit::FileOpsWrapper {
   CountingOps() : FileOpsWrapper(cfgkit::PosixFileOps()) {}
   cfgkit::Status ReadFile(const std::string& path, std::string* contents,
                           FileIdentity* identity) override {
     if (path.ends_with(".XML")) ++xmlReads;
-    return FileOpsWrapper::ReadFile(path, contents, identity);
+    cfgkit::Status status = beforeRead ? beforeRead(path) : cfgkit::Status::OK();
+    if (status.ok()) status = FileOpsWrapper::ReadFile(path, contents, identity);
+    if (afterRead) afterRead();
+    if (path == kept.first && identity != nullptr) *identity = kept.second;
+    return status;
+  }
+  cfgkit::Status Stat(const std::string& path, FileIdentity* identity, bool follow) override {
+    cfgkit::Status status = FileOpsWrapper::Stat(path, identity, follow);
+    if (path == kept.first) *identity = kept.second;
+    return status;
   }
   bool HasReliableTimes(const std::string& dir) override { return reliableTimes; }
   cfgkit::Status MapUnchanging(int fd, size_t size, const char** data) override {
     if (!leases) return cfgkit::Status::NotSupported("no leases here");
     return FileOpsWrapper::MapUnchanging(fd, size, data);
   }
+  std::function<cfgkit::Status(const std::string& path)> beforeRead;
+  std::function<void()> afterRead;
+  std::pair<std::string, FileIdentity> kept;
   int xmlReads = 0;
   bool reliableTimes = true;
   bool leases = true;  // else images are read into a private copy
@@ -98,15 +114,6 @@ class SnapshotTest : public StoreTest {
   CountingOps ops;
   std::string cache, file, image;
 };
-
-TEST_F(SnapshotTest, AWarmLoadSeesExactlyWhatAColdLoadSeesWithoutReadingTheFiles) {
-  Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
-  const std::string cold = LoadAndWriteAll();
-  ASSERT_TRUE(OpenImage() != nullptr);
-  ops.xmlReads = 0;
-  EXPECT_EQ(cold, LoadAndWriteAll());
-  EXPECT_EQ(0, ops.xmlReads);
-}
 
 TEST_F(SnapshotTest, FilesReadWhenUsedAreReadOnceAndOnlyWhenTheirKeyIsUsed) {
   Put(admin, "b", "<value name='b' type='string'>");  // damaged
@@ -169,10 +176,15 @@ TEST_F(SnapshotTest, AnImageOfARecentChangeIsUsedOnlyWhenTheBytesMatch) {
   EXPECT_FALSE(OpenImage()->IsSettled(0));
 }
 
-// Every byte an answer rests on is checked: a changed byte anywhere in a
-// settled image, or an image cut short while in use, reads as the file does.
-TEST_F(SnapshotTest, ACorruptImageAnswersWhatTheFileHolds) {
+// A warm load reads no file and sees exactly what a cold one sees. Every
+// byte an answer rests on is checked: a changed byte anywhere in a settled
+// image, or an image cut short while in use, reads as the file does.
+TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHolds) {
+  Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
   const std::string cold = LoadAndWriteAll();
+  ops.xmlReads = 0;
+  EXPECT_EQ(cold, LoadAndWriteAll());
+  EXPECT_EQ(0, ops.xmlReads);
   const std::string bytes = ReadBytes(image);
   for (const char* text : {"deep", "one"}) {
     std::string changed = bytes;
@@ -196,20 +208,17 @@ TEST_F(SnapshotTest, ACorruptImageAnswersWhatTheFileHolds) {
 // rebuilt from it: the read answers from the file as it is now, and every open
 // handle still names its key.
 TEST_F(SnapshotTest, ACorruptBlockMetByASaveAnswersFromTheFileAsItIsNow) {
-  struct SavedMeanwhile : cfgkit::FileOpsWrapper {
-    SavedMeanwhile() : FileOpsWrapper(cfgkit::PosixFileOps()) {}
-    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
-                            FileIdentity* identity) override {
-      if (!saved.empty()) WriteBytes(path, saved), saved.clear();
-      return FileOpsWrapper::ReadFile(path, contents, identity);
-    }
-    std::string saved;
-  };
   const std::string original = ReadBytes(file);
   const std::string saved = StoreFile(
-      "a", "<value name='v' type='string'>one</value><value name='w' type='string'>new</value>"
-           "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>");
+      "a",
+      "<value name='v' type='string'>one</value><value name='w' type='string'>new</value>"
+      "<key name='A'><key name='B'><value name='' type='string'>deep</value></key></key>");
   const cfgkit::StoreOptions options{cache, 0};
+  bool savedMeanwhile = true;  // at the first read of the file, which is the rebuild's
+  ops.beforeRead = [&](const std::string& path) {
+    if (!std::exchange(savedMeanwhile, true)) WriteBytes(path, saved);
+    return cfgkit::Status::OK();
+  };
   for (const char* text : {"deep", "one"}) {
     SCOPED_TRACE(text);
     WriteBytes(file, original);
@@ -217,8 +226,7 @@ TEST_F(SnapshotTest, ACorruptBlockMetByASaveAnswersFromTheFileAsItIsNow) {
     std::string changed = ReadBytes(image);
     changed[changed.find(text)] ^= 0x20;
     WriteBytes(image, changed);
-    SavedMeanwhile ops;
-    ops.saved = saved;  // at the first read of the file, which is the rebuild's
+    savedMeanwhile = false;
     TalRegUseFileOps(&ops);
     TalRegSetStoreOptions(&options);
     ASSERT_EQ(0, Load());
@@ -297,23 +305,19 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   std::string bytes = ReadBytes(image);
   bytes.back() ^= 1;  // in the last block, which only writing the key out touches
   WriteBytes(image, bytes);
-  struct SecondReadFails : CountingOps {
-    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
-                            FileIdentity* identity) override {
-      if (path.ends_with("a.XML") && ++reads == failAt)
-        return cfgkit::Status::IOError("unreadable");
-      return CountingOps::ReadFile(path, contents, identity);
-    }
-    int reads = 0, failAt = 0;
-  } flaky;
-  cfgkit::Store store(flaky, nullptr, cfgkit::StoreOptions{cache, 0});
+  int reads = 0, failAt = 0;
+  ops.beforeRead = [&](const std::string& path) {
+    const bool fails = path.ends_with("a.XML") && ++reads == failAt;
+    return fails ? cfgkit::Status::IOError("unreadable") : cfgkit::Status::OK();
+  };
+  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, 0});
   ASSERT_TRUE(store.Load(admin, user).ok());
-  flaky.failAt = flaky.reads + 2;  // the save reads the file, the rebuild cannot
+  failAt = reads + 2;  // the save reads the file, the rebuild cannot
   cfgkit::Store::CreateError error;
   cfgkit::KeyId key = store.Create(store.tree().Root(), {"a"}, &error);
   store.SetValue(key, cfgkit::Value{"new", cfgkit::ValueType::kString, "one more", 0});
   ASSERT_TRUE(store.Save().ok());
-  EXPECT_EQ(flaky.failAt, flaky.reads);
+  EXPECT_EQ(failAt, reads);
   testsupport::KeyFile parsed;
   ASSERT_TRUE(testsupport::ReadKeyFile(ReadBytes(file), "a", &parsed));
   const cfgkit::KeyTree& saved = parsed.tree;
@@ -355,22 +359,8 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
 // starts from the bytes on disk, never from the image.
 TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
   LoadAndWriteAll();
-  struct SameIdentity : CountingOps {
-    cfgkit::Status Stat(const std::string& path, FileIdentity* identity, bool follow) override {
-      cfgkit::Status status = CountingOps::Stat(path, identity, follow);
-      if (path == kept.first) *identity = kept.second;
-      return status;
-    }
-    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
-                            FileIdentity* identity) override {
-      cfgkit::Status status = CountingOps::ReadFile(path, contents, identity);
-      if (path == kept.first && identity != nullptr) *identity = kept.second;
-      return status;
-    }
-    std::pair<std::string, FileIdentity> kept;
-  } sameIdentity;
-  sameIdentity.kept = {file, IdentityOfFile()};
-  cfgkit::Store store(sameIdentity, nullptr, cfgkit::StoreOptions{cache, 0});
+  ops.kept = {file, IdentityOfFile()};
+  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, 0});
   ASSERT_TRUE(store.Load(admin, user).ok());
   WriteBytes(file, ReadBytes(file).replace(ReadBytes(file).find("one"), 3, "ONE"));
   cfgkit::Store::CreateError error;
@@ -385,16 +375,9 @@ TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
 // An image counts as made when its file was read, not when the slow parse
 // that followed ended: the file may have changed in between, unseen.
 TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
-  struct SlowReads : CountingOps {
-    cfgkit::Status ReadFile(const std::string& path, std::string* contents,
-                            FileIdentity* identity) override {
-      cfgkit::Status status = CountingOps::ReadFile(path, contents, identity);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-      return status;
-    }
-  } slow;
+  ops.afterRead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
   const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
-  cfgkit::Store store(slow, nullptr, cfgkit::StoreOptions{cache, window});
+  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, window});
   ASSERT_TRUE(store.Load(admin, user).ok());
   std::unique_ptr<cfgkit::Snapshot> made = OpenImage();
   ASSERT_TRUE(made != nullptr);

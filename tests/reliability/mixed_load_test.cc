@@ -2,7 +2,6 @@
 // what other processes saved meanwhile, a read must never show a value that
 // nobody wrote, and the files must stay whole.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,11 +12,12 @@
 #include <set>
 #include <thread>
 
+#include "support/installation.h"
 #include "support/key_file.h"
-#include "support/spawn.h"
 
 namespace fs = std::filesystem;
 using testsupport::Args;
+using testsupport::HostName;
 
 namespace {
 
@@ -35,12 +35,6 @@ const std::string kShared = "Shared", kSeed = "seed";
 // How long a save waits for another's lock before it gives up.
 constexpr int64_t kLockWaitNs = 5'000'000'000;
 
-std::string HostName() {
-  char name[256] = {};
-  gethostname(name, sizeof name - 1);
-  return name;
-}
-
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -53,40 +47,23 @@ struct Outcome {
   std::string out, err;
 };
 
-struct WriterOp {
-  bool isSet = true;
-  int level = 0;
+// A writer's Set or Delete, or a reader's Get (at level -1: by precedence).
+struct Op {
+  bool isSet = false;
+  int level = -1;
   std::string entry, value;
   Outcome run;
 };
 
-struct ReaderOp {
-  int level = -1;  // -1: by precedence
-  std::string entry;
-  Outcome run;
-};
-
 // Meridian without syntax files; every level's file holds S/Shared = seed.
-class Installation {
+class Installation : public testsupport::Installation {
  public:
-  Installation() {
-    char pattern[] = "/tmp/setwise_mixed_load.XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directories(admin());
-    fs::create_directories(user());
-    fs::copy_file(SETWISE_BINARY, binary());
-    std::ofstream(admin() / "ProductList.txt") << "Meridian\n";
+  Installation() : testsupport::Installation(false, false) {
     for (int level = 0; level < kLevels; ++level) {
-      std::ofstream(FileOf(level))
-          << "<key name='" << KeyNameOf(level) << "'><key name='S'><value name='" << kShared
-          << "' type='string'>" << kSeed << "</value></key></key>";
+      testsupport::WriteStoreFile(FileOf(level).parent_path(), KeyNameOf(level),
+                                  testsupport::Key("S", testsupport::Str(kShared, kSeed)));
     }
   }
-  ~Installation() { fs::remove_all(root_); }
-
-  fs::path admin() const { return root_ / "inst/config"; }
-  fs::path user() const { return root_ / "home/Documents/Talven/Meridian/config"; }
-  std::string binary() const { return root_ / "inst/Setwise"; }
 
   static std::string KeyNameOf(int level) {
     const std::string names[kLevels] = {HostName() + "_user", "user", HostName(), "default",
@@ -94,14 +71,13 @@ class Installation {
     return names[level];
   }
   fs::path FileOf(int level) const {
-    return (level < 2 ? user() : admin()) / (KeyNameOf(level) + ".XML");
+    return (level < 2 ? userDir() : adminDir()) / (KeyNameOf(level) + ".XML");
   }
 
   Outcome Timed(const Args& args, const std::string& out) const {
     Outcome run;
     run.start = NowNs();
-    run.status =
-        testsupport::Wait(testsupport::Spawn(binary(), args, root_ / "home", out, out + ".err"));
+    run.status = testsupport::Wait(testsupport::Spawn(binary(), args, home(), out, out + ".err"));
     run.end = NowNs();
     run.out = testsupport::ReadFile(out);
     run.err = testsupport::ReadFile(out + ".err");
@@ -112,25 +88,11 @@ class Installation {
   std::optional<std::map<std::string, std::string>> Values(int level) const {
     return testsupport::SectionTexts(testsupport::ReadFile(FileOf(level)), KeyNameOf(level), "S");
   }
-
-  std::vector<std::string> Leftovers() const {
-    std::vector<std::string> names;
-    for (const fs::path& dir : {admin(), user()}) {
-      for (const auto& item : fs::directory_iterator(dir)) {
-        std::string name = item.path().filename();
-        if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
-      }
-    }
-    return names;
-  }
-
-  fs::path root_;
 };
 
 Args Command(const char* command, const std::string& entry, int level) {
-  Args args{command, "-ProductName", "Meridian", "-RegistryKey", "S/" + entry};
-  if (level >= 0) args.insert(args.end(), {"-RegistryLevel", kLevelNames[level]});
-  return args;
+  if (level < 0) return testsupport::Command(command, "S/" + entry);
+  return testsupport::Command(command, "S/" + entry, {"-RegistryLevel", kLevelNames[level]});
 }
 
 std::string Found(const std::string& entry, const std::string& value, int level) {
@@ -157,9 +119,7 @@ std::string OwnEntry(int writer, int index) {
 
 TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
   Installation installation;
-  const int64_t started = NowNs();
-  std::vector<std::vector<WriterOp>> writerOps(kWriters);
-  std::vector<std::vector<ReaderOp>> readerOps(kReaders);
+  std::vector<std::vector<Op>> writerOps(kWriters), readerOps(kReaders);
   std::atomic<int> writersLeft{kWriters};
 
   std::vector<std::thread> threads;
@@ -168,7 +128,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
       std::mt19937 random(1000 + w);
       const std::string out = installation.root_ / ("w" + std::to_string(w));
       for (int i = 0; i < kOpsEach; ++i) {
-        WriterOp op;
+        Op op;
         op.level = random() % kLevels;
         int dice = random() % 4;
         op.isSet = dice != 0;
@@ -187,7 +147,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
       std::mt19937 random(2000 + r);
       const std::string out = installation.root_ / ("r" + std::to_string(r));
       while (writersLeft > 0) {
-        ReaderOp op;
+        Op op;
         op.level = static_cast<int>(random() % (kLevels + 1)) - 1;
         int writer = random() % (kWriters + 1);
         op.entry = writer == kWriters ? kShared : OwnEntry(writer, random() % kOwnEntries);
@@ -197,22 +157,18 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  const double loadSeconds = (NowNs() - started) / 1e9;
 
   // Every Set by level and entry, successful or not.
-  std::map<std::pair<int, std::string>, std::vector<const WriterOp*>> sets;
+  std::map<std::pair<int, std::string>, std::vector<const Op*>> sets;
   // Own entries, replayed in each writer's order: the values each may hold,
   // "" for none. Only its writer touches one, so that is a single value, but
   // after a Delete that gave up waiting for the lock, which reports success.
   std::map<std::pair<int, std::string>, std::set<std::string>> possible;
-  int setsDone = 0, setsFailed = 0, deletesDone = 0, valuesChecked = 0;
-  int64_t longestNs = 0;
   for (int w = 0; w < kWriters; ++w) {
-    for (const WriterOp& op : writerOps[w]) {
+    for (const Op& op : writerOps[w]) {
       const std::pair<int, std::string> slot{op.level, op.entry};
       const std::string where = op.entry + " at " + kLevelNames[op.level] + " by " + op.value;
       EXPECT_EQ("", op.run.err) << where;
-      longestNs = std::max(longestNs, op.run.end - op.run.start);
       std::set<std::string>& may = possible[slot];
       if (may.empty()) may.insert("");
       const bool mayHold = may.size() > may.count("");
@@ -223,7 +179,6 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
                   op.run.out)
             << where;
         EXPECT_TRUE(deleted ? mayHold : op.run.status == 255 && may.count("")) << where;
-        deletesDone += deleted;
         if (!deleted || op.run.end - op.run.start < kLockWaitNs) may.clear();
         may.insert("");
         continue;
@@ -237,10 +192,8 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
             op.run.out)
             << where;
         EXPECT_EQ(255, op.run.status) << where;
-        ++setsFailed;
         continue;
       }
-      ++setsDone;
       const std::string head = "Register value <S/" + op.entry + "> is ";
       const bool setTo = op.run.out == head + "set to <" + op.value + ">\n ";
       const bool created = op.run.out == head + "created with value <" + op.value + "> \n";
@@ -256,11 +209,11 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
   // end with any successful Set that ended after the last successful one began.
   auto sharedMayEndWith = [&](int level) {
     int64_t lastStart = INT64_MIN;
-    for (const WriterOp* op : sets[{level, kShared}]) {
+    for (const Op* op : sets[{level, kShared}]) {
       if (op->run.status == 0) lastStart = std::max(lastStart, op->run.start);
     }
     std::set<std::string> values;
-    for (const WriterOp* op : sets[{level, kShared}]) {
+    for (const Op* op : sets[{level, kShared}]) {
       if (op->run.status == 0 && op->run.end >= lastStart) values.insert(op->value);
     }
     if (values.empty()) values.insert(kSeed);
@@ -282,7 +235,6 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
         auto may = possible.find({level, entry});
         EXPECT_TRUE(may == possible.end() ? held.empty() : may->second.count(held) != 0)
             << entry << " at " << kLevelNames[level] << " holds \"" << held << "\" in the file";
-        ++valuesChecked;
         if (may == possible.end()) continue;
         // A Get must see what the file holds, whatever its snapshot image says.
         Outcome get = installation.Timed(Command("-Get", entry, level), installation.root_ / "get");
@@ -290,17 +242,15 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
                                              "> at level <" + kLevelNames[level] + ">.\n"
                                        : Found(entry, got->second, level),
                   get.out);
-        ++valuesChecked;
       }
     }
-    valuesChecked += 1;
   }
 
   // A reader may see only a value whose Set had started, at that value's level.
-  int readsChecked = 0;
-  for (const auto& reads : readerOps) {
-    for (const ReaderOp& op : reads) {
-      ++readsChecked;
+  size_t reads = 0;
+  for (const auto& ops : readerOps) {
+    reads += ops.size();
+    for (const Op& op : ops) {
       EXPECT_EQ(255, op.run.status);
       EXPECT_EQ("", op.run.err);
       auto [value, level] = ParseGet(op.entry, op.run.out);
@@ -312,7 +262,6 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
         EXPECT_NE(kShared, op.entry) << op.run.out;
         continue;
       }
-      ++valuesChecked;
       const std::string where = "read of " + op.entry + ": " + op.run.out;
       if (op.level >= 0) {
         EXPECT_EQ(op.level, level) << where;
@@ -321,7 +270,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
         EXPECT_NE(4, level) << where;
       }
       bool written = op.entry == kShared && value == kSeed;
-      for (const WriterOp* set : sets[{level, op.entry}]) {
+      for (const Op* set : sets[{level, op.entry}]) {
         written |= set->value == value && set->run.start < op.run.end;
       }
       EXPECT_TRUE(written) << where;
@@ -329,15 +278,8 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
   }
 
   EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
-  const int writerRuns = kWriters * kOpsEach;
-  std::printf(
-      "mixed load: %d writer runs (%d Sets stored, %d Sets failed, %d Deletes), %d reader "
-      "runs, %d values checked, %.1f s under load, longest writer run %.0f ms\n",
-      writerRuns, setsDone, setsFailed, deletesDone, readsChecked, valuesChecked, loadSeconds,
-      longestNs / 1e6);
-  RecordProperty("writer_runs", writerRuns);
-  RecordProperty("reader_runs", readsChecked);
-  RecordProperty("values_checked", valuesChecked);
+  std::printf("mixed load: %d writer runs, %zu reader runs\n", kWriters * kOpsEach, reads);
+  RecordProperty("reader_runs", static_cast<int>(reads));
 }
 
 }  // namespace

@@ -3,132 +3,94 @@
 // nothing, and damaged files are left exactly as they are.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
 #include <thread>
 
+#include "support/installation.h"
 #include "support/key_file.h"
-#include "support/spawn.h"
 
 namespace fs = std::filesystem;
 using testsupport::Args;
+using testsupport::Delete;
+using testsupport::HostName;
+using testsupport::Import;
+using testsupport::Key;
+using testsupport::Str;
 
 namespace {
 
-std::string HostName() {
-  char name[256] = {};
-  gethostname(name, sizeof name - 1);
-  return name;
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // A product Meridian without syntax files (every key may be set), with the
 // install value S/Base and a user_machine file holding S/Old.
-class Installation {
- public:
-  explicit Installation(const char* binary = SETWISE_BINARY) {
-    char pattern[] = "/tmp/setwise_reliability.XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directories(admin());
-    fs::create_directories(user());
-    fs::copy_file(binary, root_ / "inst/Setwise");
-    WriteFile(admin() / "ProductList.txt", "Meridian\n");
-    WriteFile(admin() / "default.XML",
-              "<key name='default'><key name='S'><value name='Base' type='string'>install</value>"
-              "</key></key>");
-    WriteFile(userMachineFile(), "<key name='" + HostName() +
-                                     "_user'><key name='S'><value name='Old' type='string'>"
-                                     "old</value></key></key>");
-  }
-  ~Installation() { fs::remove_all(root_); }
-
-  fs::path admin() const { return root_ / "inst/config"; }
-  fs::path user() const { return root_ / "home/Documents/Talven/Meridian/config"; }
-  fs::path userMachineFile() const { return user() / (HostName() + "_user.XML"); }
-  std::string binary() const { return root_ / "inst/Setwise"; }
-  std::string home() const { return root_ / "home"; }
-
-  testsupport::RunResult Run(const Args& args, const Args& env = {}) const {
-    return testsupport::Run(binary(), args, home(), root_, env);
+struct Installation : testsupport::Installation {
+  explicit Installation(const char* setwise = SETWISE_BINARY)
+      : testsupport::Installation(false, false, setwise) {
+    testsupport::WriteStoreFile(adminDir(), "default", Key("S", Str("Base", "install")));
+    testsupport::WriteStoreFile(userDir(), HostName() + "_user", Key("S", Str("Old", "old")));
   }
 
-  // Files a save left behind in the user folder (the lock file stays by design).
-  std::vector<std::string> Leftovers() const {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(user())) {
-      std::string name = item.path().filename();
-      if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(name);
-    }
-    return names;
+  // The string values of `section` in the user_machine file; nullopt when it does not load.
+  std::optional<std::map<std::string, std::string>> Values(const std::string& section = "S") const {
+    return testsupport::SectionTexts(testsupport::ReadFile(userMachineFile()), HostName() + "_user",
+                                     section);
   }
-
-  // The string values of key S in the user_machine file; nullopt when it does not load.
-  std::optional<std::map<std::string, std::string>> UserMachineValues() const {
-    return testsupport::SectionTexts(testsupport::ReadFile(userMachineFile()),
-                                     HostName() + "_user", "S");
-  }
-
-  fs::path root_;
 };
 
-Args SetArgs(const std::string& entry, const std::string& value) {
-  return {"-Set",       "-ProductName",   "Meridian", "-RegistryKey",
-          "S/" + entry, "-RegistryValue", value};
+Args Set(const std::string& entry, const std::string& value) {
+  return testsupport::Set("S/" + entry, value);
 }
+Args Get(const std::string& entry) { return testsupport::Get("S/" + entry); }
+
+const std::string kNotSaved =
+    "error on save registry changes make sure user has the write access to the registry";
 
 // Fewer where sanitizers make every run many times slower.
 #ifdef SETWISE_SANITIZED_BUILD
-constexpr int kConcurrentRounds = 20;
+constexpr int kConcurrentRounds = 20, kKilledRuns = 30;
 #else
-constexpr int kConcurrentRounds = 50;
+constexpr int kConcurrentRounds = 50, kKilledRuns = 200;
 #endif
 
+// Each round Sets of entries of their own race each other and an Import of
+// a document of many values.
 TEST(ReliabilityTest, ConcurrentWritersLoseNothing) {
-  constexpr int kWriters = 8, kEntriesEach = kConcurrentRounds;
-  Installation installation;
-  for (int round = 0; round < kEntriesEach; ++round) {
-    std::vector<pid_t> writers;
-    for (int writer = 0; writer < kWriters; ++writer) {
-      std::string name = "w" + std::to_string(writer) + "_" + std::to_string(round);
-      fs::path out = installation.root_ / ("out" + std::to_string(writer));
-      writers.push_back(testsupport::Spawn(installation.binary(), SetArgs(name, "v" + name),
-                                           installation.home(), out, out.string() + ".err"));
+  constexpr int kSetters = 8, kImported = 40;
+  Installation in;
+  for (int round = 0; round < kConcurrentRounds; ++round) {
+    std::string imported;
+    for (int i = 0; i < kImported; ++i) {
+      const std::string name = "r" + std::to_string(round) + "_" + std::to_string(i);
+      imported += Str(name, "i" + name);
     }
-    for (int writer = 0; writer < kWriters; ++writer) {
-      ASSERT_EQ(0, testsupport::Wait(writers[writer])) << "round " << round << " writer " << writer;
+    const std::string document = in.root_ / "document.xml";
+    std::ofstream(document) << Key("Document", Key("I", imported));
+    const std::string out = in.root_ / "out";
+    std::vector<pid_t> runs = {
+        testsupport::Spawn(in.binary(), Import(document), in.home(), out + "i", out + "i")};
+    for (int setter = 0; setter < kSetters; ++setter) {
+      const std::string name = "w" + std::to_string(setter) + "_" + std::to_string(round);
+      const std::string setterOut = out + std::to_string(setter);
+      runs.push_back(
+          testsupport::Spawn(in.binary(), Set(name, "v" + name), in.home(), setterOut, setterOut));
     }
+    for (pid_t pid : runs) ASSERT_EQ(0, testsupport::Wait(pid)) << "round " << round;
   }
-  auto values = installation.UserMachineValues();
-  ASSERT_TRUE(values.has_value());
-  EXPECT_EQ(kWriters * kEntriesEach + 1u, values->size());
-  for (int writer = 0; writer < kWriters; ++writer) {
-    for (int round = 0; round < kEntriesEach; ++round) {
-      std::string name = "w" + std::to_string(writer) + "_" + std::to_string(round);
-      EXPECT_EQ("v" + name, (*values)[name]);
-    }
-  }
-  EXPECT_EQ("old", (*values)["Old"]);
+  auto set = in.Values(), imported = in.Values("I");
+  ASSERT_TRUE(set && imported);
+  EXPECT_EQ(kSetters * kConcurrentRounds + 1u, set->size());
+  EXPECT_EQ(size_t{kImported * kConcurrentRounds}, imported->size());
+  for (const auto& [name, text] : *imported) EXPECT_EQ("i" + name, text);
+  for (const auto& [name, text] : *set) EXPECT_EQ(name == "Old" ? "old" : "v" + name, text);
 }
-
-// Fewer where sanitizers make every run many times slower.
-#ifdef SETWISE_SANITIZED_BUILD
-constexpr int kKilledRuns = 30;
-#else
-constexpr int kKilledRuns = 200;
-#endif
 
 TEST(ReliabilityTest, KilledRunsLeaveEveryValueOldOrNew) {
-  Installation installation;
+  Installation in;
   auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(0, installation.Run(SetArgs("Entry", "v0")).status);
+  ASSERT_EQ(0, in.Run(Set("Entry", "v0")).status);
   auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
   std::mt19937 random(20261206);
@@ -137,13 +99,12 @@ TEST(ReliabilityTest, KilledRunsLeaveEveryValueOldOrNew) {
   int landed = 0;
   for (int run = 1; run <= kKilledRuns; ++run) {
     std::string value = "v" + std::to_string(run);
-    fs::path out = installation.root_ / "killed";
-    pid_t pid = testsupport::Spawn(installation.binary(), SetArgs("Entry", value),
-                                   installation.home(), out, out);
+    const std::string out = in.root_ / "killed";
+    pid_t pid = testsupport::Spawn(in.binary(), Set("Entry", value), in.home(), out, out);
     std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
     kill(pid, SIGKILL);
     testsupport::Wait(pid);
-    auto values = installation.UserMachineValues();
+    auto values = in.Values();
     ASSERT_TRUE(values.has_value()) << "run " << run << " tore the file";
     const std::string now = (*values)["Entry"];
     ASSERT_TRUE(now == previous || now == value) << "run " << run << ": " << now;
@@ -154,49 +115,52 @@ TEST(ReliabilityTest, KilledRunsLeaveEveryValueOldOrNew) {
   // A kill right after the start always lands before the save.
   std::cout << "killed runs whose value landed: " << landed << " of " << kKilledRuns << "\n";
   EXPECT_LT(landed, kKilledRuns);
-  ASSERT_EQ(0, installation.Run(SetArgs("Entry", "final")).status);
-  EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
+  ASSERT_EQ(0, in.Run(Set("Entry", "final")).status);
+  EXPECT_EQ(std::vector<std::string>{}, in.Leftovers());
 }
 
 TEST(ReliabilityTest, EveryFailedWriteStepLeavesTheFileAsItWas) {
-  Installation installation(FAULTY_SETWISE_BINARY);
-  const std::string before = testsupport::ReadFile(installation.userMachineFile());
+  Installation in(FAULTY_SETWISE_BINARY);
+  const std::string before = testsupport::ReadFile(in.userMachineFile());
   for (const char* call :
        {"LockFile", "CreateTemp", "Write", "Sync", "Close", "Link", "Rename", "SyncDir"}) {
-    auto result =
-        installation.Run(SetArgs("Old", "new"), {std::string("SETWISE_TEST_FAIL_CALL=") + call});
-    EXPECT_EQ(
-        "error on save registry changes make sure user has the write access to the registry\n",
-        result.out)
-        << call;
+    auto result = in.Run(Set("Old", "new"), "", {std::string("SETWISE_TEST_FAIL_CALL=") + call});
+    EXPECT_EQ(kNotSaved + "\n", result.out) << call;
     EXPECT_EQ("", result.err) << call;
     EXPECT_EQ(255, result.status) << call;
-    EXPECT_EQ(before, testsupport::ReadFile(installation.userMachineFile())) << call;
-    EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers()) << call;
+    EXPECT_EQ(before, testsupport::ReadFile(in.userMachineFile())) << call;
+    EXPECT_EQ(std::vector<std::string>{}, in.Leftovers()) << call;
   }
-  EXPECT_EQ(0, installation.Run(SetArgs("Old", "new")).status);
-  EXPECT_EQ("new", (*installation.UserMachineValues())["Old"]);
+  EXPECT_EQ(0, in.Run(Set("Old", "new")).status);
+  EXPECT_EQ("new", (*in.Values())["Old"]);
 }
 
-// A file-size limit (ulimit -f) is an ordinary failed write, not a dead run.
-TEST(ReliabilityTest, AFileSizeLimitFailsTheSaveAndKeepsTheFile) {
-  Installation installation;
-  ::chmod(installation.userMachineFile().c_str(), 0600);
-  const std::string before = testsupport::ReadFile(installation.userMachineFile());
-  Args limited = {"-c", "ulimit -f 1; exec \"$0\" \"$@\"", installation.binary()};
-  for (const std::string& arg : SetArgs("Big", std::string(4000, 'x'))) limited.push_back(arg);
-  auto result = testsupport::Run("/bin/sh", limited, installation.home(), installation.root_);
-  EXPECT_EQ("error on save registry changes make sure user has the write access to the registry\n",
-            result.out);
-  EXPECT_EQ("", result.err);
-  EXPECT_EQ(255, result.status);
-  EXPECT_EQ(before, testsupport::ReadFile(installation.userMachineFile()));
-  EXPECT_EQ(std::vector<std::string>{}, installation.Leftovers());
-  // Without the limit the same Set lands, and the file stays private.
-  EXPECT_EQ(0, installation.Run(SetArgs("Big", "x")).status);
-  struct stat info;
-  ASSERT_EQ(0, ::stat(installation.userMachineFile().c_str(), &info));
-  EXPECT_EQ(0600u, info.st_mode & 0777);
+// A file-size limit (ulimit -f) is an ordinary failed save, not a dead run,
+// whichever command saves and however it reports.
+TEST(ReliabilityTest, AFileSizeLimitFailsEverySaveAndKeepsTheFiles) {
+  Installation in;
+  ASSERT_EQ(0, in.Run(Set("Big", std::string(4000, 'x'))).status);  // outgrows the limit
+  const auto before = in.Snapshot();
+  auto limited = [&](Args args, int status) {
+    auto run = in.RunLimited("-f 1", args);
+    EXPECT_EQ(status, run.status) << run.out;
+    EXPECT_EQ("", run.err);
+    return run.out;
+  };
+  EXPECT_EQ(kNotSaved + "\n", limited(Set("Old", "new"), 255));
+  const std::string document = in.root_ / "document.xml";
+  std::ofstream(document) << Key("Document", Key("S", Str("Old", "imported")));
+  const std::pair<Args, const char*> jsonRuns[] = {
+      {Set("Old", "new"), "saved"}, {Delete("S/Old"), "saved"}, {Import(document), "written"}};
+  for (auto [args, field] : jsonRuns) {
+    args.push_back("-Json");
+    const auto json = nlohmann::json::parse(limited(args, 3), nullptr, false);
+    EXPECT_EQ(kNotSaved, json.value("error", "")) << args[0];
+    EXPECT_EQ(false, json.value(field, true)) << args[0];
+  }
+  EXPECT_TRUE(before == in.Snapshot());
+  EXPECT_EQ(std::vector<std::string>{}, in.Leftovers());
+  EXPECT_EQ(0, in.Run(Set("Old", "new")).status);  // without the limit
 }
 
 // Memory running out (ulimit -v) fails a run with a status, never with a
@@ -206,22 +170,15 @@ TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
 #ifdef SETWISE_SANITIZED_BUILD
   GTEST_SKIP() << "the sanitizers reserve more address space than any such limit";
 #endif
-  Installation installation;
+  Installation in;
   auto limited = [&](int kib, const Args& args, const std::string& input = "") {
-    Args shell = {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
-                  installation.binary()};
-    shell.insert(shell.end(), args.begin(), args.end());
-    return testsupport::Run("/bin/sh", shell, installation.home(), installation.root_, Args(),
-                            input);
+    return in.RunLimited("-v " + std::to_string(kib), args, input);
   };
   int floor = 1024;
   while (floor < 65536 && limited(floor, {"-Help", "x"}).status != 0) floor += 64;
   const Args runs[] = {
-      {"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base", "-Json"},
-      SetArgs("New", "value"),
-      {"-GetKeys", "-ProductName", "Meridian"},
-      {"-Check", "-ProductName", "Meridian", "-Json"},
-      {"-Import", "-", "-ProductName", "Meridian"},
+      testsupport::Get("S/Base", {"-Json"}),           Set("New", "value"), testsupport::Keys(),
+      {"-Check", "-ProductName", "Meridian", "-Json"}, Import("-"),
   };
   for (int kib : {floor, floor + 64, floor + 512, floor + 4096, floor + 32768}) {
     for (const Args& args : runs) {
@@ -231,12 +188,16 @@ TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
       EXPECT_EQ("", result.err);
     }
   }
-  auto endless = testsupport::Run(installation.binary(), {"-Import", "-", "-ProductName", "Meridian"},
-                                  installation.home(), installation.root_, Args(), "/dev/zero");
+  auto endless = in.Run(Import("-"), "/dev/zero");
   EXPECT_EQ(255, endless.status);
-  EXPECT_EQ("Import document <-> is damaged: standard input: larger than 256 MiB, the most a "
-            "store file or document may hold\n", endless.out);
+  EXPECT_EQ(
+      "Import document <-> is damaged: standard input: larger than 256 MiB, the most a "
+      "store file or document may hold\n",
+      endless.out);
 }
+
+const std::string kBase =
+    "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n";
 
 TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
   const std::string top = "<key name='" + HostName() + "_user'>";
@@ -259,32 +220,26 @@ TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
       {"nested 100,000 deep", top + deep},
   };
   for (const auto& [kind, content] : kinds) {
-    Installation installation;
-    WriteFile(installation.userMachineFile(), content);
-    auto get = installation.Run({"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base"});
-    EXPECT_EQ(
-        "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
-        get.out)
-        << kind;
-    auto set = installation.Run(SetArgs("New", "1"));
+    Installation in;
+    std::ofstream(in.userMachineFile(), std::ios::binary) << content;
+    auto get = in.Run(Get("Base"));
+    EXPECT_EQ(kBase, get.out) << kind;
+    auto set = in.Run(Set("New", "1"));
     EXPECT_EQ("error on to set registry value at <S/New>\n", set.out) << kind;
     EXPECT_EQ(255, set.status) << kind;
     EXPECT_EQ("", get.err + set.err) << kind;
-    EXPECT_EQ(content, testsupport::ReadFile(installation.userMachineFile())) << kind;
+    EXPECT_EQ(content, testsupport::ReadFile(in.userMachineFile())) << kind;
   }
 }
 
 // A run reads only the files it uses, unless the debug log is there to name
 // every damaged one.
 TEST(ReliabilityTest, EveryDamagedFileIsNamedOnTheDebugLog) {
-  Installation installation;
-  WriteFile(installation.admin() / "Unused.XML", "<key name='Unused'>");
-  const std::string log = installation.root_ / "debug.log";
-  auto get = installation.Run({"-Get", "-ProductName", "Meridian", "-RegistryKey", "S/Base"},
-                              {"TALVEN_DEBUG_LEVEL=1", "TALVEN_DEBUG_FILE=" + log});
-  EXPECT_EQ(
-      "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n",
-      get.out);
+  Installation in;
+  std::ofstream(in.adminDir() / "Unused.XML") << "<key name='Unused'>";
+  const std::string log = in.root_ / "debug.log";
+  auto get = in.Run(Get("Base"), "", {"TALVEN_DEBUG_LEVEL=1", "TALVEN_DEBUG_FILE=" + log});
+  EXPECT_EQ(kBase, get.out);
   EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("Unused.XML"));
 }
 

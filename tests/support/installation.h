@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/spawn.h"
 
@@ -46,14 +47,15 @@ inline void WriteStoreFile(const fs::path& dir, const std::string& key, const st
 //   Logging/File at admin only; Desktop/ZSRConfigurations/Item3 "zsr3" at user
 class Installation {
  public:
-  explicit Installation(bool withSyntax, bool withValues = true) {
+  explicit Installation(bool withSyntax, bool withValues = true,
+                        const char* setwise = SETWISE_BINARY) {
     char pattern[] = "/tmp/setwise_cli.XXXXXX";
     root_ = mkdtemp(pattern);
     fs::create_directories(adminDir());
     fs::create_directories(userDir());
     std::error_code linkFailed;  // a link is much faster than a copy of the binary
-    fs::create_hard_link(SETWISE_BINARY, binary(), linkFailed);
-    if (linkFailed) fs::copy_file(SETWISE_BINARY, binary());
+    fs::create_hard_link(setwise, binary(), linkFailed);
+    if (linkFailed) fs::copy_file(setwise, binary());
     std::ofstream(adminDir() / "ProductList.txt") << "  Meridian  \nOther\nMeridianViewer";
     const fs::path admin = adminDir(), user = userDir();
     std::map<fs::path, std::string> files;
@@ -91,54 +93,84 @@ class Installation {
   std::string binary() const { return root_ / "inst/Setwise"; }
   std::string home() const { return root_ / "home"; }
 
-  // Every store, list and own-registry file, with its bytes (not the
-  // snapshot cache, which is no part of the registry).
+  // Every store, list and own-registry file (not the snapshot cache, which
+  // is no part of the registry) with its inode, modification time and bytes:
+  // a rewrite shows even when it writes the same bytes.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;
-    ForEachFile([&](const fs::path& path) { files[path] = ReadFile(path); });
+    for (const char* folder : {"inst/config", "home"}) {
+      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
+        const std::string path = item.path();
+        if (!item.is_regular_file() || path.find("/.cache/") != std::string::npos) continue;
+        struct stat info {};
+        ::stat(path.c_str(), &info);
+        files[path] = std::to_string(info.st_ino) + " " + std::to_string(info.st_mtim.tv_sec) +
+                      "." + std::to_string(info.st_mtim.tv_nsec) + " " + ReadFile(path);
+      }
+    }
     return files;
   }
 
-  // The same files' inode and modification time, which a rewrite changes
-  // even when it writes the same bytes.
-  std::map<std::string, std::pair<ino_t, int64_t>> Stamps() const {
-    std::map<std::string, std::pair<ino_t, int64_t>> stamps;
-    ForEachFile([&](const fs::path& path) {
-      struct stat info {};
-      ::stat(path.c_str(), &info);
-      stamps[path] = {info.st_ino, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
-    });
-    return stamps;
-  }
-
-  // No TALVEN_* and no XDG_CONFIG_HOME reach the binary. The warm variant of
-  // the CLI suite first lets a listing make snapshot images of every file, so
-  // that the run itself reads the images (after comparing the young files'
-  // bytes with them). `input` is a file for standard input.
-  RunResult Run(const Args& args, const std::string& input = "") const {
+  // No TALVEN_* but those in `env` and no XDG_CONFIG_HOME reach the binary.
+  // The warm variant of the CLI suite first lets a listing make snapshot
+  // images of every file, so that the run itself reads the images (after
+  // comparing the young files' bytes with them). `input` is a file for
+  // standard input.
+  RunResult Run(const Args& args, const std::string& input = "", const Args& env = {}) const {
     WarmUp();
-    return RunAsIs(args, input);
+    return RunAsIs(args, input, env);
   }
   void WarmUp() const {
     if (getenv("SETWISE_CLI_WARM") != nullptr) RunAsIs({"-GetKeys", "-ProductName", "Meridian"});
   }
-  RunResult RunAsIs(const Args& args, const std::string& input = "") const {
-    return testsupport::Run(binary(), args, home(), root_, Args(), input);
+  RunResult RunAsIs(const Args& args, const std::string& input = "", const Args& env = {}) const {
+    return testsupport::Run(binary(), args, home(), root_, env, input);
+  }
+  // The run under a shell's resource limit, such as "-f 1".
+  RunResult RunLimited(const std::string& limit, Args args, const std::string& input = "") const {
+    args.insert(args.begin(), {"-c", "ulimit " + limit + "; exec \"$0\" \"$@\"", binary()});
+    return testsupport::Run("/bin/sh", args, home(), root_, Args(), input);
   }
 
-
-  fs::path root_;
-
- private:
-  template <class Use>
-  void ForEachFile(Use use) const {
-    for (const char* folder : {"inst/config", "home"}) {
-      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
-        bool cached = item.path().string().find("/.cache/") != std::string::npos;
-        if (item.is_regular_file() && !cached) use(item.path());
+  // Files that saves left behind in the store folders; the lock file is meant to stay.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const fs::path& dir : {adminDir(), userDir()}) {
+      for (const auto& item : fs::directory_iterator(dir)) {
+        const std::string name = item.path().filename();
+        if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
       }
     }
+    return names;
   }
+
+  fs::path root_;
 };
+
+// Command lines of the product Meridian.
+inline Args Command(const char* command, const std::string& key, Args more = {}) {
+  Args args{command, "-ProductName", "Meridian", "-RegistryKey", key};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+inline Args Get(const std::string& key, Args more = {}) { return Command("-Get", key, more); }
+inline Args GetAt(const std::string& key, const std::string& level) {
+  return Get(key, {"-RegistryLevel", level});
+}
+inline Args Set(const std::string& key, const std::string& value, Args more = {}) {
+  // A value that starts with '-' needs the other prefix on its option.
+  more.insert(more.begin(), {value[0] == '-' ? "/RegistryValue" : "-RegistryValue", value});
+  return Command("-Set", key, more);
+}
+inline Args Delete(const std::string& key, Args more = {}) { return Command("-Delete", key, more); }
+inline Args Keys(Args more = {}) {
+  more.insert(more.begin(), "-GetKeys");
+  more.insert(more.end(), {"-ProductName", "Meridian"});
+  return more;
+}
+inline Args Import(const std::string& file, Args more = {}) {
+  more.insert(more.begin(), {"-Import", file, "-ProductName", "Meridian"});
+  return more;
+}
 
 }  // namespace testsupport
