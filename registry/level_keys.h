@@ -10,8 +10,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "registry/registry_names.h"

@@ -41,8 +41,8 @@ bool MorixRegistryImpl::ReadFromProvider(T& value, uint32_t top, const AString& 
 }
 
 bool MorixRegistryImpl::ReadRegistryStringFromProvider(AString& value, uint32_t top,
-                                                       const AString& section,
-                                                       const AString& entry, uint32_t provider) {
+                                                       const AString& section, const AString& entry,
+                                                       uint32_t provider) {
   return ReadFromProvider(value, top, section, entry, provider);
 }
 
@@ -77,8 +77,7 @@ LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_vie
 }
 
 LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
-                                            std::string_view entry,
-                                            const TalRegValueView* found) {
+                                            std::string_view entry, const TalRegValueView* found) {
   const ConfigurationProvider only[] = {level};
   const bool log = my_tal_debug_data.Debug(5);
   TalRegValueView view;
@@ -158,8 +157,7 @@ bool MorixRegistryImpl::ExistsByPrecedence(uint32_t top, const AString& section,
 }
 
 bool MorixRegistryImpl::DoesRegistryValueExistInProvider(uint32_t top, const AString& section,
-                                                         const AString& entry,
-                                                         uint32_t provider) {
+                                                         const AString& entry, uint32_t provider) {
   return GetRegistryValueType(top, section, entry, provider) != 0;
 }
 

@@ -94,7 +94,8 @@ struct Walker {
       if (!name.empty()) names.AddCopy(name);
     };
     static_cast<void>(TalRegVisitSubkeysA(
-        key, [](void* target, std::string_view name) { (*static_cast<decltype(add)*>(target))(name); },
+        key,
+        [](void* target, std::string_view name) { (*static_cast<decltype(add)*>(target))(name); },
         &add));
   }
 
@@ -166,8 +167,7 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
   walker.VisitChildren(root);
 }
 
-void SyntaxWalk::FindEntries(const SyntaxWalkKey& key,
-                             std::span<const ConfigurationProvider> order,
+void SyntaxWalk::FindEntries(const SyntaxWalkKey& key, std::span<const ConfigurationProvider> order,
                              std::vector<TalRegValueView>& rows) {
   TalRegKey keys[ProviderAdmin] = {};
   const size_t count = std::min<size_t>(order.size(), ProviderAdmin);

@@ -18,10 +18,10 @@ struct ListedEntry {
   bool isKey;                // a key's own line, which has no value
   std::string_view section;  // an entry's, as a Get splits its path
   std::string_view name;
-  int level;                 // where the value was found; 0 for none
+  int level;  // where the value was found; 0 for none
   bool isNumber;
-  std::string_view text;     // a string value
-  int32_t number;            // an integer value
+  std::string_view text;  // a string value
+  int32_t number;         // an integer value
 };
 
 // What a listing found: the lines the syntax defines, and those shown.
@@ -46,8 +46,7 @@ CatalogueCount BuildKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
   using Target = std::remove_reference_t<Use>;
   return VisitKeyCatalogue(
       registry, filter, level,
-      [](void* target, const ListedEntry& entry) { (*static_cast<Target*>(target))(entry); },
-      &use);
+      [](void* target, const ListedEntry& entry) { (*static_cast<Target*>(target))(entry); }, &use);
 }
 
 CatalogueCount VisitKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFilter& filter,

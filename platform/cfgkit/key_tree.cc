@@ -89,7 +89,8 @@ bool KeyTree::FindValueView(KeyId key, std::string_view name, uint64_t hash,
   }
   Values(key);
   const Node& built = keys_[key];
-  const uint32_t position = built.valueIndex.Find(name, hash, built.values.size(), ValueNames(built));
+  const uint32_t position =
+      built.valueIndex.Find(name, hash, built.values.size(), ValueNames(built));
   if (position == NameIndex::kNone) return false;
   const Value& value = built.values[position];
   *view = {value.name, value.type, value.text, value.number};
@@ -205,10 +206,10 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
     }
     return;
   }
-  ForEachImageValue(node, [&](const SnapshotValue& stored, std::string_view name,
-                               std::string_view text) {
-    visit(context, {name, static_cast<ValueType>(stored.type), text, stored.number});
-  });
+  ForEachImageValue(
+      node, [&](const SnapshotValue& stored, std::string_view name, std::string_view text) {
+        visit(context, {name, static_cast<ValueType>(stored.type), text, stored.number});
+      });
 }
 
 void KeyTree::LoadValues(KeyId key) const {
@@ -217,15 +218,15 @@ void KeyTree::LoadValues(KeyId key) const {
   node.imageValues = nullptr;
   const SnapshotKey& record = *node.image->Key(node.imageKey);
   node.values.reserve(std::min<uint64_t>(record.valueCount, kMaxReservedValues));
-  ForEachImageValue(node, [&node](const SnapshotValue& stored, std::string_view name,
-                                   std::string_view text) {
-    Value value;
-    value.name = name;
-    value.type = static_cast<ValueType>(stored.type);
-    value.text = text;
-    value.number = stored.number;
-    node.values.push_back(std::move(value));
-  });
+  ForEachImageValue(
+      node, [&node](const SnapshotValue& stored, std::string_view name, std::string_view text) {
+        Value value;
+        value.name = name;
+        value.type = static_cast<ValueType>(stored.type);
+        value.text = text;
+        value.number = stored.number;
+        node.values.push_back(std::move(value));
+      });
   node.valueIndex.Rebuild(node.values.size(), ValueNames(node));
 }
 

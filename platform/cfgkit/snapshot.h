@@ -87,8 +87,7 @@ class Snapshot {
   // The records of `key`'s values and the pool that their names and texts
   // lie in, all checked at once, for reading them in place from then on
   // (names and texts at pool + offset); false when they cannot all be read.
-  bool ValuesInPlace(const SnapshotKey& key, const SnapshotValue** values,
-                     const char** pool) const;
+  bool ValuesInPlace(const SnapshotKey& key, const SnapshotValue** values, const char** pool) const;
 
   // Calls `use(value, name, text)` for each value of `key` in order, up to
   // the first that ValueAt would not give, with the texts Text would give.
@@ -156,7 +155,8 @@ void Snapshot::ForEachValue(const SnapshotKey& key, const Use& use) const {
           value.type != static_cast<uint32_t>(ValueType::kInt32)) {
         return;
       }
-      use(value, text(value.nameOffset, value.nameLength), text(value.textOffset, value.textLength));
+      use(value, text(value.nameOffset, value.nameLength),
+          text(value.textOffset, value.textLength));
     }
     return;
   }
@@ -164,7 +164,8 @@ void Snapshot::ForEachValue(const SnapshotKey& key, const Use& use) const {
   for (uint64_t i = key.firstValue; i < uint64_t{key.firstValue} + key.valueCount; ++i) {
     const SnapshotValue* value = ValueAt(static_cast<uint32_t>(i));
     if (value == nullptr) return;
-    use(*value, Text(value->nameOffset, value->nameLength), Text(value->textOffset, value->textLength));
+    use(*value, Text(value->nameOffset, value->nameLength),
+        Text(value->textOffset, value->textLength));
   }
 }
 

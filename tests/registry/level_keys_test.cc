@@ -24,7 +24,10 @@ TEST_F(LevelKeysTest, ReadsByPrecedenceAndAtEachLevelWhateverTheFilesHold) {
                           Key("a", Key("b", Str("Deep", "ab"))) +
                           "<value name=\"Cut\" type=\"string\" encoding=\"hex\">61006200</value>") +
              Key("k", Str("All", "lower")));
-  PutUser(Key("K", Str("Typed", "7") + Str("UserOnly", "u") + Str("Long", std::string(1000000, 'l'))));
+  // The longest text a read takes is 999,999 bytes.
+  PutUser(Key("K", Str("Typed", "7") + Str("UserOnly", "u") +
+                       Str("Long", std::string(1000000, 'l')) +
+                       Str("Longest", std::string(999999, 'l'))));
   // A damaged file at user_machine and one that cannot be read at
   // install_machine: neither level answers, and nothing else changes.
   std::ofstream(UserMachineFile()) << "<key name=\"" << host << "_user\"><key name=\"K\">";
@@ -33,19 +36,20 @@ TEST_F(LevelKeysTest, ReadsByPrecedenceAndAtEachLevelWhateverTheFilesHold) {
   struct Case {
     const char* section;
     const char* entry;
-    const char* precedence;  // ReadSetting without a level
-    const char* install;     // ReadSettingAt install
+    std::string precedence;  // ReadSetting without a level
+    std::string install;     // ReadSettingAt install
   };
   const Case cases[] = {
       {"K", "All", "'i'@install", "'i'@install"},
       {"K", "Typed", "'7'@user", "5@install"},  // a string shadows an integer below it
       {"K", "UserOnly", "'u'@user", "none"},
       {"K", "Neg", "-1@install", "-1@install"},
-      {"K", "N", "none", "none"},                  // admin only when named
-      {"K", "Cut", "'a'@install", "'a'@install"},  // read up to its NUL
+      {"K", "N", "none", "none"},                             // admin only when named
+      {"K", "Cut", "'a'@install", "'a'@install"},             // read up to its NUL
       {"K", "Long", "'i-long'@install", "'i-long'@install"},  // too long at user: passed by
-      {"k", "All", "'lower'@install", "'lower'@install"},      // letter case is exact here
-      {"K/a/b", "Deep", "'ab'@install", "'ab'@install"},  // a path is split at separators
+      {"K", "Longest", "'" + std::string(999999, 'l') + "'@user", "none"},
+      {"k", "All", "'lower'@install", "'lower'@install"},  // letter case is exact here
+      {"K/a/b", "Deep", "'ab'@install", "'ab'@install"},   // a path is split at separators
       {"K\\a//b", "Deep", "'ab'@install", "'ab'@install"},
       {"Missing", "All", "none", "none"},
   };

@@ -1,4 +1,5 @@
-// Reads by provider and by precedence, existence tests and long strings.
+// Reads by provider and by precedence through the registry's own calls, and
+// existence tests.
 #include "registry_fixture.h"
 
 namespace regtest {
@@ -48,28 +49,6 @@ TEST_F(ReadTest, PrecedenceTypesAndKeys) {
   // Reads of a missing key create none.
   EXPECT_EQ(A(reg.GetRegistryString(HKCU, L"Ghost", L"E", L"d")), "d");
   EXPECT_FALSE(reg.DoesRegistryKeyExistInProvider(HKCU, L"Ghost", ProviderUserMachine));
-}
-
-// Buffers of 1000, 10000, 100000 and 1000000 bytes; the text needs one more for its NUL.
-TEST_F(ReadTest, LongStringsGrowTheBuffer) {
-  SetLogLevel(1);
-  const size_t lengths[] = {999, 1000, 9999, 10000, 99999, 100000, 999999, 1000000};
-  std::string um, install;
-  for (size_t n : lengths) {
-    um += Str("L" + std::to_string(n), std::string(n - 1, 'a') + "z");
-    install += Str("L" + std::to_string(n), "fallback");
-  }
-  PutUserMachine(Key("K", um));
-  PutInstall(Key("K", install));
-  for (size_t n : lengths) {
-    ConfigurationProvider provider;
-    const AString entry(("L" + std::to_string(n)).c_str());
-    const std::string value = A(reg.GetRegistryString(provider, HKCU, L"K", entry, L""));
-    // Too long to read counts as absent, and the next provider answers.
-    const bool readable = n < 1000000;
-    EXPECT_EQ(provider, readable ? ProviderUserMachine : ProviderInstall) << n;
-    EXPECT_EQ(value, readable ? std::string(n - 1, 'a') + "z" : "fallback") << n;
-  }
 }
 
 }  // namespace

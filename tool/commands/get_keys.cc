@@ -32,29 +32,30 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   }
   char number[16];
   bool first = true;
-  const CatalogueCount count = BuildKeyCatalogue(registry, filter, 0, [&](const ListedEntry& entry) {
-    out.append(first ? "{" : ",{");
-    first = false;
-    AppendBytesField(&out, "path", entry.path);
-    if (entry.isKey) {
-      out.append(keyOnly);
-    } else if (entry.level == 0) {
-      out.append(noValue);
-    } else {
-      if (entry.isNumber) {
-        out.append(",\"type\":\"integer\",\"value\":");
-        out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
-      } else {
-        out.append(",\"type\":\"string\",");
-        AppendBytesField(&out, "value", entry.text);
-      }
-      out.append(atLevel[entry.level]);
-    }
-    if (out.size() >= kOutputBlock) {
-      json.PrintRaw(out);
-      out.clear();
-    }
-  });
+  const CatalogueCount count =
+      BuildKeyCatalogue(registry, filter, 0, [&](const ListedEntry& entry) {
+        out.append(first ? "{" : ",{");
+        first = false;
+        AppendBytesField(&out, "path", entry.path);
+        if (entry.isKey) {
+          out.append(keyOnly);
+        } else if (entry.level == 0) {
+          out.append(noValue);
+        } else {
+          if (entry.isNumber) {
+            out.append(",\"type\":\"integer\",\"value\":");
+            out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
+          } else {
+            out.append(",\"type\":\"string\",");
+            AppendBytesField(&out, "value", entry.text);
+          }
+          out.append(atLevel[entry.level]);
+        }
+        if (out.size() >= kOutputBlock) {
+          json.PrintRaw(out);
+          out.clear();
+        }
+      });
   out.append("]");
   Json notes = json.TakeNotes();
   if (!notes.empty()) out.append(",\"notes\":").append(JsonText(notes));
@@ -87,9 +88,8 @@ int RunGetKeys(ToolOptions& options, JsonOutput* json) {
   if (count.defined == 0) {
     core::PrintWide(msg::kNoKeys);
   } else if (count.shown == 0) {
-    core::PrintWide(options.caseSensitive ? msg::kNoMatchCaseSensitive
-                                          : msg::kNoMatchCaseInsensitive,
-                    pattern);
+    core::PrintWide(
+        options.caseSensitive ? msg::kNoMatchCaseSensitive : msg::kNoMatchCaseInsensitive, pattern);
   }
   return -1;
 }
