@@ -6,7 +6,7 @@
 // install in that order, and the admin level only when it is named; the same
 // function answers Get, the previous value of a Set, the reads at one level
 // and the listing. Nothing is logged here: the callers log what their
-// described operation logs, with LogOpen for each key they "open".
+// operation logs, with LogOpen for each key they "open".
 #pragma once
 
 #include <cstdint>

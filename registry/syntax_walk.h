@@ -5,7 +5,7 @@
 //
 // A child is reached from its parent by its name split as a path is, so each
 // key of the walk is the key that opening its path finds. The walk logs
-// nothing: a caller with a debug log runs the described enumerations first.
+// nothing: a caller with a debug log runs the logged enumerations first.
 #pragma once
 
 #include <cstdint>

@@ -86,7 +86,7 @@ Json UsageLines() {
 }
 
 // The usage text; a command line with none of the new names gets exactly the
-// described text and status.
+// classic text and status.
 int BadUsage(const ToolOptions& options, JsonOutput& output) {
   if (options.json) {
     output.Print({{"error", "bad usage"}, {"usage", UsageLines()}});

@@ -58,7 +58,7 @@ bool MayBeAliased(std::string_view section) {
   return false;
 }
 
-// The described enumerations of the listing, for their log lines alone: every
+// The registry's enumerations of the listing, for their log lines alone: every
 // key path depth first, then each key's entry names.
 void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
                      std::vector<std::string>& paths) {

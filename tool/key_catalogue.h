@@ -39,7 +39,7 @@ struct CatalogueFilter {
 
 // Walks the syntax and calls `use(const ListedEntry&)` for each line shown,
 // in listing order, with the value a Get at `level` finds (0: a Get without a
-// level). With a debug log the described enumerations run (and log) first.
+// level). With a debug log the registry's enumerations run (and log) first.
 template <class Use>
 CatalogueCount BuildKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFilter& filter,
                                  int level, Use&& use) {

@@ -24,7 +24,7 @@ inline constexpr const wchar_t* kCaseIgnored =
     L"command\n";
 inline constexpr const wchar_t* kUnknownLevel = L"unknown RegistryLevel <%s>\n";
 
-// The options beyond the described interface.
+// The options beyond the four classic commands.
 inline constexpr const wchar_t* kOptionOnlyWith = L"Option -%s is valid only with the -%s command\n";
 inline constexpr const wchar_t* kAllLevelsWithLevel =
     L"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel\n";

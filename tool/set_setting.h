@@ -26,7 +26,7 @@ struct SetResult {
   bool holdsValue = false;   // the level holds this value already (-1 and 4294967295 alike)
 };
 
-// The described message of a refusal, line break included; empty for
+// The text message of a refusal, line break included; empty for
 // SetWriteFailed, which has none.
 const char* RefusalText(SetRefusal refusal);
 

@@ -1,5 +1,5 @@
 // The JSON pieces every command's document shares: a setting's key, level,
-// value and type, and the described message texts.
+// value and type, and the commands' own message texts.
 #pragma once
 
 #include <string_view>

@@ -57,8 +57,8 @@ struct ToolOptions {
   // Lines of the product list, kept so that a corrected product name can point into them.
   std::vector<AString> productListLines;
   bool caseSensitive = false;
-  // Options beyond the described interface; a command line without any of
-  // them behaves exactly as the described tool.
+  // Options beyond the four classic commands; a command line without any of
+  // them behaves exactly as the classic tool.
   bool json = false;
   bool allLevels = false;
   bool dryRun = false;
@@ -71,7 +71,7 @@ struct ToolOptions {
 ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args);
 
 void PrintUsage();
-// The usage of the options beyond the described interface.
+// The usage of the options beyond the four classic commands.
 void PrintExtendedUsage();
 
 // The level number (1 to 5) of a level name in any letter case, or 0.

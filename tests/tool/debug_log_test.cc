@@ -1,5 +1,5 @@
 // The debug log at level 5 of a table of runs, compared line for line with
-// the logs recorded in tests/data/debug_logs/: every described log line, in
+// the logs recorded in tests/data/debug_logs/: every log line the tool writes, in
 // its order, whatever reads the registry underneath. The installation's root
 // and the host name are written {root} and {host} there.
 //

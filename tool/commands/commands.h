@@ -1,4 +1,4 @@
-// The command bodies. Each returns the process exit status: the described
+// The command bodies. Each returns the process exit status: the classic
 // commands 0 or -1, and under -Json (`json` not null) a JsonStatus.
 #pragma once
 

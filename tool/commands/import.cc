@@ -27,7 +27,7 @@ struct PlannedChange {
   AString value;
   int type = 0;
   ImportOutcome outcome = Refused;
-  std::string refusal;  // the described message, for Refused
+  std::string refusal;  // the text message, for Refused
 };
 
 // A removed key's path is its section alone, without a trailing '/'.
