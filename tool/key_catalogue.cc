@@ -102,17 +102,23 @@ class CatalogueReader {
   uint32_t top() const { return top_; }
 
   // Called for each key of the walk before its entries are read: looks up
-  // all of them at once.
+  // all of them at once when none needs a look-up of its own, since values
+  // seen in place last only until the next call on the store.
   void StartKey(const SyntaxWalkKey& key) {
     keyMayBeAliased_ = MayBeAliased(key.path);
-    SyntaxWalk::FindEntries(key, providers_, rows_);
+    batched_ = !keyMayBeAliased_;
+    for (size_t i = 0; batched_ && i < key.names.size(); ++i) {
+      const std::string_view name = key.names[i];
+      batched_ = key.spelledAsDefined[i] && !name.empty() &&
+                 std::none_of(name.begin(), name.end(), IsSeparator);
+    }
+    if (batched_) SyntaxWalk::FindEntries(key, providers_, rows_);
   }
 
   // ReadCatalogueValue for the key's entry `index`: `entry` holds the line's
   // path; the rest is filled in.
   void Read(const SyntaxWalkKey& key, size_t index, ListedEntry& entry) {
     const std::string_view name = key.names[index];
-    const TalRegValueView* row = rows_.data() + index * providers_.size();
     entry.section = key.path;
     entry.name = name;
     bool atWalk = true;
@@ -135,7 +141,9 @@ class CatalogueReader {
     }
     // What the walk found answers when the read asks the walk's keys by the
     // walk's name.
-    const TalRegValueView* found = keys == &key.levels && spelled == name ? row : nullptr;
+    const TalRegValueView* found = batched_ && keys == &key.levels && spelled == name
+                                       ? rows_.data() + index * providers_.size()
+                                       : nullptr;
     const LevelValue value = level_ == 0
                                  ? registry_.ReadSetting(*keys, spelled, found)
                                  : registry_.ReadSettingAt(*keys, providers_[0], spelled, found);
@@ -177,6 +185,7 @@ class CatalogueReader {
   ConfigurationProvider only_[1] = {};
   std::span<const ConfigurationProvider> providers_;
   bool keyMayBeAliased_ = false;
+  bool batched_ = false;  // rows_ holds the key's entries
   std::vector<TalRegValueView> rows_;
   std::string respelledSection_, respelledName_;
   LevelKeys elsewhere_;
