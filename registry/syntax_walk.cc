@@ -11,23 +11,23 @@ namespace {
 // The most syntax files the registry has; the walk holds a key in each.
 constexpr int kSyntaxFiles = 3;
 
-// The names of one key over the syntax files, each copied once (a view of
-// the store's would not outlive a read of a broken image again), then sorted
-// by byte with each name kept once.
+// The names of one key over the syntax files, sorted by byte with each name
+// kept once. Value names are seen in place (the store keeps them where they
+// are while it is not changed); subkey names are copied, since the walk reads
+// further keys, which moves them, while it still needs them.
 class MergedNames {
  public:
   // `marked` is kept for a name if any of its copies has it.
   void Add(std::string_view name, bool marked = false) {
-    copies_.push_back({bytes_.size(), name.size(), marked});
+    names_.push_back({Prefix(name), name, marked});
+  }
+  void AddCopy(std::string_view name) {
+    copies_.emplace_back(bytes_.size(), name.size());
     bytes_.append(name);
   }
 
   std::span<const std::string_view> Sorted() {
-    names_.reserve(copies_.size());
-    for (const Copy& copy : copies_) {
-      const std::string_view text = std::string_view(bytes_).substr(copy.at, copy.size);
-      names_.push_back({Prefix(text), text, copy.marked});
-    }
+    for (auto [at, size] : copies_) Add(std::string_view(bytes_).substr(at, size));
     // Most pairs differ in their first eight bytes, compared as one number.
     std::sort(names_.begin(), names_.end(), [](const Name& a, const Name& b) {
       return a.prefix != b.prefix ? a.prefix < b.prefix : a.text < b.text;
@@ -64,11 +64,7 @@ class MergedNames {
   }
 
   std::string bytes_;
-  struct Copy {
-    size_t at, size;
-    bool marked;
-  };
-  std::vector<Copy> copies_;
+  std::vector<std::pair<size_t, size_t>> copies_;
   std::vector<Name> names_;
   std::vector<std::string_view> sorted_;
   std::vector<uint8_t> marks_;
@@ -95,7 +91,7 @@ struct Walker {
     auto add = [&names](std::string_view name) {
       if (name.size() > kLongestSubkeyName) return;
       name = name.substr(0, name.find('\0'));
-      if (!name.empty()) names.Add(name);
+      if (!name.empty()) names.AddCopy(name);
     };
     static_cast<void>(TalRegVisitSubkeysA(
         key,

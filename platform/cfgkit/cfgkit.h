@@ -88,7 +88,8 @@ constexpr int32_t kTalRegTypeInt32 = 4;
 [[nodiscard]] int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* size);
 
 // One value as TalRegVisitValuesA shows it, in place: the views are valid
-// until the store is changed or loaded again.
+// until the store is changed or loaded again (a file read again because its
+// image broke leaves them valid).
 struct TalRegValueView {
   std::string_view name;
   int32_t type;  // kTalRegTypeString or kTalRegTypeInt32

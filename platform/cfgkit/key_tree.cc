@@ -56,7 +56,9 @@ void KeyTree::RemoveKey(KeyId key) {
     node.live = false;
     node.subkeysPending = node.valuesPending = false;
     std::vector<KeyId>().swap(node.subkeys);
-    std::vector<Value>().swap(node.values);
+    // Moved, not freed: views of them that a reader holds stay valid.
+    if (!node.values.empty()) retiredValues_.push_back(std::move(node.values));
+    node.values.clear();
     node.subkeyIndex.Rebuild(0, SubkeyNames(node));
     node.valueIndex.Rebuild(0, ValueNames(node));
   }

@@ -68,6 +68,7 @@ class KeyTree {
   KeyId AddSubkey(KeyId parent, std::string name);
 
   // Detaches `key` from its parent; it and every key below it become dead.
+  // Their values stay where they are, so that views of them stay valid.
   // REQUIRES: `key` is live and not the root.
   void RemoveKey(KeyId key);
 
@@ -153,6 +154,9 @@ class KeyTree {
 
   // Mutable because reading from an image fills it in.
   mutable std::vector<Node> keys_;
+  // The values of removed keys, kept for the tree's life: a key is removed
+  // when its file is read again under a reader that still views its values.
+  std::vector<std::vector<Value>> retiredValues_;
 };
 
 }  // namespace cfgkit
