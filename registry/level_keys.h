@@ -5,8 +5,8 @@
 // A read by precedence searches user_machine, user, install_machine and
 // install in that order, and the admin level only when it is named; the same
 // function answers Get, the previous value of a Set, the reads at one level
-// and the listing. Nothing is logged here: the callers log what their
-// operation logs, with LogOpen for each key they "open".
+// and the listing. A read logs only the key opens its caller asks for
+// (LogOpen); the read's own line is the caller's.
 #pragma once
 
 #include <cstdint>

@@ -87,7 +87,7 @@ void MorixRegistryImpl::GetUnlistedFolders(std::vector<TalRegFileReport>& folder
 void MorixRegistryImpl::GetProviderValues(uint32_t provider, std::vector<ProviderValue>& values) {
   EnsureMorixRegistryIsLoaded();
   std::string path = GetProviderKeyPath(HKCU, AString(), provider).ASCII();
-  path.pop_back();  // the "/" before the empty section
+  path.pop_back();  // the separator put before a section name
   StoreKey key;
   if (path.empty() || !key.Open(path.c_str())) return;
   ValueCollector(values).Collect(key.get(), path, std::string());

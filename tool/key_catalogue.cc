@@ -130,7 +130,7 @@ class CatalogueReader {
     const bool mayBeAliased = atWalk ? keyMayBeAliased_ : MayBeAliased(entry.section);
     std::string_view section = entry.section, spelled = entry.name;
     if (mayBeAliased || !atWalk || !key.spelledAsDefined[index]) {
-      Respell(entry.section, entry.name, mayBeAliased);
+      Respell(entry.section, entry.name);
       section = respelledSection_;
       spelled = respelledName_;
     }
@@ -168,13 +168,11 @@ class CatalogueReader {
     entry.name = path.substr(last);
   }
 
-  // NormaliseKey's spelling: the alias table's, else the syntax's.
-  void Respell(std::string_view section, std::string_view name, bool mayBeAliased) {
+  // The spelling NormaliseKey gives: the alias table's, else the syntax's.
+  void Respell(std::string_view section, std::string_view name) {
     AString wideSection = AString::FromBytes(section);
     AString wideName = AString::FromBytes(name);
-    if (!mayBeAliased || LookupKeyAlias(wideSection, wideName) == 0) {
-      registry_.LookupRegistrySyntax(wideSection, wideName, nullptr);
-    }
+    NormaliseKey(registry_, wideSection, wideName);
     respelledSection_ = wideSection.ASCII();
     respelledName_ = wideName.ASCII();
   }
