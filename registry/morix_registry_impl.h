@@ -72,6 +72,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   AString GetBestMatchingProductNameFromRegistry();
   void GetMorixSubkeyNames(std::vector<AString>& names, const AString& regpath);
   bool CommitRegistryChanges() override;
+  // Whether CommitRegistryChanges() would get past everything it meets before
+  // it writes (see TalRegForeseeSave); writes nothing. A dry run ends here.
+  bool CanCommitRegistryChanges();
 
   // Reads and existence.
   bool ReadRegistryStringFromProvider(AString& value, uint32_t top, const AString& section,
@@ -178,6 +181,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   // Set before the first load to load without writing to disk: the user
   // folder is not created, and no snapshot image is read or written.
   bool readOnlyLoad;
+  // Cleared before the first load by a run that must create nothing on disk
+  // (the image cache aside): a missing user folder is then left missing.
+  bool createsUserFolder = true;
 
  private:
   void PrepareUserFolder(AString& userDir, class FunctionTrace& trace);

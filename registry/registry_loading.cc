@@ -32,7 +32,7 @@ void MorixRegistryImpl::EnsureMorixRegistryIsLoaded() {
     // header of an image it verifies.
     static const cfgkit::StoreOptions kNoImages;
     TalRegSetStoreOptions(&kNoImages);
-  } else {
+  } else if (createsUserFolder) {
     PrepareUserFolder(userDir, trace);
   }
   CFileUtilities::SetToBackSlashes(adminDir);
@@ -215,5 +215,12 @@ bool MorixRegistryImpl::CommitRegistryChanges() {
   FunctionTrace trace(1, L"MorixRegistryImpl::CommitRegistryChanges()");
   int status = TalRegSave();
   trace.Message(L"TalRegSave() returned %d", status);
+  return status == kTalRegOk;
+}
+
+bool MorixRegistryImpl::CanCommitRegistryChanges() {
+  FunctionTrace trace(1, L"MorixRegistryImpl::CanCommitRegistryChanges()");
+  int status = TalRegForeseeSave();
+  trace.Message(L"TalRegForeseeSave() returned %d", status);
   return status == kTalRegOk;
 }

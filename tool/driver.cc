@@ -64,15 +64,6 @@ bool IsTempDirectoryKey(const ToolOptions& options) {
   return AString(L"TempDirectory").CompareNoCase(options.values[SlotRegistryKey]) == 0;
 }
 
-bool IsNewCommand(int32_t command) {
-  return command == CommandExport || command == CommandImport || command == CommandCheck;
-}
-
-bool UsesNewOptions(const ToolOptions& options) {
-  return IsNewCommand(options.command) || options.json || options.allLevels || options.dryRun ||
-         options.misplacedOption;
-}
-
 Json UsageLines() {
   Json lines = Json::array();
   auto add = [&lines](const wchar_t* line) {

@@ -26,6 +26,8 @@ inline constexpr const wchar_t* kUnknownLevel = L"unknown RegistryLevel <%s>\n";
 
 // The options beyond the four classic commands.
 inline constexpr const wchar_t* kOptionOnlyWith = L"Option -%s is valid only with the -%s command\n";
+inline constexpr const wchar_t* kDryRunOnlyWithChanges =
+    L"Option -DryRun is valid only with the -Set, -Delete and -Import commands\n";
 inline constexpr const wchar_t* kAllLevelsWithLevel =
     L"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel\n";
 inline constexpr const wchar_t* kExportIsJsonFree =
@@ -37,8 +39,8 @@ inline constexpr const wchar_t* kExtendedUsage[] = {
     L"usage: Setwise -Export [pattern] [-Case] -ProductName name [-RegistryLevel level]\n",
     L"usage: Setwise -Import file -ProductName name [-RegistryLevel level] [-DryRun] [-Json]\n",
     L"usage: Setwise -Check -ProductName name [-Json]\n",
-    L"note: -Json also works with -Get, -GetKeys, -Set and -Delete; \"-Import -\" reads standard "
-    L"input.\n",
+    L"note: -Json also works with -Get, -GetKeys, -Set and -Delete, and -DryRun with -Set and "
+    L"-Delete; \"-Import -\" reads standard input.\n",
 };
 
 inline constexpr const wchar_t* kUsage[] = {
@@ -131,7 +133,8 @@ inline constexpr const wchar_t* kImportNothingRefused =
 inline constexpr const wchar_t* kImportNothingSaved = L"Nothing was imported.\n";
 inline constexpr const wchar_t* kImportSummary =
     L"Imported at level <%s>: %d created, %d changed, %d unchanged, %d deleted, %d absent.\n";
-inline constexpr const wchar_t* kImportDryRunSummary =
+// Also the last line of a Set or Delete dry run that went through.
+inline constexpr const wchar_t* kDryRunSummary =
     L"Dry run at level <%s>, nothing written: %d created, %d changed, %d unchanged, %d deleted, "
     L"%d absent.\n";
 // Every entry's refusal when the level's store file or folder cannot be used;

@@ -79,7 +79,12 @@ void CheckNewOptions(ToolOptions& record) {
     core::PrintWide(msg::kAllLevelsWithLevel);
     record.misplacedOption = true;
   }
-  if (record.dryRun && record.command != CommandImport) misplaced(L"DryRun", L"Import");
+  const int32_t command = record.command;
+  if (record.dryRun && command != CommandSet && command != CommandDelete &&
+      command != CommandImport) {
+    core::PrintWide(msg::kDryRunOnlyWithChanges);
+    record.misplacedOption = true;
+  }
   if (record.json && record.command == CommandExport) {
     core::PrintWide(msg::kExportIsJsonFree);
     record.misplacedOption = true;
@@ -201,4 +206,18 @@ AString ValueTypeName(int type) {
   if (type == kTypeString) return L"string";
   if (type == kTypeInt32) return L"integer";
   return L"unknown";
+}
+
+bool UsesNewOptions(const ToolOptions& options) {
+  const int32_t command = options.command;
+  const bool newCommand =
+      command == CommandExport || command == CommandImport || command == CommandCheck;
+  return newCommand || options.json || options.allLevels || options.dryRun ||
+         options.misplacedOption;
+}
+
+bool CreatesUserFolder(const ToolOptions& options) {
+  const int32_t command = options.command;
+  const bool changes = command == CommandSet || command == CommandDelete || command == CommandImport;
+  return !UsesNewOptions(options) || (changes && !options.dryRun);
 }

@@ -70,6 +70,15 @@ struct ToolOptions {
 // name), printing a message for each problem. Never ends the process.
 ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args);
 
+// Whether the command line names a command or option beyond the four classic
+// commands: a run without them behaves exactly as the classic tool.
+bool UsesNewOptions(const ToolOptions& options);
+
+// Whether the run may create the user folder as it loads the store: the
+// classic commands do, and a change that saves; a dry run and a run that
+// only reads under the new options create nothing.
+bool CreatesUserFolder(const ToolOptions& options);
+
 void PrintUsage();
 // The usage of the options beyond the four classic commands.
 void PrintExtendedUsage();

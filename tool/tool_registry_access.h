@@ -4,6 +4,8 @@
 
 #include "CoreInterfaces/talven_application.h"
 #include "registry/morix_registry_client.h"
+#include "registry/morix_registry_impl.h"
+#include "tool/tool_options.h"
 #include "vxcore/astring.h"
 
 class ToolRegistryAccess : public IMorixRegistryClient {
@@ -18,6 +20,20 @@ class ToolRegistryAccess : public IMorixRegistryClient {
   AString GetDesktopProductName() override { return AString(); }
 
   AString productName;
+};
+
+// The registry of the product the command line names, loaded as the run may:
+// a run that must create nothing leaves a missing user folder missing.
+struct ProductRegistry {
+  explicit ProductRegistry(const ToolOptions& options)
+      : client(options.values[SlotProductName]), registry(&client) {
+    registry.createsUserFolder = CreatesUserFolder(options);
+  }
+  ProductRegistry(const ProductRegistry&) = delete;
+  ProductRegistry& operator=(const ProductRegistry&) = delete;
+
+  ToolRegistryAccess client;
+  MorixRegistryImpl registry;
 };
 
 // Made only for the TempDirectory setting, which lives in the foundation

@@ -140,6 +140,12 @@ struct TalRegFileReport {
 // the folder it was loaded from. On failure every old file is left as it was.
 [[nodiscard]] int TalRegSave();
 
+// What TalRegSave would meet before it writes: a folder the load could not
+// list, a file or folder this user may not replace or create, a link it may
+// not follow. kTalRegIoError, logged as a save failure is, when it would
+// fail; writes nothing.
+[[nodiscard]] int TalRegForeseeSave();
+
 // Where the store sends its diagnostics (damaged files); null: nowhere, and
 // then each _LoadPathsA reads a file only when its top-level key is first
 // opened or created. `line` ends with a line break.

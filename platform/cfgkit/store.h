@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -109,6 +110,11 @@ class Store {
   // of what is there now. Leftovers of saves that died are removed.
   Status Save();
 
+  // What Save() would meet before it writes anything: a folder it could not
+  // list, and a file or folder this user may not replace or create. Changes
+  // nothing; a full disk or a lock held too long only the save can tell.
+  Status ForeseeSave();
+
  private:
   struct TopLevelFile {
     std::string name;
@@ -127,6 +133,9 @@ class Store {
     const Snapshot* image = nullptr;  // where the key's content is read from, if anywhere
   };
 
+  // The changed files a save writes or removes and their folders; an
+  // error when one of those folders could not be listed.
+  Status FilesToSave(std::vector<TopLevelFile*>* changed, std::set<std::string>* dirs);
   void AddFile(std::string name);
   std::string HomePath(const TopLevelFile& file) const;
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);

@@ -27,21 +27,41 @@ bool IsLeftoverOfStoreSave(const std::string& name) {
 
 }  // namespace
 
-Status Store::Save() {
-  std::vector<TopLevelFile*> changed;
-  std::set<std::string> dirs;
+Status Store::FilesToSave(std::vector<TopLevelFile*>* changed, std::set<std::string>* dirs) {
   for (TopLevelFile& file : files_) {
     if (!file.dirty || file.damaged) continue;
     // A key created and deleted again before any save has nothing on disk.
     if (file.deleted && file.sourceDir.empty()) continue;
-    changed.push_back(&file);
-    dirs.insert(file.deleted ? file.sourceDir : file.homeDir);
+    changed->push_back(&file);
+    dirs->insert(file.deleted ? file.sourceDir : file.homeDir);
   }
-
-  for (const std::string& dir : dirs) {
+  for (const std::string& dir : *dirs) {
     // Its files are unknown: a new file could replace one that holds values.
     if (IsUnlisted(dir)) return Status::IOError(dir + ": the folder could not be listed");
   }
+  return Status::OK();
+}
+
+Status Store::ForeseeSave() {
+  std::vector<TopLevelFile*> changed;
+  std::set<std::string> dirs;
+  Status status = FilesToSave(&changed, &dirs);
+  for (const std::string& dir : dirs) {
+    if (status.ok()) status = fsio::ForeseeReplace(ops_, JoinPath(dir, kLockFileName));
+  }
+  for (const TopLevelFile* file : changed) {
+    const std::string& dir = file->deleted ? file->sourceDir : file->homeDir;
+    if (status.ok()) {
+      status = fsio::ForeseeReplace(ops_, JoinPath(dir, file->name + std::string(kStoreFileExtension)));
+    }
+  }
+  return status;
+}
+
+Status Store::Save() {
+  std::vector<TopLevelFile*> changed;
+  std::set<std::string> dirs;
+  if (Status status = FilesToSave(&changed, &dirs); !status.ok()) return status;
 
   std::vector<StoreLock> locks;
   std::set<std::pair<uint64_t, uint64_t>> lockedFolders;

@@ -366,14 +366,26 @@ int TalRegReportUnlistedFolders(std::vector<TalRegFileReport>* folders) {
   return kTalRegOk;
 }
 
-int TalRegSave() {
-  if (!State().store) return kTalRegNotLoaded;
-  cfgkit::Status status = State().store->Save();
+namespace {
+
+int SaveStatus(const cfgkit::Status& status, const char* what) {
   if (status.ok()) return kTalRegOk;
   if (State().sink != nullptr) {
-    State().sink(1, ("Error: cfgkit save failed: " + status.ToString() + "\n").c_str());
+    State().sink(1, ("Error: cfgkit " + std::string(what) + ": " + status.ToString() + "\n").c_str());
   }
   return kTalRegIoError;
+}
+
+}  // namespace
+
+int TalRegSave() {
+  if (!State().store) return kTalRegNotLoaded;
+  return SaveStatus(State().store->Save(), "save failed");
+}
+
+int TalRegForeseeSave() {
+  if (!State().store) return kTalRegNotLoaded;
+  return SaveStatus(State().store->ForeseeSave(), "save would fail");
 }
 
 void TalRegSetLogSink(void (*sink)(int level, const char* line)) { State().sink = sink; }

@@ -188,6 +188,16 @@ Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target)
   return Status::IOError(path + ": too many levels of links");
 }
 
+}  // namespace
+
+Status ForeseeReplace(FileOps& ops, const std::string& path) {
+  std::string target;
+  Status status = ResolveTarget(ops, path, &target);
+  return status.ok() ? ops.MayReplace(target) : status;
+}
+
+namespace {
+
 // Keeps the current content of `target` under a hidden name in its folder, so
 // that it can be put back. `*backupPath` stays empty when there is no target.
 Status KeepBackup(FileOps& ops, const std::string& target, std::string* backupPath) {

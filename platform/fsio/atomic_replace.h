@@ -83,6 +83,11 @@ class StagedFile {
 Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files,
                   const std::vector<std::string>& removals = {});
 
+// Whether replacing or removing `path` by ReplaceAll would be let through:
+// the file a link there leads to, and the access to it and its folder
+// (FileOps::MayReplace). Changes nothing.
+Status ForeseeReplace(FileOps& ops, const std::string& path);
+
 // Replaces the single file `path` by `bytes`.
 Status ReplaceFile(FileOps& ops, const std::string& path, std::string_view bytes,
                    Permissions permissions, Durability durability = Durability::kDurable);

@@ -115,6 +115,13 @@ class FileOps {
   // Replaces `to` by `from` in one step.
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
 
+  // Whether this user may create, replace or remove the file `path` by a
+  // rename in its folder, creating the folders on its way that are missing:
+  // the nearest existing folder must be writable, and a file already there
+  // neither immutable, append-only, nor another user's in a sticky folder.
+  // Changes nothing; what only the write meets (a full disk) it cannot tell.
+  virtual Status MayReplace(const std::string& path) = 0;
+
   // Gives the file `from` the second name `to`, which must not exist yet.
   // NotFound when `from` does not exist; NotSupported where the file system
   // has no hard links.
@@ -201,6 +208,7 @@ class FileOpsWrapper : public FileOps {
   Status Rename(const std::string& from, const std::string& to) override {
     return target_.Rename(from, to);
   }
+  Status MayReplace(const std::string& path) override { return target_.MayReplace(path); }
   Status Link(const std::string& from, const std::string& to) override {
     return target_.Link(from, to);
   }

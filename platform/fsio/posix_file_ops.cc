@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -399,6 +401,43 @@ class PosixFileOpsImpl final : public FileOps {
 
   Status Rename(const std::string& from, const std::string& to) override {
     if (::rename(from.c_str(), to.c_str()) != 0) return ErrnoToStatus(to, errno);
+    return Status::OK();
+  }
+
+  Status MayReplace(const std::string& path) override {
+    const size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    struct stat file;
+    const bool fileExists = ::lstat(path.c_str(), &file) == 0;
+    // The folders a save would create are as writable as the first that exists.
+    struct stat info;
+    while (::stat(folder.c_str(), &info) != 0) {
+      if (errno != ENOENT) return ErrnoToStatus(folder, errno);
+      const size_t up = folder.find_last_of('/');
+      if (up == std::string::npos || up == 0) {
+        folder = up == 0 ? "/" : ".";
+      } else {
+        folder.resize(up);
+      }
+    }
+    if (!S_ISDIR(info.st_mode)) return ErrnoToStatus(folder, ENOTDIR);
+    // Counts a read-only file system and an immutable folder too.
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+      return ErrnoToStatus(folder, errno);
+    }
+    if (!fileExists) return Status::OK();
+    const uid_t user = ::geteuid();
+    if ((info.st_mode & S_ISVTX) != 0 && user != 0 && file.st_uid != user &&
+        info.st_uid != user) {
+      return ErrnoToStatus(path, EPERM);
+    }
+    if (!S_ISREG(file.st_mode)) return Status::OK();
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Status::OK();  // flags unknown: the rename will tell
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) return ErrnoToStatus(path, EPERM);
     return Status::OK();
   }
 

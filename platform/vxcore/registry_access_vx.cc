@@ -121,6 +121,16 @@ AString RegistryAccessVx::GetRegistryStringUsePrecedence(int& provider, const AS
 
 bool RegistryAccessVx::WriteRegistryString(int provider, const AString& section,
                                            const AString& entry, const AString& value) {
+  return Write(provider, section, entry, value, false);
+}
+
+bool RegistryAccessVx::ForeseeWriteRegistryString(int provider, const AString& section,
+                                                  const AString& entry, const AString& value) {
+  return Write(provider, section, entry, value, true);
+}
+
+bool RegistryAccessVx::Write(int provider, const AString& section, const AString& entry,
+                             const AString& value, bool dryRun) {
   const AString path = GetRegistryFilePath(provider);
   if (path.empty()) {
     TalDebug(1, L"Error: vxcore registry has no file for provider %d\n", provider);
@@ -130,6 +140,14 @@ bool RegistryAccessVx::WriteRegistryString(int provider, const AString& section,
   if (!LoadRegistryFile(path, contents)) return false;
   contents[section.ASCII()][entry.ASCII()] = value.ASCII();
 
+  if (dryRun) {
+    const fsio::Status foreseen = fsio::ForeseeReplace(fsio::PosixFileOps(), path.ASCII());
+    if (!foreseen.ok()) {
+      TalDebug(1, L"Error: vxcore registry could not write: %s\n",
+               AString(foreseen.message().c_str()).c_str());
+    }
+    return foreseen.ok();
+  }
   const AString folder = path.Left(path.rfind(L'/'));
   if (!CreateDirRecursive(folder)) {
     TalDebug(1, L"Error: vxcore registry cannot create '%s': %s\n", folder.c_str(),

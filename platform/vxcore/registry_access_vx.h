@@ -59,4 +59,12 @@ class RegistryAccessVx {
   // file, the file cannot be read or is damaged (it is then left as it is), or the write fails.
   static bool WriteRegistryString(int provider, const AString& section, const AString& entry,
                                   const AString& value);
+  // Whether WriteRegistryString would get as far as replacing the file (fsio::ForeseeReplace);
+  // writes and creates nothing.
+  static bool ForeseeWriteRegistryString(int provider, const AString& section,
+                                         const AString& entry, const AString& value);
+
+ private:
+  static bool Write(int provider, const AString& section, const AString& entry,
+                    const AString& value, bool dryRun);
 };

@@ -5,8 +5,12 @@
 // installations, Import's all-or-nothing under refusals and kills, dry runs,
 // deletions, and Get -AllLevels.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -728,8 +732,9 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
        {{"error", "bad usage"},
         {"notes",
          {"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel"}}}},
-      {Set("Flag", "x", {"-DryRun"}), 2,
-       {{"notes", {"Option -DryRun is valid only with the -Import command"}}}},
+      {Get("Flag", {"-DryRun"}), 2,
+       {{"error", "bad usage"},
+        {"notes", {"Option -DryRun is valid only with the -Set, -Delete and -Import commands"}}}},
       // TempDirectory, which lives in the foundation library's registry.
       {Get("TempDirectory"), 1, {{"key", "TempDirectory"}, {"found", false}, {"level", nullptr}}},
       {Set("tempdirectory", "/t"), 0, {{"level", "user_machine"}, {"outcome", "created"}}},
@@ -1062,6 +1067,117 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
     EXPECT_TRUE(outcome == "unchanged" || outcome == "absent") << outcome;
   }
   repeated.Check("a repeated import");
+}
+
+// Sets or clears the immutable flag; false where the file system has none.
+bool SetImmutable(const fs::path& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int flags = 0;
+  bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) ::close(fd);
+  return done;
+}
+
+// The output with the installation's folder as "<root>", and without the dry
+// run's summary line, where the real Import has its own.
+std::string Comparable(const Installation& in, std::string text) {
+  for (const char* start : {"Dry run at level <", "Imported at level <"}) {
+    const size_t at = text.find(start);
+    if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+  }
+  const std::string root = in.root_.string();
+  for (size_t at = text.find(root); at != std::string::npos; at = text.find(root, at)) {
+    text.replace(at, root.size(), "<root>");
+  }
+  return text;
+}
+
+// Also without the fields that tell whether it saved.
+std::string ComparableDocument(const Installation& in, Json document) {
+  for (const char* field : {"dry_run", "saved", "written"}) document.erase(field);
+  return Comparable(in, document.dump());
+}
+
+// A dry run is the real run without its save: over each store state, every
+// change ends as the real run in a twin installation does (status, text bar
+// the summary line, document bar the fields that say whether it saved), and
+// writes nothing. A failure only the write meets is out of its reach.
+TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
+  using Prepare = std::function<bool(const Installation&)>;
+  const Prepare damaged = [](const Installation& in) {
+    WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
+    return true;
+  };
+  const struct {
+    const char* state;
+    Prepare prepare;
+    Prepare undo;
+  } states[] = {
+      {"healthy", nullptr, nullptr},
+      {"damaged install file", damaged, nullptr},
+      {"unreadable install file",
+       [](const Installation& in) {
+         fs::remove(in.adminDir() / "default.XML");
+         return fs::create_directory(in.adminDir() / "default.XML");
+       },
+       nullptr},
+      {"immutable install file",
+       [](const Installation& in) { return SetImmutable(in.adminDir() / "default.XML", true); },
+       [](const Installation& in) { return SetImmutable(in.adminDir() / "default.XML", false); }},
+      {"immutable admin folder",
+       [](const Installation& in) { return SetImmutable(in.adminDir(), true); },
+       [](const Installation& in) { return SetImmutable(in.adminDir(), false); }},
+      {"user folder cannot be created",
+       [](const Installation& in) {
+         fs::remove_all(in.home() + "/Documents");
+         std::ofstream(in.home() + "/Documents") << "x";
+         return true;
+       },
+       nullptr},
+  };
+  const std::string body = Key("Desktop", DelValue("FontSize") + Str("Theme", "blue"));
+  const std::vector<Args> changes = {
+      Set("Desktop/Theme", "blue", {"-RegistryLevel", "install"}),
+      Set("Desktop/Theme", "blue", {"-RegistryLevel", "user"}),
+      Set("Desktop/Themme", "blue", {"-RegistryLevel", "install"}),
+      Delete("Desktop/Theme", {"-RegistryLevel", "install"}),
+      Delete("Desktop/Options", {"-RegistryLevel", "user_machine"}),
+      Import("doc.xml", {"-RegistryLevel", "install"}),
+      Import("doc.xml", {"-RegistryLevel", "user"}),
+  };
+  for (const auto& row : states) {
+    for (const Args& change : changes) {
+      for (const bool json : {false, true}) {
+        SCOPED_TRACE(std::string(row.state) + ": " + Show(change) + (json ? " -Json" : ""));
+        Installation dry(/*withSyntax=*/true), real(/*withSyntax=*/true);
+        Args dryArgs = change, realArgs = change;
+        if (change[0] == "-Import") {
+          dryArgs[1] = Document(dry, body), realArgs[1] = Document(real, body);
+        }
+        dryArgs.push_back("-DryRun");
+        if (json) dryArgs.push_back("-Json"), realArgs.push_back("-Json");
+        if (row.prepare && !(row.prepare(dry) && row.prepare(real))) {
+          GTEST_SKIP() << row.state << ": not possible on this file system";
+        }
+        Unwritten unwritten{dry};
+        const auto dryRun = dry.Run(dryArgs), realRun = real.Run(realArgs);
+        unwritten.Check("a dry run");
+        if (row.undo) row.undo(dry), row.undo(real);
+        EXPECT_EQ(dryRun.status, realRun.status);
+        if (json) {
+          const Json dryDoc = Parse(dryRun);
+          EXPECT_EQ(true, dryDoc.value("dry_run", Json(true))) << dryRun.out;
+          EXPECT_EQ(ComparableDocument(dry, dryDoc), ComparableDocument(real, Parse(realRun)));
+        } else {
+          EXPECT_EQ(Comparable(dry, dryRun.out), Comparable(real, realRun.out));
+          EXPECT_EQ(dryRun.status == 0, dryRun.out.find("Dry run at level <") != std::string::npos)
+              << dryRun.out;
+        }
+      }
+    }
+  }
 }
 
 // What each deletion reports is in the dry-run test.

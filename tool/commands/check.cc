@@ -90,8 +90,8 @@ std::string Summary(const CheckResult& result) {
 }  // namespace
 
 int RunCheck(ToolOptions& options, JsonOutput* json) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   registry.readOnlyLoad = true;
   const CheckResult result = CheckStore(registry);
   const int status = result.findings.empty() ? kNothingFound : kFoundSomething;

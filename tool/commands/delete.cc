@@ -1,4 +1,5 @@
 #include "tool/commands/commands.h"
+#include "tool/finish_change.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/set_setting.h"
@@ -8,13 +9,19 @@
 
 namespace {
 
-// `what` is "key" or "value" for a deletion, null when nothing was there.
-int PrintJson(JsonOutput& json, const AString& key, int level, const char* what, bool saved) {
+// `what` is "key" or "value" for a deletion, null when nothing was there;
+// `saved`: the save went through, or for a dry run would.
+int PrintJson(JsonOutput& json, const AString& key, int level, const char* what, bool saved,
+              bool dryRun) {
   Json document = SettingJson(key, level);
   document["outcome"] = what != nullptr ? "deleted" : "absent";
   if (what != nullptr) {
     document["deleted"] = what;
-    document["saved"] = saved;
+    if (dryRun) {
+      document["dry_run"] = true;
+    } else {
+      document["saved"] = saved;
+    }
   }
   if (!saved) document["error"] = MessageText(AString(msg::kSaveFailed).ASCII());
   json.Print(std::move(document));
@@ -22,12 +29,25 @@ int PrintJson(JsonOutput& json, const AString& key, int level, const char* what,
   return what != nullptr ? JsonDone : JsonNotFound;
 }
 
+// A deletion's text form, the same whatever the save returned: scripts rely
+// on that. A dry run adds its summary.
+int PrintDeleted(const wchar_t* message, const AString& first, const AString& second, int level,
+                 bool dryRun) {
+  core::PrintWide(message, first.c_str(), second.c_str());
+  if (dryRun) {
+    ChangeCounts counts;
+    counts.deleted = 1;
+    PrintDryRunSummary(level, counts);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
-  IRegistryImpl& changes = registry;
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
+  const bool dryRun = options.dryRun;
 
   // First the whole argument as a key.
   AString wholeKey = options.values[SlotRegistryKey];
@@ -36,11 +56,9 @@ int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
   NormaliseKey(registry, wholeKey, noEntry);
   if (registry.DoesRegistryKeyExistInProvider(HKCU, wholeKey, level) &&
       registry.DeleteRegistryKey(HKCU, wholeKey, level)) {
-    // A failed save after a deletion has never been reported; scripts rely on that.
-    bool saved = changes.CommitRegistryChanges();
-    if (json != nullptr) return PrintJson(*json, wholeKey, level, "key", saved);
-    core::PrintWide(msg::kKeyDeleted, wholeKey.c_str());
-    return 0;
+    bool saved = FinishChange(registry, dryRun);
+    if (json != nullptr) return PrintJson(*json, wholeKey, level, "key", saved, dryRun);
+    return PrintDeleted(msg::kKeyDeleted, wholeKey, AString(), level, dryRun);
   }
 
   // Then as a section and an entry.
@@ -51,19 +69,17 @@ int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
   NormaliseKey(registry, section, entry);
   if (!registry.DeleteRegistryEntry(HKCU, section, entry, level)) {
     if (json != nullptr) {
-      return PrintJson(*json, DisplayKey(section, entry), level, nullptr, true);
+      return PrintJson(*json, DisplayKey(section, entry), level, nullptr, true, dryRun);
     }
     core::PrintWide(msg::kDeleteFailed, parts.section, parts.entry);
     return -1;
   }
-  bool saved = changes.CommitRegistryChanges();
+  bool saved = FinishChange(registry, dryRun);
   if (json != nullptr) {
-    return PrintJson(*json, DisplayKey(section, entry), level, "value", saved);
+    return PrintJson(*json, DisplayKey(section, entry), level, "value", saved, dryRun);
   }
   if (parts.section[0] != L'\0') {
-    core::PrintWide(msg::kValueDeletedInSection, section.c_str(), entry.c_str());
-  } else {
-    core::PrintWide(msg::kValueDeleted, entry.c_str());
+    return PrintDeleted(msg::kValueDeletedInSection, section, entry, level, dryRun);
   }
-  return 0;
+  return PrintDeleted(msg::kValueDeleted, entry, AString(), level, dryRun);
 }

@@ -28,13 +28,13 @@ cfgkit::KeyId KeyOfSection(cfgkit::KeyTree& tree, cfgkit::KeyId top, std::string
 }  // namespace
 
 int RunExport(ToolOptions& options, int level) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   TalDebugBuffer logBuffer;
 
   cfgkit::KeyTree tree;
-  const cfgkit::KeyId top = tree.AddSubkey(tree.Root(), client.productName.ASCII());
+  const cfgkit::KeyId top = tree.AddSubkey(tree.Root(), product.client.productName.ASCII());
   std::string lastSection = "\n";  // no section is called that
   cfgkit::KeyId sectionKey = top;
   const CatalogueFilter filter{pattern, options.caseSensitive};

@@ -40,8 +40,8 @@ Json LevelJson(const Reading& reading, int level) {
 }  // namespace
 
 int RunGet(ToolOptions& options, int level, JsonOutput* json) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   AString key;
   Reading reading = ReadSetting(registry, options, level, &key);
   if (json != nullptr) {
@@ -63,8 +63,8 @@ int RunGet(ToolOptions& options, int level, JsonOutput* json) {
 }
 
 int RunGetAllLevels(ToolOptions& options, JsonOutput* json) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   AString key;
   Reading levels[LevelAdmin + 1];
   bool anyFound = false;

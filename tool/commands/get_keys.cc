@@ -77,8 +77,8 @@ void PrintHeader(const CatalogueFilter& filter) {
 }  // namespace
 
 int RunGetKeys(ToolOptions& options, JsonOutput* json) {
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   // A listing with a debug log writes millions of lines.
   TalDebugBuffer logBuffer;

@@ -4,6 +4,7 @@
 
 #include "registry/store_value.h"
 #include "tool/commands/commands.h"
+#include "tool/finish_change.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/set_setting.h"
@@ -244,9 +245,13 @@ int PrintReport(const Report& report, JsonOutput* json) {
     core::PrintWide(msg::kImportNothingSaved);
     return -1;
   }
-  core::PrintWide(report.dryRun ? msg::kImportDryRunSummary : msg::kImportSummary,
-                  LevelName(report.level).c_str(), counts[Created], counts[Changed],
-                  counts[Unchanged], counts[Deleted], counts[Absent]);
+  if (report.dryRun) {
+    PrintDryRunSummary(report.level, {counts[Created], counts[Changed], counts[Unchanged],
+                                      counts[Deleted], counts[Absent]});
+  } else {
+    core::PrintWide(msg::kImportSummary, LevelName(report.level).c_str(), counts[Created],
+                    counts[Changed], counts[Unchanged], counts[Deleted], counts[Absent]);
+  }
   return 0;
 }
 
@@ -271,8 +276,8 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
   cfgkit::Status status = ReadSettingsDocument(file.ASCII(), &document);
   if (!status.ok()) return DocumentFailure(file, status, json);
 
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);  // before the store loads
   const std::string storeRefusal = LevelStoreRefusal(registry, level);
   std::vector<PlannedChange> changes(document.size());
@@ -308,12 +313,11 @@ int RunImport(ToolOptions& options, int level, JsonOutput* json) {
   for (const PlannedChange& change : changes) {
     anyChange |= change.outcome == Created || change.outcome == Changed || change.outcome == Deleted;
   }
-  if (!report.refused && !report.dryRun && anyChange) {
+  if (!report.refused && anyChange) {
     report.refused = !Apply(registry, level, changes);
     if (!report.refused) {
-      IRegistryImpl& store = registry;
-      report.written = store.CommitRegistryChanges();
-      report.saveFailed = !report.written;
+      report.saveFailed = !FinishChange(registry, report.dryRun);
+      report.written = !report.dryRun && !report.saveFailed;
     }
   }
   return PrintReport(report, json);

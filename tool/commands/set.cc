@@ -1,4 +1,5 @@
 #include "tool/commands/commands.h"
+#include "tool/finish_change.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/set_setting.h"
@@ -19,8 +20,15 @@ const char* OutcomeName(SetOutcome outcome) {
   }
 }
 
+// The outcome a script is told: -1 over 4294967295 is the same value, which
+// the text form has never said.
+SetOutcome ToldOutcome(const SetResult& result) {
+  return result.holdsValue ? SetUnchanged : result.outcome;
+}
+
+// `saved`: the save went through, or for a dry run would.
 int PrintJson(JsonOutput& json, const AString& key, int level, const AString& value,
-              const SetResult& result, bool saved) {
+              const SetResult& result, bool saved, bool dryRun) {
   Json document = SettingJson(key, level);
   if (result.refusal != SetAccepted) {
     document["refused"] = result.refusal == SetWriteFailed
@@ -30,10 +38,13 @@ int PrintJson(JsonOutput& json, const AString& key, int level, const AString& va
     return JsonRefused;
   }
   PutValue(document, value.ASCII(), result.type);
-  // -1 over 4294967295 is the same value, which the text form has never said.
-  const SetOutcome outcome = result.holdsValue ? SetUnchanged : result.outcome;
+  const SetOutcome outcome = ToldOutcome(result);
   document["outcome"] = OutcomeName(outcome);
-  document["saved"] = saved;
+  if (dryRun) {
+    document["dry_run"] = true;
+  } else {
+    document["saved"] = saved;
+  }
   // A value already in place is done even when the save failed.
   bool done = saved || outcome == SetUnchanged;
   if (!saved) document["error"] = MessageText(AString(msg::kSaveFailed).ASCII());
@@ -59,17 +70,16 @@ int RunSet(ToolOptions& options, int level, JsonOutput* json) {
     }
     requestedType = code;
   }
-  ToolRegistryAccess client(options.values[SlotProductName]);
-  MorixRegistryImpl registry(&client);
+  ProductRegistry product(options);
+  MorixRegistryImpl& registry = product.registry;
 
   AString section = parts.section;
   AString entry = parts.entry;
   AString value = options.values[SlotRegistryValue];
   SetResult result = SetSettingValue(registry, section, entry, value, requestedType, level);
   AString key = DisplayKey(section, entry);
-  IRegistryImpl& changes = registry;
-  bool saved = result.refusal == SetAccepted && changes.CommitRegistryChanges();
-  if (json != nullptr) return PrintJson(*json, key, level, value, result, saved);
+  bool saved = result.refusal == SetAccepted && FinishChange(registry, options.dryRun);
+  if (json != nullptr) return PrintJson(*json, key, level, value, result, saved, options.dryRun);
 
   if (result.refusal != SetAccepted) {
     core::PrintBytes(RefusalText(result.refusal));
@@ -79,13 +89,19 @@ int RunSet(ToolOptions& options, int level, JsonOutput* json) {
   if (saved) {
     core::PrintWide(result.outcome == SetCreated ? msg::kCreated : msg::kSetTo, key.c_str(),
                     value.c_str());
-    return 0;
-  }
-  if (result.outcome == SetUnchanged) {
+  } else if (result.outcome == SetUnchanged) {
     core::PrintWide(msg::kUnchangedWarning);
     core::PrintWide(msg::kSetTo, key.c_str(), value.c_str());
-    return 0;
+  } else {
+    core::PrintWide(msg::kSaveFailed);
+    return -1;
   }
-  core::PrintWide(msg::kSaveFailed);
-  return -1;
+  if (options.dryRun) {
+    const SetOutcome outcome = ToldOutcome(result);
+    ChangeCounts counts;
+    ++(outcome == SetCreated ? counts.created : outcome == SetChanged ? counts.changed
+                                                                       : counts.unchanged);
+    PrintDryRunSummary(level, counts);
+  }
+  return 0;
 }

@@ -1,6 +1,7 @@
 #include <new>
 
 #include "tool/commands/commands.h"
+#include "tool/finish_change.h"
 #include "tool/messages.h"
 #include "tool/setting_json.h"
 #include "tool/tool_registry_access.h"
@@ -78,8 +79,25 @@ void GetTempDirectory(int provider) {
   }
 }
 
+bool WriteTempDirectory(int provider, const AString& value, bool dryRun) {
+  return dryRun ? RegistryAccessVx::ForeseeWriteRegistryString(provider, AString(),
+                                                               kTempDirectoryEntry, value)
+                : RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry,
+                                                        value);
+}
+
+// A real run tells whether it saved; a dry run only that it was one.
+void PutSaved(Json& document, bool saved, bool dryRun) {
+  if (dryRun) {
+    document["dry_run"] = true;
+  } else {
+    document["saved"] = saved;
+  }
+}
+
 // The JSON forms: as for a product setting, the value always a string.
-int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, JsonOutput& json) {
+int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bool dryRun,
+                      JsonOutput& json) {
   const TempReading before = ReadTempDirectory(provider);
   const int level = before.found ? before.provider : provider;
   Json document = SettingJson(kTempDirectoryEntry, LevelNone);
@@ -93,21 +111,19 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, Js
     status = before.found ? JsonDone : JsonNotFound;
   } else if (command == CommandSet) {
     const bool unchanged = before.found && before.value.Compare(newValue) == 0;
-    const bool saved =
-        RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry, newValue);
+    const bool saved = WriteTempDirectory(provider, newValue, dryRun);
     PutValue(document, AString(newValue).ASCII(), kTypeString);
     document["outcome"] = unchanged ? "unchanged" : before.found ? "changed" : "created";
-    document["saved"] = saved;
+    PutSaved(document, saved, dryRun);
     status = saved || unchanged ? JsonDone : JsonNotSaved;
   } else if (!before.found) {
     document["outcome"] = "absent";
     status = JsonNotFound;
   } else {
-    const bool saved =
-        RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry, AString());
+    const bool saved = WriteTempDirectory(provider, AString(), dryRun);
     document["outcome"] = "deleted";
     document["deleted"] = "value";
-    document["saved"] = saved;
+    PutSaved(document, saved, dryRun);
     status = saved ? JsonDone : JsonNotSaved;
   }
   json.Print(std::move(document));
@@ -131,21 +147,22 @@ int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutpu
 
   int provider = ToVxProvider(level);
   if (json != nullptr) {
-    return TempDirectoryJson(command, provider, options.values[SlotRegistryValue], *json);
+    return TempDirectoryJson(command, provider, options.values[SlotRegistryValue],
+                             options.dryRun, *json);
   }
   if (command == CommandGet) {
     GetTempDirectory(provider);
   } else if (command == CommandSet) {
     const wchar_t* value = options.values[SlotRegistryValue];
-    bool written = RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry,
-                                                         value);
+    bool written = WriteTempDirectory(provider, value, options.dryRun);
     core::PrintWide(written ? msg::kTempSet : msg::kTempSetFailed, entry, value,
                     VxProviderName(provider));
+    if (written && options.dryRun) PrintDryRunSummary(level, {0, 1, 0, 0, 0});
   } else {
-    bool cleared =
-        RegistryAccessVx::WriteRegistryString(provider, AString(), kTempDirectoryEntry, AString());
+    bool cleared = WriteTempDirectory(provider, AString(), options.dryRun);
     core::PrintWide(cleared ? msg::kTempDeleted : msg::kTempDeleteFailed, entry,
                     VxProviderName(provider));
+    if (cleared && options.dryRun) PrintDryRunSummary(level, {0, 0, 0, 1, 0});
   }
   return -1;
 }
