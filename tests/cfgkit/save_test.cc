@@ -212,18 +212,13 @@ TEST_F(SaveTest, ASaveKeepsTheModeOwnerAndGroupOfTheFileItReplaces) {
     EXPECT_EQ(acl, aclOf(admin + "/b.XML", "system.posix_acl_access"));
     EXPECT_EQ("", aclOf(shared, "system.posix_acl_access"));
   }
-  struct stat info;
-  ASSERT_EQ(0, ::stat(privateFile.c_str(), &info));
-  EXPECT_EQ(acls ? 0640u : 0600u, info.st_mode & 07777);  // the group bits are the ACL's mask
-  ASSERT_EQ(0, ::stat(shared.c_str(), &info));
-  EXPECT_EQ(0664u, info.st_mode & 07777);
-  if (asRoot) {
-    EXPECT_EQ(65534u, info.st_uid);
-    EXPECT_EQ(65534u, info.st_gid);
-  }
-  ASSERT_EQ(0, ::stat((admin + "/b.XML").c_str(), &info));
-  EXPECT_EQ(0640u, info.st_mode & 07777);  // a new file follows the umask or the default ACL
+  EXPECT_EQ(acls ? 0640u : 0600u, ModeOf(privateFile));  // the group bits are the ACL's mask
+  EXPECT_EQ(0664u, ModeOf(shared));
+  EXPECT_EQ(0640u, ModeOf(admin + "/b.XML"));  // a new file follows the umask or the default ACL
   if (!asRoot) return;
+  struct stat info;
+  ASSERT_EQ(0, ::stat(shared.c_str(), &info));
+  EXPECT_EQ(std::pair(65534u, 65534u), std::pair(info.st_uid, info.st_gid));
   // A saver who cannot keep the file's group gives that group's rights to nobody.
   ::removexattr(admin.c_str(), "system.posix_acl_default");
   ::chmod(root.c_str(), 0755);
@@ -244,11 +239,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
   const std::string lock = admin + "/.cfgkit.lock";
   ::chmod(root.c_str(), 0755);
-  auto lockMode = [&] {
-    struct stat info;
-    return ::stat(lock.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-  };
-  auto saveAs = [&](const char* by) { return SaveBy(admin, admin, by); };
+  auto saveAs = [&](const std::string& by) { return SaveBy(admin, admin, by); };
   for (mode_t folderMode : {0755, 0777}) {
     SCOPED_TRACE(folderMode);
     ::chmod(admin.c_str(), folderMode);
@@ -256,7 +247,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     ::chmod((admin + "/a.XML").c_str(), 0666);
     ::unlink(lock.c_str());
     ASSERT_TRUE(saveAs("root"));
-    EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, lockMode());
+    EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, ModeOf(lock));
     // As an older version left it: anybody may open it to lock it.
     ::chmod(lock.c_str(), 0644);
     int held[2];
@@ -281,9 +272,9 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     ::close(held[0]), ::close(held[1]);
-    EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, lockMode());
+    EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, ModeOf(lock));
     EXPECT_EQ(folderMode == 0777, AsUser(65534, [&] { return saveAs("nobody"); }));
-    EXPECT_EQ(folderMode == 0777, ReadBytes(admin + "/a.XML").find("nobody") != std::string::npos);
+    EXPECT_EQ(folderMode == 0777, Has(ReadBytes(admin + "/a.XML"), "nobody"));
   }
   // In a folder its group may write, the first member to save makes a lock
   // file every other member can open.
@@ -292,11 +283,12 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
   ::unlink(lock.c_str());
   ::chmod((admin + "/a.XML").c_str(), 0664);
   ASSERT_EQ(0, ::chown((admin + "/a.XML").c_str(), 0, 2000));
-  EXPECT_TRUE(AsUser(
-      1001, [&] { return saveAs("member 1001"); }, 2000));
-  EXPECT_TRUE(AsUser(
-      1002, [&] { return saveAs("member 1002"); }, 2000));
-  EXPECT_NE(std::string::npos, ReadBytes(admin + "/a.XML").find("member 1002"));
+  for (uid_t member : {1001, 1002}) {
+    const std::string by = "member " + std::to_string(member);
+    auto save = [&] { return saveAs(by); };
+    EXPECT_TRUE(AsUser(member, save, 2000)) << by;
+    EXPECT_TRUE(Has(ReadBytes(admin + "/a.XML"), by)) << by;
+  }
 }
 
 // A store file that is a link to a shared file: the shared file is replaced,
@@ -325,7 +317,7 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
     ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("a"), "v", row));
     EXPECT_EQ(saves ? kTalRegOk : kTalRegIoError, TalRegSave());
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(saves, ReadBytes(target).find(row) != std::string::npos);
+    EXPECT_EQ(saves, Has(ReadBytes(target), row));
     if (!saves) {
       EXPECT_EQ(before, ReadBytes(target));
     }

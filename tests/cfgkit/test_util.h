@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,6 +26,22 @@ inline std::string ReadBytes(const std::string& path) {
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Replaces the first `from` in the file by `to`.
+inline void ReplaceIn(const std::string& path, const std::string& from, const std::string& to) {
+  std::string bytes = ReadBytes(path);
+  WriteBytes(path, bytes.replace(bytes.find(from), from.size(), to));
+}
+
+// The permission bits; all ones when there is no such file.
+inline uint32_t ModeOf(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : ~0u;
 }
 
 // Sorted, without the lock file: it stays, while anything else a save leaves is a fault.

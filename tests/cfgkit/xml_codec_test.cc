@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <tuple>
 #include <variant>
 
 #include "test_util.h"
@@ -294,13 +295,8 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   std::filesystem::create_directory(admin + "/folder.XML");
   WriteBytes(admin + "/huge.XML", "");
   std::filesystem::resize_file(admin + "/huge.XML", std::uintmax_t{300} << 20);  // sparse
-  struct Expected {
-    const char* key;
-    std::string path;
-    int status;
-    std::string reason;
-  };
-  const Expected rows[] = {
+  // {key, the file it was read from, its status, the reason}
+  const std::tuple<const char*, std::string, int, std::string> rows[] = {
       {"default", admin + "/default.XML", kTalRegOk, ""},
       {"user", admin + "/user.XML", kTalRegOk, ""},
       {"bad", admin + "/bad.XML", kTalRegProtected,
@@ -313,12 +309,11 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   for (bool readAll : {true, false}) {
     if (!readAll) TalRegSetLogSink(nullptr);
     ASSERT_EQ(0, Load());
-    for (const Expected& row : rows) {
+    for (const auto& [key, path, status, reason] : rows) {
       TalRegFileReport report;
-      ASSERT_EQ(kTalRegOk, TalRegReportFileA(row.key, &report));
-      EXPECT_EQ(row.path, report.path) << row.key;
-      EXPECT_EQ(row.status, report.status) << row.key;
-      EXPECT_EQ(row.reason, report.reason) << row.key;
+      ASSERT_EQ(kTalRegOk, TalRegReportFileA(key, &report));
+      EXPECT_EQ(std::tie(path, status, reason), std::tie(report.path, report.status, report.reason))
+          << key;
     }
   }
   std::vector<TalRegFileReport> folders;
@@ -331,9 +326,8 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   EXPECT_EQ(0, Load());
   ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
   ASSERT_EQ(1u, folders.size());
-  EXPECT_EQ(user + "/", folders[0].path);
-  EXPECT_EQ(kTalRegIoError, folders[0].status);
-  EXPECT_EQ("Not a directory", folders[0].reason);
+  EXPECT_EQ(std::tuple(user + "/", kTalRegIoError, "Not a directory"),
+            std::tie(folders[0].path, folders[0].status, folders[0].reason));
   EXPECT_EQ(kTalRegOk, OpenStatus("default"));
   ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create("default"), "v", "1"));
   EXPECT_EQ(kTalRegOk, TalRegSave());
