@@ -73,15 +73,16 @@ class SnapshotTest : public StoreTest {
     image = Cache().PathFor(file);
   }
   cfgkit::SnapshotCache Cache() { return *cfgkit::SnapshotCache::Prepare(ops, cache); }
-  cfgkit::Store MakeStore(int64_t window) {
-    return cfgkit::Store(
+  cfgkit::Store Loaded(int64_t window) {
+    cfgkit::Store store(
         ops, [](int level, const std::string& line) { logs.emplace_back(level, line); },
         cfgkit::StoreOptions{cache, window});
+    EXPECT_TRUE(store.Load(admin, user).ok());
+    return store;
   }
   // Every top-level key as the writer would write it: what a run sees.
   std::string LoadAndWriteAll(int64_t window = 0) {
-    cfgkit::Store store = MakeStore(window);
-    EXPECT_TRUE(store.Load(admin, user).ok());
+    cfgkit::Store store = Loaded(window);
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
     for (size_t i = 0; i < tree.SubkeyCount(tree.Root()); ++i) {
@@ -90,16 +91,17 @@ class SnapshotTest : public StoreTest {
     return all;
   }
   // Writes a well-formed image of the file's content with "deep" changed to
-  // "DEEP", so a load shows whether it used the image; it claims `identity`.
-  void ForgeImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
-                  const std::string& source) {
+  // "DEEP", claiming `identity`, and tells whether a load then uses it.
+  bool UsesForgedImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
+                       int64_t window = 0, const std::string& source = "") {
     std::string bytes = ReadBytes(file);
     bytes.replace(bytes.find("deep"), 4, "DEEP");
     testsupport::KeyFile parsed;
-    ASSERT_TRUE(testsupport::ReadKeyFile(bytes, "a", &parsed));
-    std::string forged =
-        testsupport::ImageOf(parsed.tree, parsed.top, source, identity, hash, createdNs);
-    ASSERT_TRUE(fsio::ReplaceFile(ops, image, forged, fsio::Permissions::kPrivate).ok());
+    EXPECT_TRUE(testsupport::ReadKeyFile(bytes, "a", &parsed));
+    std::string forged = testsupport::ImageOf(
+        parsed.tree, parsed.top, source.empty() ? file : source, identity, hash, createdNs);
+    EXPECT_TRUE(fsio::ReplaceFile(ops, image, forged, fsio::Permissions::kPrivate).ok());
+    return Has(LoadAndWriteAll(window), "DEEP");
   }
   FileIdentity IdentityOfFile() {
     FileIdentity identity;
@@ -146,26 +148,20 @@ TEST_F(SnapshotTest, FilesReadWhenUsedAreReadOnceAndOnlyWhenTheirKeyIsUsed) {
 TEST_F(SnapshotTest, AnImageIsUsedOnlyForTheVeryFileItWasMadeFrom) {
   const FileIdentity identity = IdentityOfFile();
   const int64_t settled = identity.changedNs + 1;
-  auto used = [&](const FileIdentity& claimed, const std::string& source) {
-    ForgeImage(claimed, 0, settled, source);
-    return Has(LoadAndWriteAll(), "DEEP");
-  };
-  EXPECT_TRUE(used(identity, file));
-  EXPECT_FALSE(used(identity, admin + "/b.XML"));
+  EXPECT_TRUE(UsesForgedImage(identity, 0, settled));
+  EXPECT_FALSE(UsesForgedImage(identity, 0, settled, 0, admin + "/b.XML"));
   FileIdentity changed[] = {identity, identity, identity, identity, identity};
   changed[0].size++, changed[1].inode++, changed[2].device++;
   changed[3].modifiedNs--, changed[4].changedNs--;
-  for (const FileIdentity& other : changed) EXPECT_FALSE(used(other, file));
+  for (const FileIdentity& other : changed) EXPECT_FALSE(UsesForgedImage(other, 0, settled));
 }
 
 // A file edited again within the clock tick of its last change keeps its
 // identity; only its bytes tell. So do files on FAT and network shares.
 TEST_F(SnapshotTest, AnImageOfARecentChangeIsUsedOnlyWhenTheBytesMatch) {
   const FileIdentity identity = IdentityOfFile();
-  ForgeImage(identity, FileHash() + 1, identity.changedNs, file);
-  EXPECT_FALSE(Has(LoadAndWriteAll(kHour), "DEEP"));
-  ForgeImage(identity, FileHash(), identity.changedNs, file);
-  EXPECT_TRUE(Has(LoadAndWriteAll(kHour), "DEEP"));
+  EXPECT_FALSE(UsesForgedImage(identity, FileHash() + 1, identity.changedNs, kHour));
+  EXPECT_TRUE(UsesForgedImage(identity, FileHash(), identity.changedNs, kHour));
   // Still within the window: the next run compares again.
   EXPECT_FALSE(OpenImage()->IsSettled(kHour));
   // Past it, a match is recorded, and later runs trust the identity alone...
@@ -176,10 +172,8 @@ TEST_F(SnapshotTest, AnImageOfARecentChangeIsUsedOnlyWhenTheBytesMatch) {
   EXPECT_EQ(0, ops.xmlReads);
   // ...except where the file system's times cannot be trusted.
   ops.reliableTimes = false;
-  ForgeImage(identity, FileHash() + 1, identity.changedNs + kHour, file);
-  EXPECT_FALSE(Has(LoadAndWriteAll(0), "DEEP"));
-  ForgeImage(identity, FileHash(), identity.changedNs, file);
-  EXPECT_TRUE(Has(LoadAndWriteAll(0), "DEEP"));
+  EXPECT_FALSE(UsesForgedImage(identity, FileHash() + 1, identity.changedNs + kHour));
+  EXPECT_TRUE(UsesForgedImage(identity, FileHash(), identity.changedNs));
   EXPECT_FALSE(OpenImage()->IsSettled(0));
 }
 
@@ -312,8 +306,7 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
     const bool fails = path.ends_with("a.XML") && ++reads == failAt;
     return fails ? cfgkit::Status::IOError("unreadable") : cfgkit::Status::OK();
   };
-  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, 0});
-  ASSERT_TRUE(store.Load(admin, user).ok());
+  cfgkit::Store store = Loaded(0);
   failAt = reads + 2;  // the save reads the file, the rebuild cannot
   SetAndSave(store, {"a"}, "new", "one more");
   EXPECT_EQ(failAt, reads);
@@ -326,8 +319,7 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
 }
 
 TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
-  cfgkit::Store store = MakeStore(kHour);
-  ASSERT_TRUE(store.Load(admin, user).ok());
+  cfgkit::Store store = Loaded(kHour);
   SetAndSave(store, {"a", "A"}, "w", "saved");
   std::unique_ptr<cfgkit::Snapshot> saved = OpenImage();
   ASSERT_TRUE(saved != nullptr);
@@ -352,8 +344,7 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
 TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
   LoadAndWriteAll();
   ops.kept = {file, IdentityOfFile()};
-  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, 0});
-  ASSERT_TRUE(store.Load(admin, user).ok());
+  cfgkit::Store store = Loaded(0);
   ReplaceIn(file, "one", "ONE");
   SetAndSave(store, {"a", "C"}, "w", "two");
   EXPECT_TRUE(Has(ReadBytes(file), ">ONE<") && Has(ReadBytes(file), ">two<")) << ReadBytes(file);
@@ -364,8 +355,7 @@ TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
 TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
   ops.afterRead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
   const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
-  cfgkit::Store store(ops, nullptr, cfgkit::StoreOptions{cache, window});
-  ASSERT_TRUE(store.Load(admin, user).ok());
+  LoadAndWriteAll(window);
   std::unique_ptr<cfgkit::Snapshot> made = OpenImage();
   ASSERT_TRUE(made != nullptr);
   EXPECT_FALSE(made->IsSettled(window));
@@ -395,8 +385,7 @@ TEST_F(SnapshotTest, TheCacheIsPrivateAndOnlyAPrivateCacheIsUsed) {
   EXPECT_EQ(0600u, ModeOf(image));
   const FileIdentity identity = IdentityOfFile();
   auto forgedImageIsUsed = [&] {
-    ForgeImage(identity, FileHash(), identity.changedNs + kHour, file);
-    return Has(LoadAndWriteAll(), "DEEP");
+    return UsesForgedImage(identity, FileHash(), identity.changedNs + kHour);
   };
   ASSERT_TRUE(forgedImageIsUsed());
   ::chmod(image.c_str(), 0620);

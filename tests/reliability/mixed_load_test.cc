@@ -33,16 +33,11 @@ const char* const kLevelNames[kLevels] = {"user_machine", "user", "install_machi
                                           "admin"};
 const std::string kShared = "Shared", kSeed = "seed";
 // How long a save waits for another's lock before it gives up.
-constexpr int64_t kLockWaitNs = 5'000'000'000;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+constexpr auto kLockWait = std::chrono::seconds(5);
+using Clock = std::chrono::steady_clock;
 
 struct Outcome {
-  int64_t start = 0, end = 0;
+  Clock::time_point start, end;
   int status = -1;
   std::string out, err;
 };
@@ -75,12 +70,10 @@ class Installation : public testsupport::Installation {
   }
 
   Outcome Timed(const Args& args, const std::string& out) const {
-    Outcome run;
-    run.start = NowNs();
+    Outcome run{Clock::now()};
     run.status = testsupport::Wait(testsupport::Spawn(binary(), args, home(), out, out + ".err"));
-    run.end = NowNs();
-    run.out = testsupport::ReadFile(out);
-    run.err = testsupport::ReadFile(out + ".err");
+    run.end = Clock::now();
+    run.out = testsupport::ReadFile(out), run.err = testsupport::ReadFile(out + ".err");
     return run;
   }
 
@@ -179,7 +172,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
                   op.run.out)
             << where;
         EXPECT_TRUE(deleted ? mayHold : op.run.status == 255 && may.count("")) << where;
-        if (!deleted || op.run.end - op.run.start < kLockWaitNs) may.clear();
+        if (!deleted || op.run.end - op.run.start < kLockWait) may.clear();
         may.insert("");
         continue;
       }
@@ -208,7 +201,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
   // Overlapping Sets of the shared entry may land in either order, so it may
   // end with any successful Set that ended after the last successful one began.
   auto sharedMayEndWith = [&](int level) {
-    int64_t lastStart = INT64_MIN;
+    Clock::time_point lastStart = Clock::time_point::min();
     for (const Op* op : sets[{level, kShared}]) {
       if (op->run.status == 0) lastStart = std::max(lastStart, op->run.start);
     }
