@@ -70,7 +70,8 @@ class Installation : public testsupport::Installation {
   }
 
   Outcome Timed(const Args& args, const std::string& out) const {
-    Outcome run{Clock::now()};
+    Outcome run;
+    run.start = Clock::now();
     run.status = testsupport::Wait(testsupport::Spawn(binary(), args, home(), out, out + ".err"));
     run.end = Clock::now();
     run.out = testsupport::ReadFile(out), run.err = testsupport::ReadFile(out + ".err");
