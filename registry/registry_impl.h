@@ -12,7 +12,7 @@ constexpr uint32_t HKCU = 0;
 constexpr uint32_t HKLM = 1;
 
 // The layers of the registry. The tool's level numbers 1 to 5 are the same values.
-enum ConfigurationProvider : uint32_t {
+enum ConfigurationProvider {
   ProviderNone = 0,  // a read found nothing and returned its default
   ProviderUserMachine = 1,
   ProviderUser = 2,
@@ -21,6 +21,11 @@ enum ConfigurationProvider : uint32_t {
   ProviderAdmin = 5,
   ProviderRegistrySyntax = 6,
 };
+
+// The names of the five levels, as options, messages and documents spell
+// them: kLevelNames[provider - 1].
+inline constexpr const wchar_t* kLevelNames[] = {L"user_machine", L"user", L"install_machine",
+                                                 L"install", L"admin"};
 
 // The kind of a syntax entry; not the store's type codes.
 enum SyntaxEntryType : uint32_t { SyntaxEntryInt = 0, SyntaxEntryString = 1 };

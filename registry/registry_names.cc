@@ -27,15 +27,11 @@ AString MorixRegistryImpl::GetProviderName(uint32_t provider) {
     case ProviderNone:
       return L"Not Found or Default";
     case ProviderUserMachine:
-      return L"user_machine";
     case ProviderUser:
-      return L"user";
     case ProviderInstallMachine:
-      return L"install_machine";
     case ProviderInstall:
-      return L"install";
     case ProviderAdmin:
-      return L"admin";
+      return kLevelNames[provider - 1];
     case ProviderRegistrySyntax:
       return L"RegistrySyntax";
     default:

@@ -49,7 +49,7 @@ bool MeetsRequirements(const ToolOptions& options) {
 // user_machine for the others. An unknown name makes the record unusable.
 int ResolveLevel(ToolOptions& options) {
   bool searches = options.command == CommandGet || options.command == CommandExport;
-  int level = searches ? LevelNone : LevelUserMachine;
+  int level = searches ? ProviderNone : ProviderUserMachine;
   const wchar_t* name = options.values[SlotRegistryLevel];
   if (name == nullptr) return level;
   level = LevelFromName(name);

@@ -1,6 +1,6 @@
 #include "tool/json_output.h"
 
-#include "cfgkit/xml_text.h"
+#include "registry/byte_text.h"
 
 JsonOutput::JsonOutput() : previous_(core::SetOutputSink(this)) {}
 
@@ -45,47 +45,11 @@ void JsonOutput::PrintRaw(std::string_view text) {
   core::SetOutputSink(this);
 }
 
-bool IsValidUtf8(std::string_view bytes) {
-  size_t i = 0;
-  const size_t size = bytes.size();
-  while (i < size) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    uint32_t low = 0x80, high = 0xBF;  // the second byte's range
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
-    } else {
-      return false;
-    }
-    if (size - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      const uint32_t from = k == 1 ? low : 0x80;
-      const uint32_t to = k == 1 ? high : 0xBF;
-      if (next < from || next > to) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 void PutBytes(Json& object, const char* field, std::string_view bytes) {
   if (IsValidUtf8(bytes)) {
     object[field] = std::string(bytes);
   } else {
-    object[std::string(field) + "_hex"] = cfgkit::HexEncode(bytes);
+    object[std::string(field) + "_hex"] = HexEncode(bytes);
   }
 }
 
@@ -94,7 +58,7 @@ void AppendBytesField(std::string* out, std::string_view field, std::string_view
   out->push_back('"');
   out->append(field);
   if (!IsValidUtf8(bytes)) {
-    out->append("_hex\":\"").append(cfgkit::HexEncode(bytes)).push_back('"');
+    out->append("_hex\":\"").append(HexEncode(bytes)).push_back('"');
     return;
   }
   out->append("\":\"");

@@ -48,9 +48,6 @@ class JsonOutput : public core::OutputSink {
   std::string captured_;
 };
 
-// Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
-
 // Puts `bytes` under `field` as a string, or when they are not UTF-8 as hex
 // under `field` + "_hex", so that every byte string comes back whole.
 void PutBytes(Json& object, const char* field, std::string_view bytes);

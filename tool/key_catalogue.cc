@@ -95,7 +95,7 @@ class CatalogueReader {
       only_[0] = static_cast<ConfigurationProvider>(level);
       providers_ = only_;
     }
-    top_ = level == LevelAdmin ? HKLM : HKCU;
+    top_ = level == ProviderAdmin ? HKLM : HKCU;
   }
 
   std::span<const ConfigurationProvider> providers() const { return providers_; }
@@ -156,16 +156,9 @@ class CatalogueReader {
  private:
   // The section and name as SplitKeyPath cuts the path.
   static void Split(ListedEntry& entry) {
-    const std::string_view path = entry.path;
-    size_t last = path.size();
-    while (last > 0 && !IsSeparator(path[last - 1])) --last;
-    if (last <= 1) {
-      entry.section = std::string_view();
-      entry.name = path;
-      return;
-    }
-    entry.section = path.substr(0, last - 1);
-    entry.name = path.substr(last);
+    const size_t sectionLength = SectionLength(entry.path);
+    entry.section = entry.path.substr(0, sectionLength);
+    entry.name = sectionLength == 0 ? entry.path : entry.path.substr(sectionLength + 1);
   }
 
   // The spelling NormaliseKey gives: the alias table's, else the syntax's.
@@ -254,8 +247,8 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
   const std::string noValue =
       std::string(msg::kCatalogueSeparator).append(msg::kNoValueFound) + "\n";
   const std::string valueIs = std::string(msg::kCatalogueSeparator).append(msg::kValueIs);
-  std::string atLevel[LevelAdmin + 1];
-  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+  std::string atLevel[ProviderAdmin + 1];
+  for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
     atLevel[level] =
         std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }

@@ -8,13 +8,10 @@ const std::vector<KeyAlias> KeyAliasTable = {
 };
 
 KeyPathParts SplitKeyPath(wchar_t* keyText) {
-  wchar_t* last = nullptr;
-  for (wchar_t* c = keyText; *c != L'\0'; ++c) {
-    if (*c == L'/' || *c == L'\\') last = c;
-  }
-  if (last == nullptr || last == keyText) return {L"", keyText};
-  *last = L'\0';
-  return {keyText, last + 1};
+  const size_t sectionLength = SectionLength(std::wstring_view(keyText));
+  if (sectionLength == 0) return {L"", keyText};
+  keyText[sectionLength] = L'\0';
+  return {keyText, keyText + sectionLength + 1};
 }
 
 AString SubstituteMatches(const AString& pattern, const std::vector<AString>& matches) {
@@ -87,7 +84,7 @@ bool ReadSettingValue(MorixRegistryImpl& registry, AString& value, int& type, in
     value.Format(L"%d", static_cast<int32_t>(number));
     return true;
   }
-  uint32_t top = level == LevelAdmin ? HKLM : HKCU;
+  uint32_t top = level == ProviderAdmin ? HKLM : HKCU;
   if (registry.ReadRegistryStringFromProvider(value, top, section, entry, level)) {
     type = kTypeString;
     return true;

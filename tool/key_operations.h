@@ -2,6 +2,7 @@
 // the key alias table, and reading one setting as text.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 #include "registry/morix_registry_impl.h"
@@ -12,10 +13,20 @@ struct KeyPathParts {
   const wchar_t* entry;
 };
 
-// Splits `keyText` at its last '/' or '\' by overwriting that separator with
-// a NUL, in place: "a/b/c" gives section "a/b" and entry "c". Without a
-// separator, or with one only at the very start, the section is empty and
-// the entry is the whole text.
+// Where a key path's section ends: before its last '/' or '\', so that "a/b/c"
+// has section "a/b" and entry "c". Without a separator, or with one only at
+// the very start, the section is empty (0) and the entry is the whole text.
+template <class Char>
+size_t SectionLength(std::basic_string_view<Char> path) {
+  size_t afterLast = path.size();
+  while (afterLast > 0 && path[afterLast - 1] != Char('/') && path[afterLast - 1] != Char('\\')) {
+    --afterLast;
+  }
+  return afterLast <= 1 ? 0 : afterLast - 1;
+}
+
+// Splits `keyText` where SectionLength says by overwriting that separator
+// with a NUL, in place.
 KeyPathParts SplitKeyPath(wchar_t* keyText);
 
 // A family of settings that is accepted without a syntax entry.

@@ -5,7 +5,7 @@
 #include "tool/tool_options.h"
 
 bool LevelUsesAdminFolder(int level) {
-  return level == LevelInstallMachine || level == LevelInstall || level == LevelAdmin;
+  return level == ProviderInstallMachine || level == ProviderInstall || level == ProviderAdmin;
 }
 
 const char* RefusalText(SetRefusal refusal) {

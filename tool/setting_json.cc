@@ -6,7 +6,7 @@
 Json SettingJson(const AString& key, int level) {
   Json object = Json::object();
   PutBytes(object, "key", key.ASCII());
-  object["level"] = level == LevelNone ? Json() : Json(LevelName(level).ASCII());
+  object["level"] = level == ProviderNone ? Json() : Json(LevelName(level).ASCII());
   return object;
 }
 

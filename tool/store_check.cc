@@ -79,7 +79,7 @@ CheckResult CheckStore(MorixRegistryImpl& registry) {
   std::map<uint32_t, std::string> levelFiles;
   CheckFiles(registry, result, levelFiles);
   std::vector<ProviderValue> values;
-  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+  for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
     values.clear();
     registry.GetProviderValues(level, values);
     for (const ProviderValue& value : values) {

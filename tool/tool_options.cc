@@ -36,9 +36,6 @@ const OptionSpec OptionTable[] = {
     {L"DryRun", KindFlag, FlagDryRun},
 };
 
-const AString LevelNameTable[] = {L"user_machine", L"user", L"install_machine", L"install",
-                                  L"admin"};
-
 bool HasPrefix(const AString& argument) {
   return !argument.empty() && (argument[0] == L'-' || argument[0] == L'/');
 }
@@ -190,15 +187,15 @@ void PrintExtendedUsage() {
 }
 
 int LevelFromName(const wchar_t* name) {
-  for (int i = 0; i < static_cast<int>(std::size(LevelNameTable)); ++i) {
-    if (LevelNameTable[i].CompareNoCase(name) == 0) return i + 1;
+  for (int i = 0; i < static_cast<int>(std::size(kLevelNames)); ++i) {
+    if (AString(kLevelNames[i]).CompareNoCase(name) == 0) return i + 1;
   }
   return 0;
 }
 
 AString LevelName(int level) {
   if (level == 0) return L"not found";
-  if (level >= 1 && level <= 5) return LevelNameTable[level - 1];
+  if (level >= 1 && level <= 5) return kLevelNames[level - 1];
   return L"unknown";
 }
 

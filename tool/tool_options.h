@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "registry/registry_impl.h"
 #include "vxcore/astring.h"
 
 enum ToolCommand : int32_t {
@@ -29,17 +30,6 @@ enum ValueSlot : int32_t {
   SlotGetKeysPattern = 5,  // of GetKeys and Export
   SlotImportFile = 6,
   kValueSlotCount = 7,
-};
-
-// Registry levels; the numbers are the registry's provider numbers. Level 0:
-// none chosen (Get then searches the levels).
-enum ToolLevel : int {
-  LevelNone = 0,
-  LevelUserMachine = 1,
-  LevelUser = 2,
-  LevelInstallMachine = 3,
-  LevelInstall = 4,
-  LevelAdmin = 5,
 };
 
 // Value type codes, shared with the registry.

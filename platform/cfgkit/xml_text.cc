@@ -3,35 +3,13 @@
 namespace cfgkit {
 namespace {
 
-// Length of the UTF-8 sequence at `text[i]` holding an allowed character, or 0.
+// Length of the UTF-8 sequence at `text[i]` holding a character XML allows, or 0.
 size_t SafeSequenceLength(std::string_view text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
   if (lead < 0x80) return (lead >= 0x20 || lead == '\t' || lead == '\n') ? 1 : 0;
-  size_t length;
-  uint32_t code;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  bool nonCharacter = code == 0xFFFE || code == 0xFFFF;
-  if (overlong || surrogate || nonCharacter || code > 0x10FFFF) return 0;
-  return length;
+  uint32_t code = 0;
+  const size_t length = Utf8CharacterLength(text, i, &code);
+  return code == 0xFFFE || code == 0xFFFF ? 0 : length;
 }
 
 int HexDigitValue(char c) {
@@ -117,6 +95,50 @@ void AppendEscaped(std::string_view text, bool inAttribute, std::string* out) {
 }
 
 }  // namespace
+
+size_t Utf8CharacterLength(std::string_view text, size_t i, uint32_t* code) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t length;
+  if (lead < 0x80) {
+    *code = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    *code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    *code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    *code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    *code = (*code << 6) | (byte(i + k) & 0x3F);
+  }
+  const bool overlong = (length == 3 && *code < 0x800) || (length == 4 && *code < 0x10000);
+  const bool surrogate = *code >= 0xD800 && *code <= 0xDFFF;
+  if (overlong || surrogate || *code > 0x10FFFF) return 0;
+  return length;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  uint32_t code = 0;
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // the common case, without decoding
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8CharacterLength(text, i, &code);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
 
 bool IsXmlSafe(std::string_view text) {
   for (size_t i = 0; i < text.size();) {

@@ -3,11 +3,20 @@
 // reload to the same bytes.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace cfgkit {
+
+// The length of the well-formed UTF-8 character at `text[i]` (no overlong
+// form, no surrogate, nothing above U+10FFFF), with its code point; 0 when
+// there is none.
+size_t Utf8CharacterLength(std::string_view text, size_t i, uint32_t* code);
+
+// Whether all of `text` is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
 
 // True when `text` is valid UTF-8 made only of characters that XML 1.0 allows
 // and that a parser returns unchanged: no control character other than tab and

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "cfgkit/xml_text.h"
+#include "registry/byte_text.h"
 #include "tool/json_output.h"
 #include "tool/key_operations.h"
-#include "tool/settings_document.h"
+#include "registry/settings_document.h"
 #include "tool/tool_options.h"
 
 namespace {
@@ -127,9 +128,9 @@ std::string DocumentLines(const std::string& xml) {
   close(fd);
   std::ofstream(path) << xml;
   std::vector<DocumentEntry> entries;
-  cfgkit::Status status = ReadSettingsDocument(path, &entries);
+  const DocumentProblem problem = ReadSettingsDocument(path, &entries);
   unlink(path);
-  if (!status.ok()) return status.message();
+  if (!problem.ok()) return problem.reason;
   std::string lines;
   for (const DocumentEntry& e : entries) {
     lines += (e.isRemoval ? (e.removesKey ? "-key " : "-value ") : std::to_string(e.type) + " ") +

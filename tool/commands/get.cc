@@ -11,7 +11,7 @@ struct Reading {
   bool found = false;
   AString value;
   int type = kTypeNone;
-  int level = LevelNone;  // where the value was found
+  int level = ProviderNone;  // where the value was found
 };
 
 // Reads the setting of the command line at `level` (0: by precedence); the
@@ -26,7 +26,7 @@ Reading ReadSetting(MorixRegistryImpl& registry, const ToolOptions& options, int
   reading.level = level;
   reading.found = ReadSettingValue(registry, reading.value, reading.type, reading.level, section,
                                    entry) &&
-                  reading.level != LevelNone;
+                  reading.level != ProviderNone;
   *key = DisplayKey(section, entry);
   return reading;
 }
@@ -66,18 +66,18 @@ int RunGetAllLevels(ToolOptions& options, JsonOutput* json) {
   ProductRegistry product(options);
   MorixRegistryImpl& registry = product.registry;
   AString key;
-  Reading levels[LevelAdmin + 1];
+  Reading levels[ProviderAdmin + 1];
   bool anyFound = false;
-  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+  for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
     levels[level] = ReadSetting(registry, options, level, &key);
     anyFound = anyFound || levels[level].found;
   }
-  const Reading effective = ReadSetting(registry, options, LevelNone, &key);
+  const Reading effective = ReadSetting(registry, options, ProviderNone, &key);
   if (json != nullptr) {
-    Json document = SettingJson(key, LevelNone);
+    Json document = SettingJson(key, ProviderNone);
     document.erase("level");
     Json list = Json::array();
-    for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+    for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
       list.push_back(LevelJson(levels[level], level));
     }
     document["levels"] = std::move(list);
@@ -87,7 +87,7 @@ int RunGetAllLevels(ToolOptions& options, JsonOutput* json) {
     json->Print(std::move(document));
     return anyFound ? JsonDone : JsonNotFound;
   }
-  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+  for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
     const Reading& reading = levels[level];
     if (reading.found) {
       core::PrintWide(msg::kGetFound, key.c_str(), reading.value.c_str(),

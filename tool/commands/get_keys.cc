@@ -26,8 +26,8 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   // Each entry's pieces after its path, joined once.
   const std::string keyOnly = ",\"why\":\"" + std::string(msg::kKeyOnly) + "\"}";
   const std::string noValue = ",\"why\":\"" + std::string(msg::kNoValueFound) + "\"}";
-  std::string atLevel[LevelAdmin + 1];
-  for (int level = LevelUserMachine; level <= LevelAdmin; ++level) {
+  std::string atLevel[ProviderAdmin + 1];
+  for (int level = ProviderUserMachine; level <= ProviderAdmin; ++level) {
     atLevel[level] = ",\"level\":\"" + LevelName(level).ASCII() + "\"}";
   }
   char number[16];

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "registry/settings_document.h"
 #include "registry/store_value.h"
 #include "tool/commands/commands.h"
 #include "tool/finish_change.h"
@@ -9,7 +10,6 @@
 #include "tool/messages.h"
 #include "tool/set_setting.h"
 #include "tool/setting_json.h"
-#include "tool/settings_document.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
 
@@ -255,16 +255,16 @@ int PrintReport(const Report& report, JsonOutput* json) {
   return 0;
 }
 
-int DocumentFailure(const AString& file, const cfgkit::Status& status, JsonOutput* json) {
+int DocumentFailure(const AString& file, const DocumentProblem& problem, JsonOutput* json) {
   if (json != nullptr) {
     Json document = Json::object();
     PutBytes(document, "file", file.ASCII());
-    PutBytes(document, "error", status.message());
+    PutBytes(document, "error", problem.reason);
     json->Print(std::move(document));
     return JsonRefused;
   }
-  core::PrintWide(status.IsCorruption() ? msg::kImportDamaged : msg::kImportUnreadable,
-                  file.c_str(), AString::FromBytes(status.message()).c_str());
+  core::PrintWide(problem.damaged ? msg::kImportDamaged : msg::kImportUnreadable, file.c_str(),
+                  AString::FromBytes(problem.reason).c_str());
   return -1;
 }
 
@@ -273,8 +273,8 @@ int DocumentFailure(const AString& file, const cfgkit::Status& status, JsonOutpu
 int RunImport(ToolOptions& options, int level, JsonOutput* json) {
   const AString file = options.values[SlotImportFile];
   std::vector<DocumentEntry> document;
-  cfgkit::Status status = ReadSettingsDocument(file.ASCII(), &document);
-  if (!status.ok()) return DocumentFailure(file, status, json);
+  const DocumentProblem problem = ReadSettingsDocument(file.ASCII(), &document);
+  if (!problem.ok()) return DocumentFailure(file, problem, json);
 
   ProductRegistry product(options);
   MorixRegistryImpl& registry = product.registry;

@@ -13,36 +13,18 @@ namespace {
 
 const AString kTempDirectoryEntry = L"TempDirectory";
 
+// The library numbers the levels the other way round, from install (0) to
+// user_machine (3).
 int ToVxProvider(int level) {
-  switch (level) {
-    case LevelInstall:
-      return RegistryAccessVx::kInstall;
-    case LevelInstallMachine:
-      return RegistryAccessVx::kInstallMachine;
-    case LevelUser:
-      return RegistryAccessVx::kUser;
-    case LevelUserMachine:
-      return RegistryAccessVx::kUserMachine;
-    default:
-      return RegistryAccessVx::kNoProvider;
-  }
+  return level >= ProviderUserMachine && level <= ProviderInstall ? ProviderInstall - level
+                                                                   : RegistryAccessVx::kNoProvider;
 }
 
 const wchar_t* VxProviderName(int provider) {
-  switch (provider) {
-    case RegistryAccessVx::kInstall:
-      return L"install";
-    case RegistryAccessVx::kInstallMachine:
-      return L"install_machine";
-    case RegistryAccessVx::kUser:
-      return L"user";
-    case RegistryAccessVx::kUserMachine:
-      return L"user_machine";
-    case RegistryAccessVx::kNoProvider:
-      return L"not found";
-    default:
-      return L"other/unknown";
+  if (provider >= RegistryAccessVx::kInstall && provider <= RegistryAccessVx::kUserMachine) {
+    return kLevelNames[ProviderInstall - provider - 1];
   }
+  return provider == RegistryAccessVx::kNoProvider ? L"not found" : L"other/unknown";
 }
 
 struct TempReading {
@@ -100,7 +82,7 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bo
                       JsonOutput& json) {
   const TempReading before = ReadTempDirectory(provider);
   const int level = before.found ? before.provider : provider;
-  Json document = SettingJson(kTempDirectoryEntry, LevelNone);
+  Json document = SettingJson(kTempDirectoryEntry, ProviderNone);
   if (level != RegistryAccessVx::kNoProvider) {
     document["level"] = AString(VxProviderName(level)).ASCII();
   }
@@ -134,7 +116,7 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bo
 
 int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutput* json) {
   const wchar_t* entry = kTempDirectoryEntry.c_str();
-  if (level == LevelAdmin) {
+  if (level == ProviderAdmin) {
     core::PrintWide(msg::kLevelNotValidFor, LevelName(level).c_str(), entry);
     if (json == nullptr) return -1;
     json->Print({{"key", AString(entry).ASCII()}, {"error", "bad usage"}});

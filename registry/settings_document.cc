@@ -1,7 +1,12 @@
-#include "tool/settings_document.h"
+#include "registry/settings_document.h"
 
 #include <unistd.h>
 
+#include <string>
+
+#include "cfgkit/file_ops.h"
+#include "cfgkit/key_path.h"
+#include "cfgkit/key_tree.h"
 #include "cfgkit/parse_position.h"
 #include "cfgkit/xml_codec.h"
 
@@ -13,22 +18,22 @@ bool IsBlank(std::string_view text) {
 
 }  // namespace
 
-cfgkit::Status ReadSettingsDocument(const std::string& path, std::vector<DocumentEntry>* entries) {
+DocumentProblem ReadSettingsDocument(const std::string& path, std::vector<DocumentEntry>* entries) {
   entries->clear();
   cfgkit::FileOps& ops = cfgkit::PosixFileOps();
   std::string bytes;
   cfgkit::Status status = path == "-" ? ops.ReadStream(STDIN_FILENO, "standard input", &bytes)
                                       : ops.ReadFile(path, &bytes, nullptr);
-  if (!status.ok()) return status;
+  if (!status.ok()) return {status.IsCorruption(), status.message()};
   // An empty document is nothing to do.
-  if (IsBlank(bytes)) return cfgkit::Status::OK();
+  if (IsBlank(bytes)) return {};
 
   const std::string original = bytes;
   cfgkit::ImageBody body;
   std::vector<cfgkit::Removal> removals;
   status = cfgkit::ParseSettingsDocument(&bytes, std::string(), &body, &removals);
   if (!status.ok()) {
-    return cfgkit::Status::Corruption(cfgkit::WithLineAndColumn(status.message(), original));
+    return {true, cfgkit::WithLineAndColumn(status.message(), original)};
   }
   // Keys come breadth first, each key's subkeys in one run: a key's path is
   // known before its subkeys are reached.
@@ -61,5 +66,51 @@ cfgkit::Status ReadSettingsDocument(const std::string& path, std::vector<Documen
       entries->push_back(std::move(entry));
     }
   }
-  return cfgkit::Status::OK();
+  return {};
+}
+
+struct SettingsDocumentWriter::Keys {
+  cfgkit::KeyTree tree;
+  cfgkit::KeyId root = cfgkit::kNoKey;
+  std::string lastSection = "\n";  // no section is called that
+  cfgkit::KeyId lastKey = cfgkit::kNoKey;
+
+  cfgkit::KeyId KeyOf(std::string_view section) {
+    if (section == lastSection) return lastKey;
+    lastSection.assign(section);
+    lastKey = root;
+    for (std::string_view name : cfgkit::KeyPathComponents(section)) {
+      const cfgkit::KeyId subkey = tree.FindSubkey(lastKey, name);
+      lastKey = subkey != cfgkit::kNoKey ? subkey : tree.AddSubkey(lastKey, std::string(name));
+    }
+    return lastKey;
+  }
+};
+
+SettingsDocumentWriter::SettingsDocumentWriter(std::string_view rootName)
+    : keys_(std::make_unique<Keys>()) {
+  keys_->root = keys_->tree.AddSubkey(keys_->tree.Root(), std::string(rootName));
+}
+
+SettingsDocumentWriter::~SettingsDocumentWriter() = default;
+
+void SettingsDocumentWriter::AddString(std::string_view section, std::string_view name,
+                                       std::string_view text) {
+  cfgkit::Value value;
+  value.name.assign(name);
+  value.text.assign(text);
+  keys_->tree.SetValue(keys_->KeyOf(section), std::move(value));
+}
+
+void SettingsDocumentWriter::AddInteger(std::string_view section, std::string_view name,
+                                        int32_t number) {
+  cfgkit::Value value;
+  value.name.assign(name);
+  value.type = cfgkit::ValueType::kInt32;
+  value.number = static_cast<uint32_t>(number);
+  keys_->tree.SetValue(keys_->KeyOf(section), std::move(value));
+}
+
+std::string SettingsDocumentWriter::Text() const {
+  return cfgkit::SerializeKey(keys_->tree, keys_->root);
 }
