@@ -60,10 +60,16 @@ int LookupKeyAlias(AString& section, AString& entry) {
   return 0;
 }
 
+int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry,
+                 bool* syntaxFound) {
+  *syntaxFound = false;
+  const int aliasType = LookupKeyAlias(section, entry);
+  return aliasType != 0 ? aliasType : registry.LookupRegistrySyntax(section, entry, syntaxFound);
+}
+
 void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry) {
-  if (LookupKeyAlias(section, entry) != 0) return;
   bool syntaxFound = false;
-  registry.LookupRegistrySyntax(section, entry, &syntaxFound);
+  SpellSetting(registry, section, entry, &syntaxFound);
 }
 
 bool ReadSettingValue(MorixRegistryImpl& registry, AString& value, int& type, int& level,

@@ -53,7 +53,14 @@ bool MatchKeyAlias(const KeyAlias& row, const AString& section, const AString& e
 // entry; 0 and both untouched when none matches.
 int LookupKeyAlias(AString& section, AString& entry);
 
-// Brings section and entry to their alias or declared spelling.
+// Brings section and entry to their declared spelling, the alias table's
+// first, else the syntax's, and tells what declares them: the alias row's or
+// the syntax's type code, -1 for a declared key without an entry, 0 for
+// nothing, with `syntaxFound` set when the syntax defines the section.
+int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry,
+                 bool* syntaxFound);
+
+// SpellSetting for the spelling alone.
 void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry);
 
 // Reads the setting as text with its type (2 or 4). `level` 0 searches the

@@ -27,8 +27,7 @@ SetResult CheckSettingValue(MorixRegistryImpl& registry, AString& section, AStri
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
 
   bool syntaxFound = false;
-  int declaredType = LookupKeyAlias(section, entry);
-  if (declaredType == 0) declaredType = registry.LookupRegistrySyntax(section, entry, &syntaxFound);
+  const int declaredType = SpellSetting(registry, section, entry, &syntaxFound);
   if (declaredType == 0 && syntaxFound) {
     result.refusal = SetNotDefined;
     return result;

@@ -52,8 +52,7 @@ void CheckValue(MorixRegistryImpl& registry, int level, const std::string& file,
   AString section = AString::FromBytes(value.section);
   AString entry = AString::FromBytes(value.name);
   bool syntaxFound = false;
-  int declared = LookupKeyAlias(section, entry);
-  if (declared == 0) declared = registry.LookupRegistrySyntax(section, entry, &syntaxFound);
+  const int declared = SpellSetting(registry, section, entry, &syntaxFound);
   if (declared == 0 && syntaxFound) {
     add(FindingKind::kUndefined);
   } else if (declared != 0) {

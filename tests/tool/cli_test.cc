@@ -1080,6 +1080,14 @@ bool SetImmutable(const fs::path& path, bool on) {
   return done;
 }
 
+constexpr uid_t kNobody = 65534;
+
+testsupport::RunResult RunAsNobody(const Installation& in, Args args) {
+  args.insert(args.begin(),
+              {"--reuid=65534", "--regid=65534", "--clear-groups", in.binary()});
+  return testsupport::Run("/usr/bin/setpriv", args, in.home(), in.root_);
+}
+
 // The output with the installation's folder as "<root>", and without the dry
 // run's summary line, where the real Import has its own.
 std::string Comparable(const Installation& in, std::string text) {
@@ -1110,12 +1118,24 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
     WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
     return true;
   };
+  // Another user's run, whose home is its own and whose installation it may
+  // read but not write.
+  const Prepare installOfRoot = [](const Installation& in) {
+    fs::permissions(in.root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    for (const auto& item : fs::recursive_directory_iterator(in.home())) {
+      if (::lchown(item.path().c_str(), kNobody, kNobody) != 0) return false;
+    }
+    return ::chown(in.home().c_str(), kNobody, kNobody) == 0;
+  };
   const struct {
     const char* state;
     Prepare prepare;
     Prepare undo;
+    bool asNobody = false;
   } states[] = {
       {"healthy", nullptr, nullptr},
+      {"install folder not writable by its user", installOfRoot, nullptr, true},
       {"damaged install file", damaged, nullptr},
       {"unreadable install file",
        [](const Installation& in) {
@@ -1162,7 +1182,8 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
           GTEST_SKIP() << row.state << ": not possible on this file system";
         }
         Unwritten unwritten{dry};
-        const auto dryRun = dry.Run(dryArgs), realRun = real.Run(realArgs);
+        const auto dryRun = row.asNobody ? RunAsNobody(dry, dryArgs) : dry.Run(dryArgs);
+        const auto realRun = row.asNobody ? RunAsNobody(real, realArgs) : real.Run(realArgs);
         unwritten.Check("a dry run");
         if (row.undo) row.undo(dry), row.undo(real);
         EXPECT_EQ(dryRun.status, realRun.status);
