@@ -440,6 +440,25 @@ std::string KindOf(const std::string& line) {
   return "?";
 }
 
+constexpr uid_t kNobody = 65534;
+
+// A run of another user, whose home is its own and who may read the
+// installation but not write it.
+bool GiveHomeToNobody(const Installation& in) {
+  fs::permissions(in.root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+  for (const auto& item : fs::recursive_directory_iterator(in.home())) {
+    if (::lchown(item.path().c_str(), kNobody, kNobody) != 0) return false;
+  }
+  return ::chown(in.home().c_str(), kNobody, kNobody) == 0;
+}
+
+testsupport::RunResult RunAsNobody(const Installation& in, Args args) {
+  args.insert(args.begin(),
+              {"--reuid=65534", "--regid=65534", "--clear-groups", in.binary()});
+  return testsupport::Run("/usr/bin/setpriv", args, in.home(), in.root_);
+}
+
 struct Paths {
   fs::path admin, user;
   std::string host;
@@ -450,6 +469,7 @@ struct Row {
   std::function<void(const Paths&)> change;
   int filesChecked;
   std::vector<std::string> findings;  // {admin}, {user} and {host} stand for the paths
+  bool asNobody = false;               // run by another user, see GiveHomeToNobody
 };
 
 std::string Expand(std::string text, const Paths& paths) {
@@ -515,6 +535,10 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
              Key("Meridian", Key("Desktop", Str("Theme") + Str("Nope"))) + Key("Other", Str("Junk"))));
          WriteStoreFile(p.admin, "MeridianRegistrySyntax", syntax);
        }, 6, {"Undefined setting <Desktop/Nope> at level <install> in <{admin}/default.XML>"}},
+      // Each folder in turn: the user folder is above, as a file.
+      {"an admin folder its user may not list", [](const Paths& p) {
+         fs::permissions(p.admin, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+       }, 2, {"Unreadable folder <{admin}/>: Permission denied"}, true},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -529,10 +553,16 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
     WriteStoreFile(paths.user, paths.host + "_user",
                    Key("Solver", Int("Threads", "-1")) + Key("Desktop", Int("FontSize", "14")));
     installation.WarmUp();
+    if (row.asNobody) {
+      ASSERT_TRUE(GiveHomeToNobody(installation));
+    }
     row.change(paths);
     const auto before = DiskState(root);
-    const auto text = installation.RunAsIs({"-Check", "-ProductName", "Meridian"});
-    const auto json = installation.RunAsIs({"-Check", "-ProductName", "Meridian", "-Json"});
+    auto run = [&](const Args& args) {
+      return row.asNobody ? RunAsNobody(installation, args) : installation.RunAsIs(args);
+    };
+    const auto text = run({"-Check", "-ProductName", "Meridian"});
+    const auto json = run({"-Check", "-ProductName", "Meridian", "-Json"});
     EXPECT_TRUE(DiskState(root) == before) << "the check changed or created something";
 
     std::string expected;
@@ -1080,14 +1110,6 @@ bool SetImmutable(const fs::path& path, bool on) {
   return done;
 }
 
-constexpr uid_t kNobody = 65534;
-
-testsupport::RunResult RunAsNobody(const Installation& in, Args args) {
-  args.insert(args.begin(),
-              {"--reuid=65534", "--regid=65534", "--clear-groups", in.binary()});
-  return testsupport::Run("/usr/bin/setpriv", args, in.home(), in.root_);
-}
-
 // The output with the installation's folder as "<root>", and without the dry
 // run's summary line, where the real Import has its own.
 std::string Comparable(const Installation& in, std::string text) {
@@ -1118,16 +1140,6 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
     WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
     return true;
   };
-  // Another user's run, whose home is its own and whose installation it may
-  // read but not write.
-  const Prepare installOfRoot = [](const Installation& in) {
-    fs::permissions(in.root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
-    for (const auto& item : fs::recursive_directory_iterator(in.home())) {
-      if (::lchown(item.path().c_str(), kNobody, kNobody) != 0) return false;
-    }
-    return ::chown(in.home().c_str(), kNobody, kNobody) == 0;
-  };
   const struct {
     const char* state;
     Prepare prepare;
@@ -1135,7 +1147,7 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
     bool asNobody = false;
   } states[] = {
       {"healthy", nullptr, nullptr},
-      {"install folder not writable by its user", installOfRoot, nullptr, true},
+      {"install folder not writable by its user", GiveHomeToNobody, nullptr, true},
       {"damaged install file", damaged, nullptr},
       {"unreadable install file",
        [](const Installation& in) {
@@ -1199,6 +1211,31 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       }
     }
   }
+}
+
+// Dry runs and the reads of the new options create no user folder; the
+// classic commands still do.
+TEST(ScriptingDryRun, CreatesNoUserFolderNorDoReadsForScripts) {
+  Installation in(/*withSyntax=*/true);
+  const std::string documents = in.home() + "/Documents";
+  fs::remove_all(documents);
+  const std::string document = Document(in, Key("Desktop", Str("Theme", "blue")));
+  const Args runs[] = {
+      Set("Desktop/Theme", "blue", {"-DryRun"}),
+      Delete("Desktop/Theme", {"-DryRun", "-RegistryLevel", "install"}),
+      Import(document, {"-DryRun"}),
+      Get("Desktop/Theme", {"-Json"}),
+      Get("Desktop/Theme", {"-AllLevels"}),
+      Keys({"-Json"}),
+      {"-Export", "-ProductName", "Meridian"},
+      {"-Check", "-ProductName", "Meridian"},
+  };
+  for (const Args& args : runs) {
+    in.RunAsIs(args);
+    EXPECT_FALSE(fs::exists(documents)) << Show(args);
+  }
+  in.RunAsIs(Get("Desktop/Theme"));
+  EXPECT_TRUE(fs::is_directory(in.userDir()));
 }
 
 // What each deletion reports is in the dry-run test.
