@@ -48,7 +48,8 @@ bool MeetsRequirements(const ToolOptions& options) {
 // The level for Get, Set and Delete: the named one, else 0 for Get and
 // user_machine for the others. An unknown name makes the record unusable.
 int ResolveLevel(ToolOptions& options) {
-  bool searches = options.command == CommandGet || options.command == CommandExport;
+  bool searches = options.command == CommandGet || options.command == CommandExport ||
+                  options.command == CommandGetKeys;
   int level = searches ? ProviderNone : ProviderUserMachine;
   const wchar_t* name = options.values[SlotRegistryLevel];
   if (name == nullptr) return level;
@@ -91,8 +92,10 @@ int BadUsage(const ToolOptions& options, JsonOutput& output) {
 
 int RunCommand(ToolOptions& options, JsonOutput& output) {
   int32_t command = options.command;
+  // The classic GetKeys ignores a level; under -Json it lists that level's values.
   bool takesLevel = command == CommandGet || command == CommandSet || command == CommandDelete ||
-                    command == CommandExport || command == CommandImport;
+                    command == CommandExport || command == CommandImport ||
+                    (command == CommandGetKeys && options.json);
   int level = takesLevel ? ResolveLevel(options) : 0;
   if (command == CommandHelp) {
     if (options.json) {
@@ -104,7 +107,7 @@ int RunCommand(ToolOptions& options, JsonOutput& output) {
   }
   if (!MeetsRequirements(options) || options.misplacedOption) return BadUsage(options, output);
   JsonOutput* json = options.json ? &output : nullptr;
-  if (command == CommandGetKeys) return RunGetKeys(options, json);
+  if (command == CommandGetKeys) return RunGetKeys(options, level, json);
   if (command == CommandExport) return RunExport(options, level);
   if (command == CommandImport) return RunImport(options, level, json);
   if (command == CommandCheck) return RunCheck(options, json);
@@ -142,8 +145,10 @@ int SetwiseMain(int argc, char** argv) {
     PrintUsage();
     return -1;
   }
+  // Export's output is a document to import: a note before it would spoil it.
+  const bool spoilsExport = options.command == CommandExport && output.HoldsNotes();
   if (!options.json) output.Release();
-  if (argc < 3) return BadUsage(options, output);
+  if (argc < 3 || spoilsExport) return BadUsage(options, output);
   return RunCommand(options, output);
 }
 

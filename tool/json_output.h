@@ -29,6 +29,8 @@ class JsonOutput : public core::OutputSink {
   // For a run without -Json: writes out what was kept, as it was printed,
   // and prints go straight out again.
   void Release();
+  // Whether anything was printed since, to become notes or be released.
+  bool HoldsNotes() const { return !captured_.empty(); }
   JsonOutput(const JsonOutput&) = delete;
   JsonOutput& operator=(const JsonOutput&) = delete;
 

@@ -126,6 +126,8 @@ inline constexpr const wchar_t* kImportKeyAbsent =
 inline constexpr const wchar_t* kImportRefused = L"Registry setting <%s> is refused:\n";
 inline constexpr const char* kImportTempDirectory =
     "TempDirectory is not a product setting; set it with -Set\n";
+inline constexpr const char* kImportNul =
+    "A name or value holding NUL cannot be stored: the store keeps a text up to its first NUL\n";
 inline constexpr const wchar_t* kImportCollision =
     L"more than one entry of the document names <%s>\n";
 inline constexpr const wchar_t* kImportNothingRefused =

@@ -6,7 +6,8 @@ namespace cfgkit {
 
 std::string WithLineAndColumn(const std::string& reason, std::string_view document) {
   constexpr std::string_view kOffset = "offset ";
-  if (reason.rfind(kOffset, 0) != 0) return reason;
+  // Found before any line was read, such as the encoding.
+  if (reason.rfind(kOffset, 0) != 0) return "line 1, column 1: " + reason;
   size_t offset = 0;
   const char* digits = reason.data() + kOffset.size();
   auto [end, error] = std::from_chars(digits, reason.data() + reason.size(), offset);

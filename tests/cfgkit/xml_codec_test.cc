@@ -269,6 +269,8 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
     }
     EXPECT_EQ(kTalRegProtected, report.status);
     EXPECT_NE(std::string::npos, report.reason.find(row.reason)) << report.reason;
+    // Damage found before any line, such as the encoding, too.
+    EXPECT_TRUE(report.reason.starts_with("line ")) << report.reason;
     EXPECT_EQ(std::string::npos, report.reason.find(path)) << report.reason;
     EXPECT_EQ(1u, logs.size());
     if (logs.empty()) continue;

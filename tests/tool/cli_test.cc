@@ -153,6 +153,15 @@ TEST(CliOptions, UsageAndOptionErrors) {
       {{"-Get", "-ProductName", "meridianviewer", "-RegistryKey", "Flag"}, NotFound("Flag"), 255},
   }, true, /*shared=*/true);
   // clang-format on
+  // A note would come before Export's document, so that it could not be imported.
+  Installation exporting(true);
+  for (const Args& args : {Args{"-Export", "-Case", "-ProductName", "Meridian"},
+                           Args{"-Export", "-ProductName", "Meridian", "-Foo", "bar"}}) {
+    const auto run = exporting.Run(args);
+    EXPECT_EQ(2, run.status) << Show(args);
+    EXPECT_TRUE(run.out.find("<?xml") == std::string::npos && run.out.find(kUsage) != std::string::npos)
+        << run.out;
+  }
   // A list that is no regular file reads as no list: every name is accepted,
   // and a FIFO does not hang the command.
   for (bool fifo : {true, false}) {
@@ -277,6 +286,9 @@ TEST(CliGetKeys, ListingAndPatterns) {
       {Keys({"/x"}), "Unkown option <x> is ignored\nRegistry keys:\n" + all, 255},
       {Keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
        255},
+      // A level, even one that is none, is ignored.
+      {Keys({"Opt", "-Case", "-RegistryLevel", "machine"}),
+       "Registry keys matching pattern <Opt> case sensitively:\n" + options, 255},
       {Keys({"opt", "-Case"}), "No registry keys found matching pattern <opt> case sensitively.\n",
        255},
       {Keys({"D?sk*Units"}), "Registry keys matching pattern <D?sk*Units> case insensitively:\n"
@@ -738,6 +750,16 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       {Keys({"Opt", "-Case"}), 0,
        {{"pattern", "Opt"}, {"case_sensitive", true}, {"entries", options}}},
       {Keys({"opt", "-Case"}), 1, {{"entries", Json::array()}}},
+      {Keys({}), 0, {{"case_sensitive", false}}},
+      // At one level, admin included: what that level holds.
+      {Keys({"Units", "-RegistryLevel", "install"}), 0,
+       {{"level", "install"},
+        {"entries", {{{"path", "Desktop/Options/Units"}, {"type", "string"}, {"value", "mm"},
+                      {"level", "install"}}}}}},
+      {Keys({"Logging/File", "-RegistryLevel", "ADMIN"}), 0,
+       {{"entries", {{{"path", "Logging/File"}, {"type", "string"}, {"value", "/var/log/m.log"},
+                      {"level", "admin"}}}}}},
+      {Keys({"-RegistryLevel", "machine"}), 2, {{"notes", {"unknown RegistryLevel <machine>"}}}},
       {Set("Desktop/Theme", "blue"), 0, {{"outcome", "created"}, {"saved", true}}},
       {Set("desktop/THEME", "blue"), 0, {{"key", "Desktop/Theme"}, {"outcome", "unchanged"}}},
       {Set("Solver/Threads", "abc", {"-ValueType", "2"}), 2,
@@ -911,7 +933,8 @@ struct Unwritten {
 TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
   Installation in(/*withSyntax=*/true);
   const std::string document =
-      Document(in, Str("TempDirectory", "/tmp") +
+      Document(in, Str("TempDirectory", "/tmp") + DelKey("TempDirectory") +
+                       HexStr("Nul", std::string("a\0b", 3)) +
                        Key("Desktop", Str("Theme", "new") + Int("FontSize", "20") +
                                           Str("Nope", "x") + Key("Options", Str("Units", "cm")) +
                                           Key("ZSRConfigurations", Str("Item5", "z5"))) +
@@ -920,10 +943,14 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
   Unwritten unwritten{in};
   auto text = in.Run(Import(document));
   EXPECT_EQ(
+      "Registry setting <TempDirectory> is refused:\n"
+      "TempDirectory is not a product setting; set it with -Set\n"
       "Registry setting <Desktop/FontSize> is refused:\n"
       "more than one entry of the document names <Desktop/FontSize>\n"
       "Registry setting <TempDirectory> is refused:\n"
       "TempDirectory is not a product setting; set it with -Set\n"
+      "Registry setting <Nul> is refused:\n"
+      "A name or value holding NUL cannot be stored: the store keeps a text up to its first NUL\n"
       "Registry setting <Desktop/Theme> is refused:\n"
       "more than one entry of the document names <Desktop/Theme>\n"
       "Registry setting <Desktop/FontSize> is refused:\n"
@@ -935,12 +962,12 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
       "Registry setting <Solver/Threads> is refused:\n"
       "Cannot set the registry value to different data type\n"
       "The work around is delete it, then create it again\n"
-      "Nothing was imported: 7 entries refused.\n",
+      "Nothing was imported: 9 entries refused.\n",
       text.out);
   EXPECT_EQ(255, text.status);
   JsonRun json = RunJson(in, Import(document));
   EXPECT_EQ(2, json.status);
-  std::vector<std::string> outcomes(7, "refused");
+  std::vector<std::string> outcomes(9, "refused");
   outcomes.insert(outcomes.end(), {"created", "changed", "created"});
   EXPECT_EQ(outcomes, Outcomes(json.doc));
   EXPECT_EQ(false, json.doc["written"]);

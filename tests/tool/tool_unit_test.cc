@@ -148,12 +148,14 @@ TEST(SettingsDocument, ReadsValuesAndRemovalsOrSaysWhereItIsDamaged) {
   EXPECT_EQ(DocumentLines(" \n\t"), "");
   EXPECT_EQ(DocumentLines("<key/>"), "");
   // The column is where the element's name begins.
-  const std::pair<const char*, const char*> damaged[] = {
+  const std::pair<std::string, const char*> damaged[] = {
       {"<key>\n  <value name='a' type='int'>x</value></key>", "line 2, column 4: int value"},
       {"<key>\n<delete name='a'/></key>", "line 2, column 2: a <delete> needs type"},
       {"<key><delete type='value' name='a'>t</delete></key>", "line 1, column 7: a <delete> has"},
       {"<key>\n\n <key name='a'></key>", "line 3, column "},
       {"<key><key name='a/b'/></key>", "line 1, column 7: invalid key name"},
+      // Found before any line: the encoding.
+      {std::string("\xff\xfe<\0k\0e\0y\0/\0>\0", 14), "line 1, column 1: UTF-16"},
   };
   for (auto& [xml, reason] : damaged) {
     EXPECT_EQ(DocumentLines(xml).rfind(reason, 0), 0u) << DocumentLines(xml);

@@ -8,7 +8,8 @@
 int RunGet(ToolOptions& options, int level, JsonOutput* json);
 int RunSet(ToolOptions& options, int level, JsonOutput* json);
 int RunDelete(ToolOptions& options, int level, JsonOutput* json);
-int RunGetKeys(ToolOptions& options, JsonOutput* json);
+// `level` is read under -Json only (0: the level a Get without one finds).
+int RunGetKeys(ToolOptions& options, int level, JsonOutput* json);
 
 // Every level of one setting, and which one a Get without a level finds.
 int RunGetAllLevels(ToolOptions& options, JsonOutput* json);

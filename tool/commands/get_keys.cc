@@ -13,16 +13,18 @@ namespace {
 constexpr size_t kOutputBlock = 1 << 16;
 
 // The listing as one JSON document, written entry by entry.
-int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
+// At `level`, the values that level holds; 0: those a Get without a level finds.
+int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter, int level,
                      const ToolOptions& options, JsonOutput& json) {
   Json head = Json::object();
   if (const wchar_t* pattern = options.values[SlotGetKeysPattern]) {
     PutBytes(head, "pattern", AString(pattern).ASCII());
-    head["case_sensitive"] = options.caseSensitive;
   }
+  head["case_sensitive"] = options.caseSensitive;
+  if (level != ProviderNone) head["level"] = LevelName(level).ASCII();
   std::string out = JsonText(head);
   out.pop_back();
-  out.append(head.empty() ? "\"entries\":[" : ",\"entries\":[");
+  out.append(",\"entries\":[");
   // Each entry's pieces after its path, joined once.
   const std::string keyOnly = ",\"why\":\"" + std::string(msg::kKeyOnly) + "\"}";
   const std::string noValue = ",\"why\":\"" + std::string(msg::kNoValueFound) + "\"}";
@@ -33,7 +35,7 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   char number[16];
   bool first = true;
   const CatalogueCount count =
-      BuildKeyCatalogue(registry, filter, 0, [&](const ListedEntry& entry) {
+      BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
         out.append(first ? "{" : ",{");
         first = false;
         AppendBytesField(&out, "path", entry.path);
@@ -76,14 +78,14 @@ void PrintHeader(const CatalogueFilter& filter) {
 
 }  // namespace
 
-int RunGetKeys(ToolOptions& options, JsonOutput* json) {
+int RunGetKeys(ToolOptions& options, int level, JsonOutput* json) {
   ProductRegistry product(options);
   MorixRegistryImpl& registry = product.registry;
   const wchar_t* pattern = options.values[SlotGetKeysPattern];
   // A listing with a debug log writes millions of lines.
   TalDebugBuffer logBuffer;
   const CatalogueFilter filter{pattern, options.caseSensitive};
-  if (json != nullptr) return PrintJsonListing(registry, filter, options, *json);
+  if (json != nullptr) return PrintJsonListing(registry, filter, level, options, *json);
   const CatalogueCount count = PrintKeyCatalogue(registry, filter, PrintHeader);
   if (count.defined == 0) {
     core::PrintWide(msg::kNoKeys);

@@ -40,13 +40,31 @@ bool IsTempDirectory(const AString& section, const AString& entry) {
   return section.empty() && entry.CompareNoCase(L"TempDirectory") == 0;
 }
 
+// Why no Set could store the entry as the document gives it, or null: the
+// store keeps a text up to its first NUL, and TempDirectory is no product
+// setting, in a deletion as in a value.
+const char* EntryRefusal(const PlannedChange& change) {
+  const bool holdsNul = change.section.find(L'\0') != AString::npos ||
+                        change.entry.find(L'\0') != AString::npos ||
+                        change.value.find(L'\0') != AString::npos;
+  if (holdsNul) return msg::kImportNul;
+  return IsTempDirectory(change.section, change.entry) ? msg::kImportTempDirectory : nullptr;
+}
+
 void PlanRemoval(MorixRegistryImpl& registry, int level, PlannedChange& change) {
+  const char* refusal = EntryRefusal(change);
+  if (change.removesKey) {
+    change.section = DisplayKey(change.section, change.entry);
+    change.entry.clear();
+  }
+  if (refusal != nullptr) {
+    change.refusal = MessageText(refusal);
+    return;
+  }
   registry.userDirIsAdminDir = LevelUsesAdminFolder(level);
   bool exists;
   if (change.removesKey) {
     AString noEntry;
-    change.section = DisplayKey(change.section, change.entry);
-    change.entry.clear();
     NormaliseKey(registry, change.section, noEntry);
     exists = registry.DoesRegistryKeyExistInProvider(HKCU, change.section, level);
   } else {
@@ -75,8 +93,8 @@ std::string Formatted(const char* format, Args... args) {
 // spelling): a value in one of them is checked as the deletion leaves it.
 void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString>& removedKeys,
                PlannedChange& change) {
-  if (IsTempDirectory(change.section, change.entry)) {
-    change.refusal = MessageText(msg::kImportTempDirectory);
+  if (const char* refusal = EntryRefusal(change)) {
+    change.refusal = MessageText(refusal);
     return;
   }
   bool removed = false;
@@ -90,8 +108,8 @@ void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString
                          : MessageText(RefusalText(result.refusal));
     return;
   }
-  // The store keeps it, but no Get could read it back. It is stored up to its first NUL.
-  const size_t bytes = std::min(change.value.size(), change.value.find(L'\0'));
+  // The store keeps it, but no Get could read it back.
+  const size_t bytes = change.value.size();
   if (result.type == kTypeString && bytes > kLongestStoreText) {
     change.refusal = Formatted(msg::kImportTooLong, bytes, kLongestStoreText);
     return;
