@@ -65,7 +65,7 @@ bool IsTempDirectoryKey(const ToolOptions& options) {
   return AString(L"TempDirectory").CompareNoCase(options.values[SlotRegistryKey]) == 0;
 }
 
-Json UsageLines() {
+Json UsageLines(bool extended) {
   Json lines = Json::array();
   auto add = [&lines](const wchar_t* line) {
     std::string text = AString(line).ASCII();
@@ -73,7 +73,9 @@ Json UsageLines() {
     lines.push_back(text);
   };
   for (const wchar_t* line : msg::kUsage) add(line);
-  for (const wchar_t* line : msg::kExtendedUsage) add(line);
+  if (extended) {
+    for (const wchar_t* line : msg::kExtendedUsage) add(line);
+  }
   return lines;
 }
 
@@ -81,7 +83,7 @@ Json UsageLines() {
 // classic text and status.
 int BadUsage(const ToolOptions& options, JsonOutput& output) {
   if (options.json) {
-    output.Print({{"error", "bad usage"}, {"usage", UsageLines()}});
+    output.Print({{"error", "bad usage"}, {"usage", UsageLines(true)}});
     return JsonRefused;
   }
   PrintUsage();
@@ -99,9 +101,10 @@ int RunCommand(ToolOptions& options, JsonOutput& output) {
   int level = takesLevel ? ResolveLevel(options) : 0;
   if (command == CommandHelp) {
     if (options.json) {
-      output.Print({{"usage", UsageLines()}});
+      output.Print({{"usage", UsageLines(options.allUsage)}});
     } else {
       PrintUsage();
+      if (options.allUsage) PrintExtendedUsage();
     }
     return 0;
   }

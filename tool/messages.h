@@ -34,13 +34,26 @@ inline constexpr const wchar_t* kExportIsJsonFree =
     L"Option -Json is not valid with -Export, whose output is a store document\n";
 inline constexpr const wchar_t* kTempDirectoryOneLevel =
     L"The TempDirectory setting is read one level at a time, without -AllLevels\n";
+// What came after the classic commands, one usage line and one sentence
+// each: printed by -Help -All and after bad usage of a newer option.
 inline constexpr const wchar_t* kExtendedUsage[] = {
+    L"usage: Setwise -Set ... -ValueType 2|4\n",
+    L"      gives the value's type, 2 a string and 4 an integer, instead of the syntax's or the "
+    L"value's own.\n",
+    L"usage: Setwise -Get | -Set | -Delete ... -RegistryLevel admin\n",
+    L"      the admin level, which a Get without a level never reads.\n",
     L"usage: Setwise -Get -ProductName name -RegistryKey keyPath -AllLevels [-Json]\n",
+    L"      shows the setting at every level and which one a Get without a level finds.\n",
     L"usage: Setwise -Export [pattern] [-Case] -ProductName name [-RegistryLevel level]\n",
+    L"      writes the values GetKeys lists as a settings document.\n",
     L"usage: Setwise -Import file -ProductName name [-RegistryLevel level] [-DryRun] [-Json]\n",
+    L"      applies a settings document (\"-\": standard input) at a level, all or nothing.\n",
+    L"usage: Setwise -Set | -Delete | -Import ... -DryRun\n",
+    L"      does everything but the save and says what the real run would do.\n",
     L"usage: Setwise -Check -ProductName name [-Json]\n",
-    L"note: -Json also works with -Get, -GetKeys, -Set and -Delete, and -DryRun with -Set and "
-    L"-Delete; \"-Import -\" reads standard input.\n",
+    L"      reports damaged or unreadable store files and values the syntax does not allow.\n",
+    L"usage: Setwise -Get | -GetKeys | -Set | -Delete | -Import | -Check ... -Json\n",
+    L"      prints one JSON document and nothing else; GetKeys -Json takes a -RegistryLevel.\n",
 };
 
 inline constexpr const wchar_t* kUsage[] = {

@@ -8,7 +8,7 @@ namespace {
 
 enum OptionKind { KindCommand, KindValue, KindFlag };
 
-enum OptionFlag { FlagCase, FlagJson, FlagAllLevels, FlagDryRun };
+enum OptionFlag { FlagCase, FlagJson, FlagAllLevels, FlagDryRun, FlagAll };
 
 struct OptionSpec {
   AString name;
@@ -34,6 +34,7 @@ const OptionSpec OptionTable[] = {
     {L"Json", KindFlag, FlagJson},
     {L"AllLevels", KindFlag, FlagAllLevels},
     {L"DryRun", KindFlag, FlagDryRun},
+    {L"All", KindFlag, FlagAll},
 };
 
 bool HasPrefix(const AString& argument) {
@@ -59,8 +60,11 @@ void SetFlag(ToolOptions& record, int32_t flag) {
     case FlagAllLevels:
       record.allLevels = true;
       break;
-    default:
+    case FlagDryRun:
       record.dryRun = true;
+      break;
+    default:
+      record.allUsage = true;
       break;
   }
 }
@@ -82,6 +86,7 @@ void CheckNewOptions(ToolOptions& record) {
     core::PrintWide(msg::kDryRunOnlyWithChanges);
     record.misplacedOption = true;
   }
+  if (record.allUsage && command != CommandHelp) misplaced(L"All", L"Help");
   if (record.json && record.command == CommandExport) {
     core::PrintWide(msg::kExportIsJsonFree);
     record.misplacedOption = true;
@@ -209,7 +214,7 @@ bool UsesNewOptions(const ToolOptions& options) {
   const int32_t command = options.command;
   const bool newCommand =
       command == CommandExport || command == CommandImport || command == CommandCheck;
-  return newCommand || options.json || options.allLevels || options.dryRun ||
+  return newCommand || options.json || options.allLevels || options.dryRun || options.allUsage ||
          options.misplacedOption;
 }
 

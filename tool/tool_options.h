@@ -52,6 +52,7 @@ struct ToolOptions {
   bool json = false;
   bool allLevels = false;
   bool dryRun = false;
+  bool allUsage = false;  // -Help -All
   // A new option was given where it does not apply (its note was printed).
   bool misplacedOption = false;
 };

@@ -153,8 +153,17 @@ TEST(CliOptions, UsageAndOptionErrors) {
       {{"-Get", "-ProductName", "meridianviewer", "-RegistryKey", "Flag"}, NotFound("Flag"), 255},
   }, true, /*shared=*/true);
   // clang-format on
-  // A note would come before Export's document, so that it could not be imported.
   Installation exporting(true);
+  // -Help -All: the classic usage as it is, then a line and a sentence per newer option.
+  const auto help = exporting.Run({"-Help", "-All"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(0u, help.out.rfind(kUsage, 0)) << help.out;
+  for (const char* option : {"-ValueType", "admin", "-AllLevels", "-Export", "-Import", "-DryRun",
+                             "-Check", "-Json"}) {
+    EXPECT_NE(std::string::npos, help.out.find(option, kUsage.size())) << option;
+  }
+  EXPECT_EQ(2, exporting.Run(Get("Flag", {"-All"})).status);
+  // A note would come before Export's document, so that it could not be imported.
   for (const Args& args : {Args{"-Export", "-Case", "-ProductName", "Meridian"},
                            Args{"-Export", "-ProductName", "Meridian", "-Foo", "bar"}}) {
     const auto run = exporting.Run(args);
