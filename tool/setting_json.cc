@@ -1,6 +1,10 @@
 #include "tool/setting_json.h"
 
+#include <algorithm>
+
 #include "tool/json_output.h"
+#include "tool/messages.h"
+#include "tool/set_setting.h"
 #include "tool/tool_options.h"
 
 Json SettingJson(const AString& key, int level) {
@@ -30,4 +34,50 @@ std::string MessageText(const wchar_t* format, const AString& argument) {
   AString text;
   text.Format(format, argument.c_str());
   return MessageText(text.ASCII());
+}
+
+std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
+  const std::string folder =
+      (LevelUsesAdminFolder(level) ? registry.GetAdminDir() : registry.GetUserConfigDir()).ASCII();
+  std::vector<TalRegFileReport> folders;
+  registry.GetUnlistedFolders(folders);
+  for (const TalRegFileReport& unlisted : folders) {
+    if (unlisted.path == folder) {
+      return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
+    }
+  }
+  TalRegFileReport report;
+  if (registry.GetProviderFileReport(static_cast<uint32_t>(level), report) &&
+      report.status != kTalRegOk) {
+    return Formatted(
+        report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
+        report.path.c_str(), report.reason.c_str());
+  }
+  return std::string();
+}
+
+Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels) {
+  Json warnings = Json::array();
+  std::vector<TalRegFileReport> folders;
+  registry.GetUnlistedFolders(folders);
+  for (const TalRegFileReport& folder : folders) {
+    Json warning = Json::object();
+    PutBytes(warning, "folder", folder.path);
+    PutBytes(warning, "reason", folder.reason);
+    warnings.push_back(std::move(warning));
+  }
+  std::vector<RegistryFileReport> files;
+  registry.GetRegistryFileReports(files);
+  for (const RegistryFileReport& file : files) {
+    const bool read = file.provider == ProviderRegistrySyntax ||
+                      std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) !=
+                          levels.end();
+    if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
+    Json warning = Json::object();
+    PutBytes(warning, "file", file.report.path);
+    warning["problem"] = file.report.status == kTalRegProtected ? "damaged" : "unreadable";
+    PutBytes(warning, "reason", file.report.reason);
+    warnings.push_back(std::move(warning));
+  }
+  return warnings.empty() ? Json() : warnings;
 }

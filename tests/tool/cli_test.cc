@@ -822,6 +822,57 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
     for (const auto& [field, value] : row.expected.items()) {
       EXPECT_EQ(value, document[field]) << field << " of " << document;
     }
+    EXPECT_FALSE(document.contains("warnings")) << "a healthy store: " << document;
+  }
+}
+
+// The classic commands skip a damaged or unreadable file silently; a document
+// names each one the run skipped, and a change whose level's file cannot take
+// it is refused naming the file, dry or real.
+TEST(ScriptingJson, SkippedFilesAreWarnedOfAndChangesRefusedByName) {
+  const struct {
+    const char* state;
+    std::function<void(const Installation&)> change;
+    std::string level;  // whose file or folder it is
+    std::string warning;  // the warning's "file" or "folder", below the installation
+    std::string refusal;  // below the installation
+  } rows[] = {
+      {"damaged", [](const Installation& in) {
+         WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
+       }, "install", "/inst/config/default.XML",
+       "Store file <{}/inst/config/default.XML> is damaged: line 2, column 61: duplicate value"},
+      {"unreadable", [](const Installation& in) {
+         fs::remove(in.userDir() / "user.XML");
+         fs::create_directory(in.userDir() / "user.XML");
+       }, "user", "/home/Documents/Talven/Meridian/config/user.XML",
+       "Store file <{}/home/Documents/Talven/Meridian/config/user.XML> cannot be read: not a "
+       "regular file"},
+      {"unlisted", [](const Installation& in) {
+         fs::remove_all(in.userDir());
+         std::ofstream(in.userDir()) << "x";
+       }, "user", "/home/Documents/Talven/Meridian/config/",
+       "Store folder <{}/home/Documents/Talven/Meridian/config/> cannot be listed: Not a "
+       "directory"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.state);
+    Installation in(/*withSyntax=*/true);
+    row.change(in);
+    const std::string root = in.root_.string();
+    for (const Args& read : {Get("Desktop/Theme"), Get("Desktop/Theme", {"-AllLevels"}),
+                             Keys({"Theme"}), Keys({"Theme", "-RegistryLevel", row.level})}) {
+      const Json warnings = RunJson(in, read).doc["warnings"];
+      ASSERT_EQ(1u, warnings.size()) << Show(read) << warnings;
+      EXPECT_EQ(root + row.warning, warnings[0].value("file", warnings[0].value("folder", "")));
+    }
+    std::string refusal = row.refusal;
+    refusal.replace(refusal.find("{}"), 2, root);
+    for (const Args& change : {Set("Desktop/Theme", "x", {"-RegistryLevel", row.level}),
+                               Delete("Desktop/Theme", {"-RegistryLevel", row.level, "-DryRun"})}) {
+      const JsonRun run = RunJson(in, change);
+      EXPECT_EQ(2, run.status) << Show(change);
+      EXPECT_EQ(refusal, run.doc.value("refused", "")) << Show(change);
+    }
   }
 }
 

@@ -49,6 +49,17 @@ int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
   MorixRegistryImpl& registry = product.registry;
   const bool dryRun = options.dryRun;
 
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);  // before the store loads
+  if (json != nullptr) {
+    // The text form keeps its classic answer, which names no file.
+    const std::string refusal = LevelStoreRefusal(registry, level);
+    if (!refusal.empty()) {
+      Json document = SettingJson(options.values[SlotRegistryKey], level);
+      document["refused"] = refusal;
+      json->Print(std::move(document));
+      return JsonRefused;
+    }
+  }
   // First the whole argument as a key.
   AString wholeKey = options.values[SlotRegistryKey];
   AString noEntry;

@@ -59,6 +59,11 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
         }
       });
   out.append("]");
+  const Json warnings = level == ProviderNone
+                            ? StoreWarnings(registry, {ProviderUserMachine, ProviderUser,
+                                                       ProviderInstallMachine, ProviderInstall})
+                            : StoreWarnings(registry, {level});
+  if (!warnings.is_null()) out.append(",\"warnings\":").append(JsonText(warnings));
   Json notes = json.TakeNotes();
   if (!notes.empty()) out.append(",\"notes\":").append(JsonText(notes));
   out.append("}\n");

@@ -81,14 +81,6 @@ bool IsInKey(const AString& section, const AString& removed) {
   return AString(section.substr(0, removed.size())).CompareNoCase(removed) == 0;
 }
 
-// A printf-style message of 8-bit arguments, without its final line break.
-template <class... Args>
-std::string Formatted(const char* format, Args... args) {
-  std::string text(std::snprintf(nullptr, 0, format, args...), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return MessageText(text);
-}
-
 // `removedKeys` are the keys the document deletes (in their declared
 // spelling): a value in one of them is checked as the deletion leaves it.
 void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString>& removedKeys,
@@ -120,29 +112,6 @@ void PlanValue(MorixRegistryImpl& registry, int level, const std::vector<AString
   } else {
     change.outcome = result.outcome == SetCreated ? Created : Changed;
   }
-}
-
-// Why no entry can be imported at `level`: its store file is damaged or
-// cannot be read, or its folder cannot be listed; empty when it can. A
-// missing file is no reason: it is created.
-std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
-  const std::string folder =
-      (LevelUsesAdminFolder(level) ? registry.GetAdminDir() : registry.GetUserConfigDir()).ASCII();
-  std::vector<TalRegFileReport> folders;
-  registry.GetUnlistedFolders(folders);
-  for (const TalRegFileReport& unlisted : folders) {
-    if (unlisted.path == folder) {
-      return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
-    }
-  }
-  TalRegFileReport report;
-  if (registry.GetProviderFileReport(static_cast<uint32_t>(level), report) &&
-      report.status != kTalRegOk) {
-    return Formatted(
-        report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
-        report.path.c_str(), report.reason.c_str());
-  }
-  return std::string();
 }
 
 // Entries that name one setting once their spelling is corrected are all refused.

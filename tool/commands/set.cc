@@ -26,16 +26,21 @@ SetOutcome ToldOutcome(const SetResult& result) {
   return result.holdsValue ? SetUnchanged : result.outcome;
 }
 
+int PrintRefusal(JsonOutput& json, const AString& key, int level, const std::string& refusal) {
+  Json document = SettingJson(key, level);
+  document["refused"] = refusal;
+  json.Print(std::move(document));
+  return JsonRefused;
+}
+
 // `saved`: the save went through, or for a dry run would.
 int PrintJson(JsonOutput& json, const AString& key, int level, const AString& value,
               const SetResult& result, bool saved, bool dryRun) {
   Json document = SettingJson(key, level);
   if (result.refusal != SetAccepted) {
-    document["refused"] = result.refusal == SetWriteFailed
-                              ? MessageText(msg::kSetFailed, key)
-                              : MessageText(RefusalText(result.refusal));
-    json.Print(std::move(document));
-    return JsonRefused;
+    return PrintRefusal(json, key, level,
+                        result.refusal == SetWriteFailed ? MessageText(msg::kSetFailed, key)
+                                                         : MessageText(RefusalText(result.refusal)));
   }
   PutValue(document, value.ASCII(), result.type);
   const SetOutcome outcome = ToldOutcome(result);
@@ -76,6 +81,12 @@ int RunSet(ToolOptions& options, int level, JsonOutput* json) {
   AString section = parts.section;
   AString entry = parts.entry;
   AString value = options.values[SlotRegistryValue];
+  registry.userDirIsAdminDir = LevelUsesAdminFolder(level);  // before the store loads
+  if (json != nullptr) {
+    // The text form keeps its classic refusal, which names no file.
+    const std::string refusal = LevelStoreRefusal(registry, level);
+    if (!refusal.empty()) return PrintRefusal(*json, DisplayKey(section, entry), level, refusal);
+  }
   SetResult result = SetSettingValue(registry, section, entry, value, requestedType, level);
   AString key = DisplayKey(section, entry);
   bool saved = result.refusal == SetAccepted && FinishChange(registry, options.dryRun);
