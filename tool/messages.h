@@ -155,6 +155,8 @@ inline constexpr const wchar_t* kDryRunSummary =
 // Every entry's refusal when the level's store file or folder cannot be used;
 // 8-bit: paths and reasons are the store's bytes.
 inline constexpr const char* kImportStoreDamaged = "Store file <%s> is damaged: %s\n";
+inline constexpr const char* kSharedStoreKey =
+    "Level <%s> would write store key <%s>, which is also that of %s\n";
 inline constexpr const char* kImportStoreUnreadable = "Store file <%s> cannot be read: %s\n";
 inline constexpr const char* kImportStoreUnlisted = "Store folder <%s> cannot be listed: %s\n";
 inline constexpr const char* kImportTooLong =

@@ -30,9 +30,10 @@ std::string Formatted(const char* format, Args... args) {
   return MessageText(text);
 }
 
-// Why no change can be made at `level`: its store file is damaged or cannot
-// be read, or its folder cannot be listed; empty when it can. A missing file
-// is no reason: it is created.
+// Why no change can be made at `level`: its store file is another level's or
+// a syntax root's (a host so named), is damaged or cannot be read, or its
+// folder cannot be listed; empty when it can. A missing file is no reason: it
+// is created.
 std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level);
 
 // What the run skipped of the store: each damaged or unreadable file of the

@@ -1325,6 +1325,43 @@ TEST(ScriptingDryRun, CreatesNoUserFolderNorDoReadsForScripts) {
   EXPECT_TRUE(fs::is_directory(in.userDir()));
 }
 
+// On a host named after another level's file or a syntax root, a change at
+// install_machine would land in that file: refused, naming both. The classic
+// text Set is left as it always was.
+TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
+  const std::pair<const char*, const char*> hosts[] = {
+      {"admin", "level <admin>"}, {"default", "level <install>"},
+      {"RegistrySyntax", "the syntax root <RegistrySyntax>"}};
+  for (const auto& [host, owner] : hosts) {
+    SCOPED_TRACE(host);
+    Installation in(/*withSyntax=*/true);
+    const std::string document = Document(in, Key("Desktop", Str("Theme", "x")));
+    auto runOn = [&](Args args) {
+      args.insert(args.begin(), {"-u", "/bin/sh", "-c",
+                                 std::string("hostname ") + host + " && exec \"$0\" \"$@\"",
+                                 in.binary()});
+      return testsupport::Run("/usr/bin/unshare", args, in.home(), in.root_);
+    };
+    const Args level = {"-RegistryLevel", "install_machine"};
+    Unwritten unwritten{in};
+    Args setJson = Set("Desktop/Theme", "x", level);
+    setJson.push_back("-Json");
+    const auto set = runOn(setJson);
+    if (!set.err.empty()) GTEST_SKIP() << "no host name of one's own here: " << set.err;
+    const std::string refusal = std::string("Level <install_machine> would write store key <") +
+                                host + ">, which is also that of " + owner;
+    EXPECT_EQ(2, set.status);
+    EXPECT_EQ(refusal, Parse(set).value("refused", "")) << set.out;
+    Args import = Import(document, level);
+    const auto imported = runOn(import);
+    EXPECT_EQ(255, imported.status);
+    EXPECT_NE(std::string::npos, imported.out.find(refusal)) << imported.out;
+    import.push_back("-DryRun");
+    EXPECT_EQ(255, runOn(import).status);
+    unwritten.Check("a refused change");
+  }
+}
+
 // What each deletion reports is in the dry-run test.
 TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   Installation in(/*withSyntax=*/true);
