@@ -20,6 +20,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -1323,6 +1324,59 @@ TEST(ScriptingDryRun, CreatesNoUserFolderNorDoReadsForScripts) {
   }
   in.RunAsIs(Get("Desktop/Theme"));
   EXPECT_TRUE(fs::is_directory(in.userDir()));
+}
+
+// The example README.md gives of a command's document, with its
+// placeholders ("...", P, "a"\|"b") made JSON; null when there is none.
+Json ReadmeExample(const std::string& readme, const std::string& start) {
+  const size_t at = readme.find(start);
+  if (at == std::string::npos) return Json();
+  const size_t open = readme.find('{', at);
+  std::string text = readme.substr(open, readme.find('`', open) - open);
+  const std::pair<std::regex, const char*> placeholders[] = {
+      {std::regex(R"(\\\|"[^"]*")"), ""},              // alternatives: the first
+      {std::regex(R"(:(\.\.\.|[A-Z]+)(?=[,}\]]))"), ":null"},
+      {std::regex(R"(,\.\.\.)"), ""},
+      {std::regex(R"(\[\.\.\.\])"), "[]"},
+  };
+  for (const auto& [pattern, replacement] : placeholders) {
+    text = std::regex_replace(text, pattern, replacement);
+  }
+  return Json::parse(text, nullptr, /*allow_exceptions=*/false);
+}
+
+std::vector<std::string> FieldsOf(const Json& document) {
+  std::vector<std::string> fields;
+  for (const auto& [field, value] : document.items()) {
+    if (field != "notes" && field != "warnings") fields.push_back(field);
+  }
+  return fields;
+}
+
+// Each command's document has the fields of its example in README.md, no
+// more and no fewer.
+TEST(ScriptingJson, DocumentsHaveTheShapesReadmeGives) {
+  const std::string readme = testsupport::ReadFile(SETWISE_README);
+  Installation in(/*withSyntax=*/true);
+  const struct {
+    std::string start;  // where the example's row begins
+    Args args;
+  } rows[] = {
+      {"| Get |", GetAt("Desktop/Theme", "install")},
+      {"| Get -AllLevels |", Get("Desktop/Theme", {"-AllLevels"})},
+      {"| GetKeys |", Keys({"Options"})},
+      {"| Set |", Set("Desktop/FontSize", "8")},
+      {"| Delete |", Delete("Desktop/FontSize")},
+      {"| Import |", Import(Document(in, Key("Desktop", Str("Theme", "t") + DelValue("Recent"))),
+                            {"-RegistryLevel", "install"})},
+      {"JSON:\n", {"-Check", "-ProductName", "Meridian"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.start);
+    const Json example = ReadmeExample(readme, row.start);
+    ASSERT_TRUE(example.is_object()) << "no example in README.md";
+    EXPECT_EQ(FieldsOf(example), FieldsOf(RunJson(in, row.args).doc));
+  }
 }
 
 // On a host named after another level's file or a syntax root, a change at
