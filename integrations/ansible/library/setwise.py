@@ -58,13 +58,14 @@ options:
 attributes:
   check_mode:
     support: full
-    description: Reads the setting and reports what would change; writes nothing.
+    description: Asks Setwise for a dry run (C(-DryRun)), which reports what the real run
+      would do, refusals included; writes and creates nothing.
   diff_mode:
     support: full
     description: Returns the setting before and after.
 notes:
-  - Check mode reads only; a value that Setwise would refuse is found by a real run
-    (or by M(setwise_import) in check mode, which asks Setwise for a dry run).
+  - Check mode fails the host where the real run would, for a misspelt key, a value of the
+    wrong type or a level whose store file is damaged (named in the message).
   - The user levels are found through the C(HOME) of the user the module runs as.
 seealso:
   - module: setwise_import
@@ -124,7 +125,7 @@ value:
   type: raw
   sample: dark
 type:
-  description: The type of I(value) after the run; null in check mode when Setwise's rules would decide it.
+  description: The type of I(value) after the run (in check mode, after the real run).
   returned: when state is present
   type: str
   sample: string
@@ -175,6 +176,9 @@ def run_tool(module, args, ok=(0, 1)):
         module.fail_json(msg='; '.join(reasons + notes), rc=rc, setwise=document, cmd=argv)
     for note in notes:
         module.warn('Setwise: %s' % note)
+    for warning in document.get('warnings', []):
+        module.warn('Setwise skipped %s: %s' % (warning.get('file') or warning.get('folder'),
+                                                warning.get('reason')))
     return document
 
 
@@ -238,24 +242,23 @@ def main():
                   previous=before)
     after = before
 
+    # Check mode asks Setwise's dry run, which refuses what the real run refuses.
+    dry_run = ['/DryRun'] if module.check_mode else []
     if params['state'] == 'absent':
-        result['outcome'] = 'absent'
-        if before is not None and (module.check_mode or run_tool(
-                module, ['/Delete'] + common).get('outcome') == 'deleted'):
-            result.update(changed=True, outcome='deleted')
+        # Asked even when the read found nothing: a file the read skipped may
+        # hold the entry, and the deletion then fails naming it.
+        deleted = run_tool(module, ['/Delete'] + common + dry_run)
+        result['outcome'] = deleted.get('outcome', 'absent')
+        if result['outcome'] == 'deleted':
+            result['changed'] = True
             after = None
     else:
         text = value_text(module, params['value'])
         wanted_type = params['type']
         if holds(before, text, wanted_type):
             result['outcome'] = 'unchanged'
-        elif module.check_mode:
-            known_type = wanted_type or (before or {}).get('type')
-            number = tool_number(text) if known_type == 'integer' else None
-            after = {'value': text if number is None else number, 'type': known_type}
-            result.update(changed=True, outcome='changed' if before else 'created')
         else:
-            args = ['/Set'] + common + option('RegistryValue', text)
+            args = ['/Set'] + common + option('RegistryValue', text) + dry_run
             if wanted_type is not None:
                 args += ['/ValueType', '2' if wanted_type == 'string' else '4']
             written = run_tool(module, args, ok=(0,))

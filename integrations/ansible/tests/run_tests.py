@@ -180,6 +180,11 @@ def run_checks(args, tmp):
             diff = result.get('diff', {})
             expect(result.get('changed') and (diff.get('before'), diff.get('after')) == (old, new),
                    '%s: %s' % (task, result))
+    # Check mode refuses what the real run refuses.
+    for task, refusal in (('misspelt key in check mode', 'registry key is not defined'),
+                          ('text for an integer in check mode', NOT_AN_INTEGER)):
+        refused = [r for r in check.results(task) if refusal in r.get('msg', '')]
+        expect(len(refused) == len(HOSTS), '%s: %s' % (task, check.results(task)[:1]))
     result = check.results('import in check mode')[0]
     outcomes = {e['key']: e['outcome'] for e in result.get('entries', [])}
     expect(result.get('changed') and result.get('written') is False
