@@ -61,6 +61,15 @@ def make_hosts(cmake, build_dir, source_dir, tmp):
     return inventory
 
 
+def collections_path(tmp):
+    """A collections folder where talven.setwise is this source folder."""
+    path = os.path.join(tmp, 'collections')
+    namespace = os.path.join(path, 'ansible_collections', 'talven')
+    os.makedirs(namespace)
+    os.symlink(os.path.dirname(HERE), os.path.join(namespace, 'setwise'))
+    return path
+
+
 def ansible_env(tmp):
     env = {k: v for k, v in os.environ.items()
            if not k.startswith(('ANSIBLE_', 'TALVEN_', 'XDG_'))}
@@ -71,7 +80,7 @@ def ansible_env(tmp):
         ANSIBLE_HOME=os.path.join(tmp, 'ansible-home'),
         ANSIBLE_LOCAL_TEMP=os.path.join(tmp, 'ansible-local'),
         ANSIBLE_REMOTE_TMP=os.path.join(tmp, 'ansible-remote'),
-        ANSIBLE_LIBRARY=os.path.join(os.path.dirname(HERE), 'library'),
+        ANSIBLE_COLLECTIONS_PATH=collections_path(tmp),
         ANSIBLE_CALLBACK_PLUGINS=os.path.join(HERE, 'callback_plugins'),
         ANSIBLE_CALLBACKS_ENABLED='setwise_results',
         SETWISE_RESULTS_FILE=os.path.join(tmp, 'results.json'),
@@ -141,9 +150,10 @@ def run_checks(args, tmp):
     counts = {'hosts': len(HOSTS)}
 
     # Modules whose documentation does not parse are unusable in ansible-doc.
-    doc = subprocess.run(['ansible-doc', '-t', 'module', 'setwise', 'setwise_import',
-                          'setwise_info'], env=env, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.PIPE, text=True)
+    doc = subprocess.run(['ansible-doc', '-t', 'module'] +
+                         ['talven.setwise.' + name for name in
+                          ('setwise', 'setwise_import', 'setwise_info', 'setwise_check')],
+                         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     expect(doc.returncode == 0 and not doc.stderr,
            'ansible-doc: %s' % doc.stderr.strip())
 
@@ -231,6 +241,16 @@ def run_checks(args, tmp):
     got = {path: settings[0].get(path) for path in expected}
     expect(got == expected and 'Solver/Tolerance' not in settings[0],
            'info after the import: %s' % got)
+    expect(all('entries' not in r for r in rollout.results('info')),
+           'info returned the listing unasked')
+    checks = rollout.results('check')
+    expect(len(checks) == len(HOSTS) and all(r.get('findings') == [] and r.get('files_checked')
+                                             for r in checks),
+           'check: %s' % checks[:1])
+    admin = rollout.results('info of the admin level with the listing')[0]
+    expect(admin.get('entries') and admin.get('settings')
+           and all(s['level'] == 'admin' for s in admin['settings'].values()),
+           'info at admin: %s' % admin.get('settings'))
     slash = rollout.results('info with a pattern that begins with a slash')[0]
     expect(sorted(slash.get('settings', {})) == ['Desktop/Options/Language',
                                                  'Desktop/Options/Units'],

@@ -13,16 +13,6 @@ description:
     force and the level it comes from, through the product's own C(Setwise) executable
     (C(Setwise -GetKeys -Json)). Changes nothing.
 options:
-  executable:
-    description:
-      - Path of the product's C(Setwise) executable on the managed host. Its C(config/)
-        folder beside it is the product's admin folder.
-    type: path
-    required: true
-  product:
-    description: The product name, as listed in C(config/ProductList.txt).
-    type: str
-    required: true
   pattern:
     description:
       - Keeps the entries whose path contains it (C(*) any text, C(?) one character,
@@ -32,6 +22,19 @@ options:
     description: Whether I(pattern) matches letter case exactly.
     type: bool
     default: false
+  level:
+    description:
+      - Lists the values this level holds (C(admin) included) instead of those in force.
+    type: str
+    choices: [user_machine, user, install_machine, install, admin]
+  entries:
+    description:
+      - Also returns Setwise's whole listing as I(entries). Left out, the result is about
+        the size of Setwise's own document, which matters at fleet scale.
+    type: bool
+    default: false
+extends_documentation_fragment:
+  - talven.setwise.setwise
 attributes:
   check_mode:
     support: full
@@ -39,15 +42,15 @@ attributes:
   diff_mode:
     support: none
 seealso:
-  - module: setwise
-  - module: setwise_import
+  - module: talven.setwise.setwise
+  - module: talven.setwise.setwise_import
 author:
   - Setwise developers
 '''
 
 EXAMPLES = r'''
 - name: Every Desktop setting of the installation
-  setwise_info:
+  talven.setwise.setwise_info:
     executable: /opt/Meridian/Setwise
     product: Meridian
     pattern: Desktop
@@ -63,7 +66,8 @@ settings:
   description:
     - The entries that have a value, by path, each with C(value) (an integer for an
       integer setting), C(type) (C(string) or C(integer)) and C(level) (where the value
-      in force comes from). Values that are not UTF-8 come as C(value_hex).
+      in force comes from, or with I(level) that level). Values that are not UTF-8 come
+      as C(value_hex).
   returned: always
   type: dict
   sample: {"Desktop/Theme": {"value": "dark", "type": "string", "level": "install"}}
@@ -71,56 +75,44 @@ entries:
   description:
     - Setwise's listing as it is, in its order; keys and entries without a value come
       with C(why) instead of a value, and paths that are not UTF-8 as C(path_hex).
-  returned: always
+  returned: when I(entries) is true
   type: list
   elements: dict
   sample: [{"path": "Desktop", "why": "no value (key only)"}]
 '''
 
-import json
-import os
-
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.talven.setwise.plugins.module_utils.setwise_runner import (
+    COMMON_ARGUMENTS, LEVELS, check_executable, option, run_tool)
 
 
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            executable=dict(type='path', required=True),
-            product=dict(type='str', required=True),
+            COMMON_ARGUMENTS,
             pattern=dict(type='str'),
             case_sensitive=dict(type='bool', default=False),
+            level=dict(type='str', choices=LEVELS),
+            entries=dict(type='bool', default=False),
         ),
         supports_check_mode=True,
     )
     params = module.params
-    if not os.path.isfile(params['executable']) or not os.access(params['executable'], os.X_OK):
-        module.fail_json(msg='no Setwise executable at %s' % params['executable'])
+    check_executable(module)
 
-    argv = [params['executable'], '/GetKeys']
+    args = ['/GetKeys']
     pattern = params['pattern']
     if pattern:
         # Setwise reads an argument beginning with - or / as an option; the match is
         # on a part of the path, so a leading * matches the same entries.
-        argv.append('*' + pattern if pattern[0] in '-/' else pattern)
+        args.append('*' + pattern if pattern[0] in '-/' else pattern)
         if params['case_sensitive']:
-            argv.append('/Case')
-    product = params['product']
-    argv += ['-ProductName' if product.startswith('/') else '/ProductName', product, '/Json']
-
-    rc, out, err = module.run_command(argv)
-    try:
-        document = json.loads(out)
-    except ValueError:
-        module.fail_json(msg='Setwise printed no JSON document (exit status %d)' % rc,
-                         rc=rc, stdout=out, stderr=err, cmd=argv)
-    notes = document.get('notes', [])
+            args.append('/Case')
+    args += option('ProductName', params['product'])
+    if params['level']:
+        args += option('RegistryLevel', params['level'])
     # 1: nothing matched, which is an empty answer.
-    if rc not in (0, 1):
-        reasons = [document.get('error') or 'exit status %d' % rc] + notes
-        module.fail_json(msg='; '.join(reasons), rc=rc, setwise=document, cmd=argv)
-    for note in notes:
-        module.warn('Setwise: %s' % note)
+    document = run_tool(module, args)
 
     entries = document.get('entries', [])
     settings = {}
@@ -128,7 +120,10 @@ def main():
         if 'path' in entry and 'level' in entry:
             settings[entry['path']] = dict((field, entry[field]) for field in
                                            ('value', 'value_hex', 'type', 'level') if field in entry)
-    module.exit_json(changed=False, settings=settings, entries=entries)
+    result = dict(changed=False, settings=settings)
+    if params['entries']:
+        result['entries'] = entries
+    module.exit_json(**result)
 
 
 if __name__ == '__main__':

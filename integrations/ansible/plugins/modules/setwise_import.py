@@ -15,16 +15,6 @@ description:
   - A settings document is a store file whose root key stands for the product; it holds
     C(<value>) elements and C(<delete type="value"|"key">) elements (see Setwise's README).
 options:
-  executable:
-    description:
-      - Path of the product's C(Setwise) executable on the managed host. Its C(config/)
-        folder beside it is the product's admin folder.
-    type: path
-    required: true
-  product:
-    description: The product name, as listed in C(config/ProductList.txt).
-    type: str
-    required: true
   level:
     description: The registry level the document is applied at.
     type: str
@@ -36,6 +26,8 @@ options:
   content:
     description: The document itself.
     type: str
+extends_documentation_fragment:
+  - talven.setwise.setwise
 attributes:
   check_mode:
     support: full
@@ -46,15 +38,15 @@ attributes:
 notes:
   - Exactly one of I(src) and I(content) is given.
 seealso:
-  - module: setwise
-  - module: setwise_info
+  - module: talven.setwise.setwise
+  - module: talven.setwise.setwise_info
 author:
   - Setwise developers
 '''
 
 EXAMPLES = r'''
 - name: The site's settings for every user of the installation
-  setwise_import:
+  talven.setwise.setwise_import:
     executable: /opt/Meridian/Setwise
     product: Meridian
     level: install
@@ -68,7 +60,7 @@ EXAMPLES = r'''
       </key>
 
 - name: A document copied to the host before
-  setwise_import:
+  talven.setwise.setwise_import:
     executable: /opt/Meridian/Setwise
     product: Meridian
     level: install_machine
@@ -102,17 +94,11 @@ written:
   type: bool
 '''
 
-import json
-import os
-
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.talven.setwise.plugins.module_utils.setwise_runner import (
+    COMMON_ARGUMENTS, LEVELS, check_executable, option, run_json, warn)
 
 OUTCOMES = ('created', 'changed', 'unchanged', 'deleted', 'absent', 'refused')
-
-
-def option(name, value):
-    # Setwise refuses a value that begins with its option's own prefix character.
-    return ['-' + name if value.startswith('/') else '/' + name, value]
 
 
 def entry_key(entry):
@@ -134,10 +120,9 @@ def prepared(entries):
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            executable=dict(type='path', required=True),
-            product=dict(type='str', required=True),
+            COMMON_ARGUMENTS,
             level=dict(type='str', required=True,
-                       choices=['user_machine', 'user', 'install_machine', 'install', 'admin']),
+                       choices=LEVELS),
             src=dict(type='path'),
             content=dict(type='str'),
         ),
@@ -146,25 +131,18 @@ def main():
         supports_check_mode=True,
     )
     params = module.params
-    if not os.path.isfile(params['executable']) or not os.access(params['executable'], os.X_OK):
-        module.fail_json(msg='no Setwise executable at %s' % params['executable'])
+    check_executable(module)
 
     # "-Import" takes its file whatever it begins with; "-" is standard input.
-    argv = [params['executable'], '-Import', params['src'] or '-']
-    argv += option('ProductName', params['product']) + option('RegistryLevel', params['level'])
+    args = ['-Import', params['src'] or '-']
+    args += option('ProductName', params['product']) + option('RegistryLevel', params['level'])
     if module.check_mode:
-        argv.append('/DryRun')
-    argv.append('/Json')
+        args.append('/DryRun')
     data = None
     if params['src'] is None:
         # Blanks are an empty document; no data at all would leave Setwise our stdin.
         data = params['content'] or ' '
-    rc, out, err = module.run_command(argv, data=data, binary_data=True)
-    try:
-        document = json.loads(out)
-    except ValueError:
-        module.fail_json(msg='Setwise printed no JSON document (exit status %d)' % rc,
-                         rc=rc, stdout=out, stderr=err, cmd=argv)
+    document, rc, argv = run_json(module, args, data=data)
     notes = document.get('notes', [])
 
     entries = document.get('entries', [])
@@ -190,8 +168,7 @@ def main():
             reason = document.get('error') or 'exit status %d' % rc
         module.fail_json(msg='; '.join([reason] + notes), rc=rc, setwise=document, cmd=argv,
                          **result)
-    for note in notes:
-        module.warn('Setwise: %s' % note)
+    warn(module, document)
 
     result['changed'] = counts['created'] + counts['changed'] + counts['deleted'] > 0
     if module._diff and result['changed']:

@@ -14,16 +14,6 @@ description:
   - Every value is checked by Setwise against the product's registry syntax; a value
     it refuses fails the host with Setwise's own message.
 options:
-  executable:
-    description:
-      - Path of the product's C(Setwise) executable on the managed host. Its C(config/)
-        folder beside it is the product's admin folder.
-    type: path
-    required: true
-  product:
-    description: The product name, as listed in C(config/ProductList.txt).
-    type: str
-    required: true
   key:
     description:
       - The setting, as a key path and an entry name joined by C(/), for example
@@ -55,6 +45,8 @@ options:
     type: str
     choices: [present, absent]
     default: present
+extends_documentation_fragment:
+  - talven.setwise.setwise
 attributes:
   check_mode:
     support: full
@@ -66,17 +58,16 @@ attributes:
 notes:
   - Check mode fails the host where the real run would, for a misspelt key, a value of the
     wrong type or a level whose store file is damaged (named in the message).
-  - The user levels are found through the C(HOME) of the user the module runs as.
 seealso:
-  - module: setwise_import
-  - module: setwise_info
+  - module: talven.setwise.setwise_import
+  - module: talven.setwise.setwise_info
 author:
   - Setwise developers
 '''
 
 EXAMPLES = r'''
 - name: Every user of this installation gets the dark theme
-  setwise:
+  talven.setwise.setwise:
     executable: /opt/Meridian/Setwise
     product: Meridian
     key: Desktop/Theme
@@ -84,7 +75,7 @@ EXAMPLES = r'''
     level: install
 
 - name: Eight solver threads on this machine
-  setwise:
+  talven.setwise.setwise:
     executable: /opt/Meridian/Setwise
     product: Meridian
     key: Solver/Threads
@@ -93,7 +84,7 @@ EXAMPLES = r'''
     level: install_machine
 
 - name: Remove the installation's proxy host
-  setwise:
+  talven.setwise.setwise:
     executable: /opt/Meridian/Setwise
     product: Meridian
     key: Network/Proxy/Host
@@ -136,50 +127,9 @@ previous:
   sample: {"value": "light", "type": "string"}
 '''
 
-import json
-import os
-import re
-
 from ansible.module_utils.basic import AnsibleModule
-
-# The integers Setwise accepts: decimal digits with an optional minus sign,
-# read as 32 bits (4294967295 is -1).
-_NUMBER = re.compile(r'-?[0-9]+\Z')
-
-
-def tool_number(text):
-    if not _NUMBER.match(text):
-        return None
-    number = int(text)
-    if number < -2 ** 31 or number > 2 ** 32 - 1:
-        return None
-    return number - 2 ** 32 if number >= 2 ** 31 else number
-
-
-def option(name, value):
-    # Setwise refuses a value that begins with its option's own prefix character.
-    return ['-' + name if value.startswith('/') else '/' + name, value]
-
-
-def run_tool(module, args, ok=(0, 1)):
-    """Setwise's -Json document; fails the host unless the status is in `ok`."""
-    argv = [module.params['executable']] + args + ['/Json']
-    rc, out, err = module.run_command(argv)
-    try:
-        document = json.loads(out)
-    except ValueError:
-        module.fail_json(msg='Setwise printed no JSON document (exit status %d)' % rc,
-                         rc=rc, stdout=out, stderr=err, cmd=argv)
-    notes = document.get('notes', [])
-    if rc not in ok:
-        reasons = [document.get('refused') or document.get('error') or 'exit status %d' % rc]
-        module.fail_json(msg='; '.join(reasons + notes), rc=rc, setwise=document, cmd=argv)
-    for note in notes:
-        module.warn('Setwise: %s' % note)
-    for warning in document.get('warnings', []):
-        module.warn('Setwise skipped %s: %s' % (warning.get('file') or warning.get('folder'),
-                                                warning.get('reason')))
-    return document
+from ansible_collections.talven.setwise.plugins.module_utils.setwise_runner import (
+    COMMON_ARGUMENTS, LEVELS, check_executable, option, run_tool, tool_number)
 
 
 def value_text(module, value):
@@ -218,21 +168,19 @@ def diff_text(current):
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            executable=dict(type='path', required=True),
-            product=dict(type='str', required=True),
+            COMMON_ARGUMENTS,
             key=dict(type='str', required=True, no_log=False),
             value=dict(type='raw'),
             type=dict(type='str', choices=['string', 'integer']),
             level=dict(type='str', required=True,
-                       choices=['user_machine', 'user', 'install_machine', 'install', 'admin']),
+                       choices=LEVELS),
             state=dict(type='str', default='present', choices=['present', 'absent']),
         ),
         required_if=[('state', 'present', ['value'])],
         supports_check_mode=True,
     )
     params = module.params
-    if not os.path.isfile(params['executable']) or not os.access(params['executable'], os.X_OK):
-        module.fail_json(msg='no Setwise executable at %s' % params['executable'])
+    check_executable(module)
     common = (option('ProductName', params['product']) + option('RegistryKey', params['key'])
               + option('RegistryLevel', params['level']))
 
