@@ -196,6 +196,13 @@ def run_checks(args, tmp):
         refused = [r for r in check.results(task) if refusal in r.get('msg', '')]
         expect(len(refused) == len(HOSTS), '%s: %s' % (task, check.results(task)[:1]))
     result = check.results('import in check mode')[0]
+    diff = result.get('diff', {})
+    expect((diff.get('before'), diff.get('after')) ==
+           ('Desktop/FontSize: 10\nDesktop/Options/Units: mm\nDesktop/Theme: light\n'
+            'Solver/Threads: 4\nSolver/Tolerance: 1e-6\n',
+            'Desktop/FontSize: 16\nDesktop/Options/Language: fr\nDesktop/Options/Units: mm\n'
+            'Desktop/Theme: slate\nSolver/Threads: -1\n'),
+           'import diff in check mode: %s' % diff)
     outcomes = {e['key']: e['outcome'] for e in result.get('entries', [])}
     expect(result.get('changed') and result.get('written') is False
            and outcomes.get('Desktop/Theme') == 'changed'

@@ -34,7 +34,11 @@ attributes:
     description: Runs Setwise's dry run, which reports each entry's outcome and every refusal and writes nothing.
   diff_mode:
     support: partial
-    description: Returns the entries that change as C(prepared) text; the old values are not read.
+    description:
+      - Returns each entry of the document before and after, removed and absent ones
+        included, read in one C(Setwise -GetKeys -RegistryLevel -Json) call before the
+        import. An entry that listing does not show (one the syntax does not define) is
+        C((unknown)) before.
 notes:
   - Exactly one of I(src) and I(content) is given.
 seealso:
@@ -96,7 +100,7 @@ written:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.talven.setwise.plugins.module_utils.setwise_runner import (
-    COMMON_ARGUMENTS, LEVELS, check_executable, option, run_json, warn)
+    COMMON_ARGUMENTS, LEVELS, check_executable, option, run_json, run_tool, warn)
 
 OUTCOMES = ('created', 'changed', 'unchanged', 'deleted', 'absent', 'refused')
 
@@ -105,16 +109,41 @@ def entry_key(entry):
     return entry.get('key', entry.get('key_hex', '?'))
 
 
-def prepared(entries):
-    lines = []
+def level_values(module, level):
+    """What GetKeys lists at `level`: the paths it shows, and their values there."""
+    listing = run_tool(module, ['/GetKeys'] + option('ProductName', module.params['product'])
+                       + option('RegistryLevel', level))
+    listed, values = set(), {}
+    for entry in listing.get('entries', []):
+        path = entry.get('path', entry.get('path_hex'))
+        listed.add(path)
+        if 'level' in entry:
+            values[path] = entry.get('value', entry.get('value_hex'))
+    return listed, values
+
+
+def diff_lines(values):
+    return ''.join('%s: %s\n' % (key, values[key]) for key in sorted(values))
+
+
+def before_and_after(entries, listed, values):
+    """Each entry of the document as the level held it and as the import leaves it."""
+    before, after = {}, {}
     for entry in entries:
-        if entry['outcome'] in ('created', 'changed'):
-            lines.append('%s %s: %s (%s)' % (entry['outcome'], entry_key(entry),
-                                             entry.get('value', entry.get('value_hex')),
-                                             entry.get('type')))
-        elif entry['outcome'] == 'deleted':
-            lines.append('deleted %s %s' % (entry.get('deletes', 'value'), entry_key(entry)))
-    return ''.join(line + '\n' for line in lines)
+        key = entry_key(entry)
+        if entry.get('deletes') == 'key':
+            inside = [path for path in values if path.startswith(key + '/')]
+            before.update((path, values[path]) for path in inside)
+            continue
+        if key in values:
+            before[key] = values[key]
+        elif key not in listed:
+            before[key] = '(unknown)'
+        if entry['outcome'] in ('created', 'changed', 'unchanged'):
+            after[key] = entry.get('value', entry.get('value_hex'))
+        elif entry['outcome'] == 'refused' and key in before:
+            after[key] = before[key]
+    return diff_lines(before), diff_lines(after)
 
 
 def main():
@@ -142,6 +171,8 @@ def main():
     if params['src'] is None:
         # Blanks are an empty document; no data at all would leave Setwise our stdin.
         data = params['content'] or ' '
+    if module._diff:
+        listed, values = level_values(module, params['level'])
     document, rc, argv = run_json(module, args, data=data)
     notes = document.get('notes', [])
 
@@ -171,8 +202,11 @@ def main():
     warn(module, document)
 
     result['changed'] = counts['created'] + counts['changed'] + counts['deleted'] > 0
-    if module._diff and result['changed']:
-        result['diff'] = dict(prepared=prepared(entries))
+    if module._diff:
+        before, after = before_and_after(entries, listed, values)
+        header = '%s at level %s' % (params['product'], params['level'])
+        result['diff'] = dict(before=before, after=after, before_header=header,
+                              after_header=header)
     module.exit_json(**result)
 
 
