@@ -62,11 +62,16 @@ def make_hosts(cmake, build_dir, source_dir, tmp):
 
 
 def collections_path(tmp):
-    """A collections folder where talven.setwise is this source folder."""
+    """A collections folder with talven.setwise built from this source folder and
+    installed from its tarball, offline, as its users install it."""
     path = os.path.join(tmp, 'collections')
-    namespace = os.path.join(path, 'ansible_collections', 'talven')
-    os.makedirs(namespace)
-    os.symlink(os.path.dirname(HERE), os.path.join(namespace, 'setwise'))
+    built = os.path.join(tmp, 'built')
+    env = dict(os.environ, PYTHONDONTWRITEBYTECODE='1', ANSIBLE_HOME=os.path.join(tmp, 'galaxy'))
+    for argv in (['ansible-galaxy', 'collection', 'build', os.path.dirname(HERE),
+                  '--output-path', built],
+                 ['ansible-galaxy', 'collection', 'install', '--offline', '-p', path,
+                  os.path.join(built, 'talven-setwise-1.0.0.tar.gz')]):
+        subprocess.run(argv, check=True, env=env, stdout=subprocess.DEVNULL)
     return path
 
 
@@ -98,7 +103,7 @@ def ansible_env(tmp):
 class Run:
     """One ansible-playbook run: its results by task and host, and its recap."""
 
-    def __init__(self, playbook, inventory, env):
+    def __init__(self, playbook, inventory, env, hosts=HOSTS):
         self.name = playbook
         proc = subprocess.run(['ansible-playbook', '-i', inventory, os.path.join(HERE, playbook)],
                               env=env, cwd=os.path.dirname(inventory),
@@ -114,7 +119,7 @@ class Run:
         self.tasks = collections.defaultdict(dict)
         for row in data['results']:
             self.tasks.setdefault(row['task'], {})[row['host']] = row
-        expect(sorted(self.recap) == HOSTS, '%s: not every host ran' % self.name)
+        expect(sorted(self.recap) == hosts, '%s: not every host ran' % self.name)
 
     def hosts(self, counter):
         return sorted(h for h, recap in self.recap.items() if recap[counter] > 0)
@@ -262,6 +267,36 @@ def run_checks(args, tmp):
     expect(sorted(slash.get('settings', {})) == ['Desktop/Options/Language',
                                                  'Desktop/Options/Units'],
            'info with /options/: %s' % slash.get('settings'))
+    # Damage, after everything above: a truncated install file, a user folder
+    # whose place holds a file.
+    damaged_file = os.path.join(hosts_dir, 'host19', 'Meridian', 'config', 'default.XML')
+    with open(damaged_file, 'r+b') as truncated:
+        truncated.truncate(40)
+    documents = os.path.join(hosts_dir, 'host20', 'home', 'Documents')
+    shutil.rmtree(documents)
+    open(documents, 'w').close()
+    damage = Run('damage.yml', inventory, env, hosts=['host19', 'host20'])
+    on = {task: damage.tasks[task] for task in damage.tasks}
+    failed = {task: sorted(h for h, row in rows.items() if row['status'] == 'failed')
+              for task, rows in on.items()}
+    expect(failed == {'font size on a damaged host': ['host19'],
+                      'units absent on a damaged host': ['host19'],
+                      'theme in check mode on a damaged host': ['host20'],
+                      'info on a damaged host': [], 'check on a damaged host': []},
+           'damage: failed %s' % failed)
+    for task in ('font size on a damaged host', 'units absent on a damaged host'):
+        expect(damaged_file in on[task]['host19']['result'].get('msg', ''),
+               '%s: %s' % (task, on[task]['host19']['result'].get('msg')))
+    expect('cannot be listed' in on['theme in check mode on a damaged host']['host20']
+           ['result'].get('msg', ''), 'theme on host20: %s' % on['theme in check mode on a '
+                                                              'damaged host']['host20'])
+    for host, skipped in (('host19', damaged_file), ('host20', documents)):
+        warnings = ' '.join(on['info on a damaged host'][host]['result'].get('warnings', []))
+        expect(skipped in warnings, 'info on %s warns %s' % (host, warnings))
+        kinds = [f['kind'] for f in on['check on a damaged host'][host]['result']['findings']]
+        expect(kinds == [{'host19': 'damaged', 'host20': 'unreadable'}[host]],
+               'check on %s: %s' % (host, kinds))
+    counts['damaged hosts failed by name'] = 2
     return counts
 
 
