@@ -136,10 +136,17 @@ int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutpu
     GetTempDirectory(provider);
   } else if (command == CommandSet) {
     const wchar_t* value = options.values[SlotRegistryValue];
+    const TempReading before = ReadTempDirectory(provider);
     bool written = WriteTempDirectory(provider, value, options.dryRun);
     core::PrintWide(written ? msg::kTempSet : msg::kTempSetFailed, entry, value,
                     VxProviderName(provider));
-    if (written && options.dryRun) PrintDryRunSummary(level, {0, 1, 0, 0, 0});
+    if (written && options.dryRun) {
+      ChangeCounts counts;
+      ++(!before.found                         ? counts.created
+         : before.value.Compare(value) == 0 ? counts.unchanged
+                                            : counts.changed);
+      PrintDryRunSummary(level, counts);
+    }
   } else {
     bool cleared = WriteTempDirectory(provider, AString(), options.dryRun);
     core::PrintWide(cleared ? msg::kTempDeleted : msg::kTempDeleteFailed, entry,
