@@ -49,15 +49,20 @@ DocumentProblem ReadSettingsDocument(const std::string& path, std::vector<Docume
     }
   }
   for (const cfgkit::Removal& removal : removals) {
-    entries->push_back({paths[removal.key], std::string(text(removal.nameOffset, removal.nameLength)),
-                        true, removal.ofKey, 0, std::string()});
+    entries->push_back({paths[removal.key],
+                        std::string(text(removal.nameOffset, removal.nameLength)), true,
+                        removal.ofKey, 0, std::string()});
   }
   for (size_t k = 0; k < body.keys.size(); ++k) {
     const cfgkit::SnapshotKey& key = body.keys[k];
     for (uint32_t v = key.firstValue; v < key.firstValue + key.valueCount; ++v) {
       const cfgkit::SnapshotValue& value = body.values[v];
-      DocumentEntry entry{paths[k], std::string(text(value.nameOffset, value.nameLength)), false,
-                          false, static_cast<int>(value.type), std::string()};
+      DocumentEntry entry{paths[k],
+                          std::string(text(value.nameOffset, value.nameLength)),
+                          false,
+                          false,
+                          static_cast<int>(value.type),
+                          std::string()};
       if (value.type == static_cast<uint32_t>(cfgkit::ValueType::kInt32)) {
         entry.text = std::to_string(static_cast<int32_t>(value.number));
       } else {

@@ -12,8 +12,8 @@ struct DocumentEntry {
   std::string section;  // "a/b", relative to the product's key; "" at the top
   std::string name;
   bool isRemoval;
-  bool removesKey;  // a removal of the key section/name, not of a value
-  int type;         // 2 or 4 for a value
+  bool removesKey;   // a removal of the key section/name, not of a value
+  int type;          // 2 or 4 for a value
   std::string text;  // a string value, or an integer's decimal text
 };
 

@@ -60,8 +60,7 @@ int LookupKeyAlias(AString& section, AString& entry) {
   return 0;
 }
 
-int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry,
-                 bool* syntaxFound) {
+int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry, bool* syntaxFound) {
   *syntaxFound = false;
   const int aliasType = LookupKeyAlias(section, entry);
   return aliasType != 0 ? aliasType : registry.LookupRegistrySyntax(section, entry, syntaxFound);

@@ -57,8 +57,7 @@ int LookupKeyAlias(AString& section, AString& entry);
 // first, else the syntax's, and tells what declares them: the alias row's or
 // the syntax's type code, -1 for a declared key without an entry, 0 for
 // nothing, with `syntaxFound` set when the syntax defines the section.
-int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry,
-                 bool* syntaxFound);
+int SpellSetting(MorixRegistryImpl& registry, AString& section, AString& entry, bool* syntaxFound);
 
 // SpellSetting for the spelling alone.
 void NormaliseKey(MorixRegistryImpl& registry, AString& section, AString& entry);

@@ -25,6 +25,13 @@ void PutValue(Json& object, std::string_view text, int type) {
   object["value"] = number;
 }
 
+int PrintRefusal(JsonOutput& json, const AString& key, int level, const std::string& refusal) {
+  Json document = SettingJson(key, level);
+  document["refused"] = refusal;
+  json.Print(std::move(document));
+  return JsonRefused;
+}
+
 std::string MessageText(std::string_view text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
   return std::string(text);
@@ -52,7 +59,8 @@ std::string SharedStoreKeyRefusal(MorixRegistryImpl& registry, int level) {
   const std::string levelName = LevelName(level).ASCII();
   for (int other = ProviderUserMachine; other <= ProviderAdmin; ++other) {
     const uint32_t top = other == ProviderAdmin ? HKLM : HKCU;
-    if (other == level || TopLevelKeyOf(registry.GetProviderKeyPath(top, AString(), other)) != key) {
+    if (other == level ||
+        TopLevelKeyOf(registry.GetProviderKeyPath(top, AString(), other)) != key) {
       continue;
     }
     const std::string owner = "level <" + LevelName(other).ASCII() + ">";
@@ -103,9 +111,9 @@ Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> level
   std::vector<RegistryFileReport> files;
   registry.GetRegistryFileReports(files);
   for (const RegistryFileReport& file : files) {
-    const bool read = file.provider == ProviderRegistrySyntax ||
-                      std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) !=
-                          levels.end();
+    const bool read =
+        file.provider == ProviderRegistrySyntax ||
+        std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) != levels.end();
     if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
     Json warning = Json::object();
     PutBytes(warning, "file", file.report.path);

@@ -18,6 +18,9 @@ Json SettingJson(const AString& key, int level);
 // integer as a signed JSON number, whichever form its text has.
 void PutValue(Json& object, std::string_view text, int type);
 
+// {"key": ..., "level": ..., "refused": `refusal`}, printed; the status of a refusal.
+int PrintRefusal(JsonOutput& json, const AString& key, int level, const std::string& refusal);
+
 // A message as the text tool prints it, without its final line break.
 std::string MessageText(const wchar_t* format, const AString& argument);
 std::string MessageText(std::string_view text);

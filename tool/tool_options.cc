@@ -220,6 +220,7 @@ bool UsesNewOptions(const ToolOptions& options) {
 
 bool CreatesUserFolder(const ToolOptions& options) {
   const int32_t command = options.command;
-  const bool changes = command == CommandSet || command == CommandDelete || command == CommandImport;
+  const bool changes =
+      command == CommandSet || command == CommandDelete || command == CommandImport;
   return !UsesNewOptions(options) || (changes && !options.dryRun);
 }

@@ -52,7 +52,8 @@ Status Store::ForeseeSave() {
   for (const TopLevelFile* file : changed) {
     const std::string& dir = file->deleted ? file->sourceDir : file->homeDir;
     if (status.ok()) {
-      status = fsio::ForeseeReplace(ops_, JoinPath(dir, file->name + std::string(kStoreFileExtension)));
+      status =
+          fsio::ForeseeReplace(ops_, JoinPath(dir, file->name + std::string(kStoreFileExtension)));
     }
   }
   return status;

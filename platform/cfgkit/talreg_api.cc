@@ -371,7 +371,8 @@ namespace {
 int SaveStatus(const cfgkit::Status& status, const char* what) {
   if (status.ok()) return kTalRegOk;
   if (State().sink != nullptr) {
-    State().sink(1, ("Error: cfgkit " + std::string(what) + ": " + status.ToString() + "\n").c_str());
+    State().sink(1,
+                 ("Error: cfgkit " + std::string(what) + ": " + status.ToString() + "\n").c_str());
   }
   return kTalRegIoError;
 }

@@ -61,8 +61,8 @@ class RegistryAccessVx {
                                   const AString& value);
   // Whether WriteRegistryString would get as far as replacing the file (fsio::ForeseeReplace);
   // writes and creates nothing.
-  static bool ForeseeWriteRegistryString(int provider, const AString& section,
-                                         const AString& entry, const AString& value);
+  static bool ForeseeWriteRegistryString(int provider, const AString& section, const AString& entry,
+                                         const AString& value);
 
  private:
   static bool Write(int provider, const AString& section, const AString& entry,

@@ -1223,6 +1223,9 @@ std::string ComparableDocument(const Installation& in, Json document) {
 // the summary line, document bar the fields that say whether it saved), and
 // writes nothing. A failure only the write meets is out of its reach.
 TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
+  // Warm, every one of its hundreds of runs would list the store first; the
+  // warm Set, Delete and Import suites cover changes made over images.
+  if (getenv("SETWISE_CLI_WARM") != nullptr) GTEST_SKIP() << "run cold only";
   using Prepare = std::function<bool(const Installation&)>;
   const Prepare damaged = [](const Installation& in) {
     WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));

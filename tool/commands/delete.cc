@@ -54,10 +54,7 @@ int RunDelete(ToolOptions& options, int level, JsonOutput* json) {
     // The text form keeps its classic answer, which names no file.
     const std::string refusal = LevelStoreRefusal(registry, level);
     if (!refusal.empty()) {
-      Json document = SettingJson(options.values[SlotRegistryKey], level);
-      document["refused"] = refusal;
-      json->Print(std::move(document));
-      return JsonRefused;
+      return PrintRefusal(*json, options.values[SlotRegistryKey], level, refusal);
     }
   }
   // First the whole argument as a key.

@@ -26,22 +26,16 @@ SetOutcome ToldOutcome(const SetResult& result) {
   return result.holdsValue ? SetUnchanged : result.outcome;
 }
 
-int PrintRefusal(JsonOutput& json, const AString& key, int level, const std::string& refusal) {
-  Json document = SettingJson(key, level);
-  document["refused"] = refusal;
-  json.Print(std::move(document));
-  return JsonRefused;
-}
-
 // `saved`: the save went through, or for a dry run would.
 int PrintJson(JsonOutput& json, const AString& key, int level, const AString& value,
               const SetResult& result, bool saved, bool dryRun) {
-  Json document = SettingJson(key, level);
   if (result.refusal != SetAccepted) {
     return PrintRefusal(json, key, level,
-                        result.refusal == SetWriteFailed ? MessageText(msg::kSetFailed, key)
-                                                         : MessageText(RefusalText(result.refusal)));
+                        result.refusal == SetWriteFailed
+                            ? MessageText(msg::kSetFailed, key)
+                            : MessageText(RefusalText(result.refusal)));
   }
+  Json document = SettingJson(key, level);
   PutValue(document, value.ASCII(), result.type);
   const SetOutcome outcome = ToldOutcome(result);
   document["outcome"] = OutcomeName(outcome);
@@ -110,8 +104,9 @@ int RunSet(ToolOptions& options, int level, JsonOutput* json) {
   if (options.dryRun) {
     const SetOutcome outcome = ToldOutcome(result);
     ChangeCounts counts;
-    ++(outcome == SetCreated ? counts.created : outcome == SetChanged ? counts.changed
-                                                                       : counts.unchanged);
+    ++(outcome == SetCreated   ? counts.created
+       : outcome == SetChanged ? counts.changed
+                               : counts.unchanged);
     PrintDryRunSummary(level, counts);
   }
   return 0;
