@@ -146,6 +146,9 @@ class MorixRegistryImpl : public IRegistryImpl {
   // The files the product's registry reads, each once: the levels' from
   // user_machine to admin, then the syntax files'. A missing file has no path.
   void GetRegistryFileReports(std::vector<RegistryFileReport>& files);
+  // The top-level store key whose file holds the level's keys; empty when
+  // the level has none (an unknown product in a store of several).
+  std::string GetProviderFileKey(uint32_t provider);
   // How the file of one level loaded; false when the level has no file (an
   // unknown product in a multi-product store).
   bool GetProviderFileReport(uint32_t provider, TalRegFileReport& report);

@@ -1,5 +1,5 @@
-// Reads for a check of the store: how each of the product's files loaded,
-// and every value a level holds, the multi-product records left out.
+// What Check reads: how each file of the product loaded, and every value
+// one level holds, without the bookkeeping of stores shared by products.
 #include <set>
 
 #include "registry/morix_registry_impl.h"
@@ -8,7 +8,7 @@
 
 namespace {
 
-// The top-level key of a store key path.
+// The first name of a path: the file it lives in.
 std::string TopLevelKeyOf(const std::string& path) { return path.substr(0, path.find('/')); }
 
 class ValueCollector {
@@ -19,7 +19,7 @@ class ValueCollector {
         productFlagKey_(kAdminKeyName.ASCII()),
         productFlag_(kMultipleApplicationsValue.ASCII()) {}
 
-  // `storePath` names `key` in the store, `section` below the product's key.
+  // `storePath` is where `key` is in the store; `section` is its path below the product.
   void Collect(TalRegKey key, const std::string& storePath, const std::string& section) {
     const bool holdsProductFlag = storePath == productFlagKey_;
     auto add = [&](const TalRegValueView& value) {
@@ -32,11 +32,11 @@ class ValueCollector {
           (*static_cast<decltype(add)*>(target))(value);
         },
         &add));
-    // Opening a subkey calls the store, which the enumeration must finish first.
+    // The visit must end before a subkey is opened: opening calls the store again.
     std::vector<std::string> subkeys;
     ForEachStoreName(key, true, [&subkeys](std::string_view name) { subkeys.emplace_back(name); });
     for (const std::string& name : subkeys) {
-      // A name that reads as empty (it begins with a NUL byte) would open the key itself again.
+      // An empty name (one that begins with NUL) would open this same key.
       if (name.empty()) continue;
       const std::string path = storePath + "/" + name;
       if (path == productListKey_) continue;
@@ -58,24 +58,27 @@ void MorixRegistryImpl::GetRegistryFileReports(std::vector<RegistryFileReport>& 
   EnsureMorixRegistryIsLoaded();
   std::vector<std::pair<uint32_t, std::string>> keys;
   for (uint32_t provider = ProviderUserMachine; provider <= ProviderAdmin; ++provider) {
-    keys.emplace_back(provider,
-                      TopLevelKeyOf(GetProviderKeyPath(HKCU, AString(), provider).ASCII()));
+    keys.emplace_back(provider, GetProviderFileKey(provider));
   }
   for (int i = 0; i < GetNumSyntaxFiles(); ++i) {
     keys.emplace_back(ProviderRegistrySyntax, GetSyntaxRootKeyName(i).ASCII());
   }
   std::set<std::string> seen;
   for (const auto& [provider, key] : keys) {
-    // An unknown product in a multi-product store has no keys.
+    // A product the store does not know has no files to report.
     if (key.empty() || !seen.insert(key).second) continue;
     RegistryFileReport file{provider, {}};
     if (TalRegReportFileA(key.c_str(), &file.report) == kTalRegOk) files.push_back(std::move(file));
   }
 }
 
-bool MorixRegistryImpl::GetProviderFileReport(uint32_t provider, TalRegFileReport& report) {
+std::string MorixRegistryImpl::GetProviderFileKey(uint32_t provider) {
   EnsureMorixRegistryIsLoaded();
-  const std::string key = TopLevelKeyOf(GetProviderKeyPath(HKCU, AString(), provider).ASCII());
+  return TopLevelKeyOf(GetProviderKeyPath(HKCU, AString(), provider).ASCII());
+}
+
+bool MorixRegistryImpl::GetProviderFileReport(uint32_t provider, TalRegFileReport& report) {
+  const std::string key = GetProviderFileKey(provider);
   return !key.empty() && TalRegReportFileA(key.c_str(), &report) == kTalRegOk;
 }
 
@@ -87,7 +90,7 @@ void MorixRegistryImpl::GetUnlistedFolders(std::vector<TalRegFileReport>& folder
 void MorixRegistryImpl::GetProviderValues(uint32_t provider, std::vector<ProviderValue>& values) {
   EnsureMorixRegistryIsLoaded();
   std::string path = GetProviderKeyPath(HKCU, AString(), provider).ASCII();
-  path.pop_back();  // the separator put before a section name
+  path.pop_back();  // the trailing '/' left for names to follow
   StoreKey key;
   if (path.empty() || !key.Open(path.c_str())) return;
   ValueCollector(values).Collect(key.get(), path, std::string());

@@ -45,29 +45,20 @@ std::string MessageText(const wchar_t* format, const AString& argument) {
 
 namespace {
 
-// The store key a path begins with: its level's file.
-std::string TopLevelKeyOf(const AString& path) {
-  const std::string bytes = path.ASCII();
-  return bytes.substr(0, bytes.find_first_of("/\\"));
-}
-
 // The levels named after the host write the file of the host's name: on a
 // host named after another level's file or a syntax root, that file.
 std::string SharedStoreKeyRefusal(MorixRegistryImpl& registry, int level) {
   if (level != ProviderInstallMachine && level != ProviderUserMachine) return std::string();
-  const std::string key = TopLevelKeyOf(registry.GetProviderKeyPath(HKCU, AString(), level));
+  const std::string key = registry.GetProviderFileKey(level);
+  if (key.empty()) return std::string();  // a level without a file shares none
   const std::string levelName = LevelName(level).ASCII();
   for (int other = ProviderUserMachine; other <= ProviderAdmin; ++other) {
-    const uint32_t top = other == ProviderAdmin ? HKLM : HKCU;
-    if (other == level ||
-        TopLevelKeyOf(registry.GetProviderKeyPath(top, AString(), other)) != key) {
-      continue;
-    }
+    if (other == level || registry.GetProviderFileKey(other) != key) continue;
     const std::string owner = "level <" + LevelName(other).ASCII() + ">";
     return Formatted(msg::kSharedStoreKey, levelName.c_str(), key.c_str(), owner.c_str());
   }
   for (int i = 0; i < registry.GetNumSyntaxFiles(); ++i) {
-    if (TopLevelKeyOf(registry.GetSyntaxRootKeyName(i)) != key) continue;
+    if (registry.GetSyntaxRootKeyName(i).ASCII() != key) continue;
     const std::string owner = "the syntax root <" + key + ">";
     return Formatted(msg::kSharedStoreKey, levelName.c_str(), key.c_str(), owner.c_str());
   }
@@ -77,7 +68,6 @@ std::string SharedStoreKeyRefusal(MorixRegistryImpl& registry, int level) {
 }  // namespace
 
 std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
-  registry.EnsureMorixRegistryIsLoaded();  // the levels' keys are known once it is
   if (std::string shared = SharedStoreKeyRefusal(registry, level); !shared.empty()) return shared;
   const std::string folder =
       (LevelUsesAdminFolder(level) ? registry.GetAdminDir() : registry.GetUserConfigDir()).ASCII();
