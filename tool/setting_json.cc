@@ -1,10 +1,6 @@
 #include "tool/setting_json.h"
 
-#include <algorithm>
-
 #include "tool/json_output.h"
-#include "tool/messages.h"
-#include "tool/set_setting.h"
 #include "tool/tool_options.h"
 
 Json SettingJson(const AString& key, int level) {
@@ -41,75 +37,4 @@ std::string MessageText(const wchar_t* format, const AString& argument) {
   AString text;
   text.Format(format, argument.c_str());
   return MessageText(text.ASCII());
-}
-
-namespace {
-
-// The levels named after the host write the file of the host's name: on a
-// host named after another level's file or a syntax root, that file.
-std::string SharedStoreKeyRefusal(MorixRegistryImpl& registry, int level) {
-  if (level != ProviderInstallMachine && level != ProviderUserMachine) return std::string();
-  const std::string key = registry.GetProviderFileKey(level);
-  if (key.empty()) return std::string();  // a level without a file shares none
-  const std::string levelName = LevelName(level).ASCII();
-  for (int other = ProviderUserMachine; other <= ProviderAdmin; ++other) {
-    if (other == level || registry.GetProviderFileKey(other) != key) continue;
-    const std::string owner = "level <" + LevelName(other).ASCII() + ">";
-    return Formatted(msg::kSharedStoreKey, levelName.c_str(), key.c_str(), owner.c_str());
-  }
-  for (int i = 0; i < registry.GetNumSyntaxFiles(); ++i) {
-    if (registry.GetSyntaxRootKeyName(i).ASCII() != key) continue;
-    const std::string owner = "the syntax root <" + key + ">";
-    return Formatted(msg::kSharedStoreKey, levelName.c_str(), key.c_str(), owner.c_str());
-  }
-  return std::string();
-}
-
-}  // namespace
-
-std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
-  if (std::string shared = SharedStoreKeyRefusal(registry, level); !shared.empty()) return shared;
-  const std::string folder =
-      (LevelUsesAdminFolder(level) ? registry.GetAdminDir() : registry.GetUserConfigDir()).ASCII();
-  std::vector<TalRegFileReport> folders;
-  registry.GetUnlistedFolders(folders);
-  for (const TalRegFileReport& unlisted : folders) {
-    if (unlisted.path == folder) {
-      return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
-    }
-  }
-  TalRegFileReport report;
-  if (registry.GetProviderFileReport(static_cast<uint32_t>(level), report) &&
-      report.status != kTalRegOk) {
-    return Formatted(
-        report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
-        report.path.c_str(), report.reason.c_str());
-  }
-  return std::string();
-}
-
-Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels) {
-  Json warnings = Json::array();
-  std::vector<TalRegFileReport> folders;
-  registry.GetUnlistedFolders(folders);
-  for (const TalRegFileReport& folder : folders) {
-    Json warning = Json::object();
-    PutBytes(warning, "folder", folder.path);
-    PutBytes(warning, "reason", folder.reason);
-    warnings.push_back(std::move(warning));
-  }
-  std::vector<RegistryFileReport> files;
-  registry.GetRegistryFileReports(files);
-  for (const RegistryFileReport& file : files) {
-    const bool read =
-        file.provider == ProviderRegistrySyntax ||
-        std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) != levels.end();
-    if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
-    Json warning = Json::object();
-    PutBytes(warning, "file", file.report.path);
-    warning["problem"] = file.report.status == kTalRegProtected ? "damaged" : "unreadable";
-    PutBytes(warning, "reason", file.report.reason);
-    warnings.push_back(std::move(warning));
-  }
-  return warnings.empty() ? Json() : warnings;
 }

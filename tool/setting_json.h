@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "registry/morix_registry_impl.h"
 #include "tool/json_output.h"
 
 #include "vxcore/astring.h"
@@ -32,15 +31,3 @@ std::string Formatted(const char* format, Args... args) {
   std::snprintf(text.data(), text.size() + 1, format, args...);
   return MessageText(text);
 }
-
-// Why no change can be made at `level`: its store file is another level's or
-// a syntax root's (a host so named), is damaged or cannot be read, or its
-// folder cannot be listed; empty when it can. A missing file is no reason: it
-// is created.
-std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level);
-
-// What the run skipped of the store: each damaged or unreadable file of the
-// syntax or of `levels` (with the reason or the system's error), each folder
-// that could not be listed. Null when nothing was skipped, so that a healthy
-// store's documents keep their shape.
-Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels);

@@ -2,6 +2,7 @@
 #include "tool/key_operations.h"
 #include "tool/messages.h"
 #include "tool/setting_json.h"
+#include "tool/store_reports.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
 

@@ -10,6 +10,7 @@
 #include "tool/messages.h"
 #include "tool/set_setting.h"
 #include "tool/setting_json.h"
+#include "tool/store_reports.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
 

@@ -1,0 +1,21 @@
+// What a run tells a script about the store files behind it: why a level
+// cannot take a change, and which files and folders a read skipped.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "registry/morix_registry_impl.h"
+#include "tool/json_output.h"
+
+// Why no change can be made at `level`: its store file is another level's or
+// a syntax root's (a host so named), is damaged or cannot be read, or its
+// folder cannot be listed; empty when it can. A missing file is no reason: it
+// is created.
+std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level);
+
+// What the run skipped of the store: each damaged or unreadable file of the
+// syntax or of `levels` (with the reason or the system's error), each folder
+// that could not be listed. Null when nothing was skipped, so that a healthy
+// store's documents keep their shape.
+Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels);
