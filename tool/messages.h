@@ -38,8 +38,8 @@ inline constexpr const wchar_t* kTempDirectoryOneLevel =
 // each: printed by -Help -All and after bad usage of a newer option.
 inline constexpr const wchar_t* kExtendedUsage[] = {
     L"usage: Setwise -Set ... -ValueType 2|4\n",
-    L"      gives the value's type, 2 a string and 4 an integer, instead of the syntax's or the "
-    L"value's own.\n",
+    (L"      gives the value's type, 2 a string and 4 an integer, instead of the syntax's or "
+     L"the value's own.\n"),
     L"usage: Setwise -Get | -Set | -Delete ... -RegistryLevel admin\n",
     L"      the admin level, which a Get without a level never reads.\n",
     L"usage: Setwise -Get -ProductName name -RegistryKey keyPath -AllLevels [-Json]\n",
