@@ -1,6 +1,7 @@
 #include "registry/syntax_walk.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "cfgkit/key_path.h"
 #include "registry/morix_registry_impl.h"
@@ -14,9 +15,18 @@ constexpr int kSyntaxFiles = 3;
 // The names of one key over the syntax files, sorted by byte with each name
 // kept once. Value names are seen in place (the store keeps them where they
 // are while it is not changed); subkey names are copied, since the walk reads
-// further keys, which moves them, while it still needs them.
+// further keys, which moves them, while it still needs them. Cleared and
+// filled again for each key, so that its buffers are allocated once.
 class MergedNames {
  public:
+  void Clear() {
+    bytes_.clear();
+    copies_.clear();
+    names_.clear();
+    sorted_.clear();
+    marks_.clear();
+  }
+
   // `marked` is kept for a name if any of its copies has it.
   void Add(std::string_view name, bool marked = false) {
     names_.push_back({Prefix(name), name, marked});
@@ -80,10 +90,17 @@ struct Position {
 };
 
 struct Walker {
+  Walker(void (*visit)(void* context, const SyntaxWalkKey& key), void* context)
+      : visit(visit), context(context) {}
+
   void (*visit)(void* context, const SyntaxWalkKey& key);
   void* context;
-  int firstFile;  // the first syntax file there is, or -1
+  int firstFile = -1;  // the first syntax file there is, or -1
   std::string path;
+  MergedNames values;  // of the key being visited
+  // By depth: the subkeys of the keys the walk is below.
+  std::vector<std::unique_ptr<MergedNames>> subkeysByDepth;
+  size_t depth = 0;
 
   // Adds the names as the enumerations read them: up to the first NUL, the
   // overlong left out; a key named by nothing is no key.
@@ -100,7 +117,10 @@ struct Walker {
   }
 
   void VisitChildren(const Position& at) {
-    MergedNames subkeys;
+    if (subkeysByDepth.size() == depth) subkeysByDepth.push_back(std::make_unique<MergedNames>());
+    MergedNames& subkeys = *subkeysByDepth[depth];
+    subkeys.Clear();
+    ++depth;
     for (const StoreKey& key : at.syntax) {
       if (key.get() != nullptr) AddSubkeyNames(key.get(), subkeys);
     }
@@ -121,16 +141,17 @@ struct Walker {
       VisitKey(child);
       path.resize(pathSize);
     }
+    --depth;
   }
 
   void VisitKey(const Position& at) {
-    MergedNames values;
+    values.Clear();
     for (int i = 0; i < kSyntaxFiles; ++i) {
       if (at.syntax[i].get() == nullptr) continue;
       // A name the syntax search takes as spelled: one the first file there
       // is defines here whole, not cut at a NUL.
       const bool first = i == firstFile;
-      auto add = [&values, first](const TalRegValueView& value) {
+      auto add = [this, first](const TalRegValueView& value) {
         if (value.name.size() > kLongestValueName) return;
         const size_t cut = value.name.find('\0');
         values.Add(value.name.substr(0, cut), first && cut == std::string_view::npos);
@@ -154,7 +175,7 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
                       std::span<const ConfigurationProvider> providers,
                       void (*visit)(void* context, const SyntaxWalkKey& key), void* context) {
   registry.EnsureMorixRegistryIsLoaded();
-  Walker walker{visit, context, -1, std::string()};
+  Walker walker(visit, context);
   Position root;
   for (int i = 0; i < std::min(registry.GetNumSyntaxFiles(), kSyntaxFiles); ++i) {
     const std::string name = registry.GetSyntaxRootKeyName(i).ASCII();

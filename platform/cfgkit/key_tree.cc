@@ -167,6 +167,9 @@ KeyId KeyTree::AddImageKey(KeyId parent, std::string name, const Snapshot* image
 
 KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
   Subkeys(Root());
+  // Room for every key the image may build: a listing builds them all, and
+  // moving the arena as it grows cost more than the listing's own work.
+  keys_.reserve(keys_.size() + 1 + image->KeyCount());
   KeyId id = AddImageKey(Root(), std::move(name), image, 0);
   Node& root = keys_[Root()];
   root.subkeys.push_back(id);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -170,6 +171,10 @@ const SnapshotKey* Snapshot::Key(uint32_t index) const {
   uint64_t at = keysAt_ + uint64_t{index} * sizeof(SnapshotKey);
   if (index >= keyCount_ || !Ensure(at, sizeof(SnapshotKey))) return nullptr;
   return reinterpret_cast<const SnapshotKey*>(body_ + at);
+}
+
+uint32_t Snapshot::KeyCount() const {
+  return static_cast<uint32_t>(std::min<uint64_t>(keyCount_, bodySize_ / sizeof(SnapshotKey)));
 }
 
 const SnapshotValue* Snapshot::ValueAt(uint32_t index) const {

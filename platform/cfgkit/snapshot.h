@@ -79,6 +79,9 @@ class Snapshot {
 
   // The key at `index`, or null when there is none.
   const SnapshotKey* Key(uint32_t index) const;
+  // How many keys the image says it holds, at most as many as its body has
+  // room for.
+  uint32_t KeyCount() const;
   // The value at `index`, or null when there is none or its type is unknown.
   const SnapshotValue* ValueAt(uint32_t index) const;
   // The bytes at `offset` of the pool, or empty when they lie outside it.

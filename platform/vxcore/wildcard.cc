@@ -13,22 +13,24 @@ enum class TokenKind { kLiteral, kAnyRun, kAnyOne };
 struct Token {
   TokenKind kind;
   wchar_t literal;
+  size_t next;  // where the pattern's next token starts
 };
+
+// The token that starts at pattern[at]: matching reads the pattern in place,
+// so a match allocates nothing.
+Token TokenAt(std::wstring_view pattern, size_t at) {
+  const wchar_t c = pattern[at];
+  if (c == L'*') return {TokenKind::kAnyRun, 0, at + 1};
+  if (c == L'?') return {TokenKind::kAnyOne, 0, at + 1};
+  if (c == L'\\' && at + 1 < pattern.size()) return {TokenKind::kLiteral, pattern[at + 1], at + 2};
+  return {TokenKind::kLiteral, c, at + 1};
+}
 
 std::vector<Token> ParsePattern(std::wstring_view pattern) {
   std::vector<Token> tokens;
   tokens.reserve(pattern.size());
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const wchar_t c = pattern[i];
-    if (c == L'*') {
-      tokens.push_back({TokenKind::kAnyRun, 0});
-    } else if (c == L'?') {
-      tokens.push_back({TokenKind::kAnyOne, 0});
-    } else if (c == L'\\' && i + 1 < pattern.size()) {
-      tokens.push_back({TokenKind::kLiteral, pattern[++i]});
-    } else {
-      tokens.push_back({TokenKind::kLiteral, c});
-    }
+  for (size_t at = 0; at < pattern.size(); at = tokens.back().next) {
+    tokens.push_back(TokenAt(pattern, at));
   }
   return tokens;
 }
@@ -41,30 +43,33 @@ bool MatchesOne(const Token& token, wchar_t c, bool ignoreCase) {
 }  // namespace
 
 bool WildcardMatch(std::wstring_view pattern, std::wstring_view text, bool ignoreCase) {
-  const std::vector<Token> tokens = ParsePattern(pattern);
   // On a mismatch only the most recent star takes one more character: an earlier star can
   // never do better, because the later star already absorbs any run the earlier one could.
   constexpr size_t kNoStar = static_cast<size_t>(-1);
-  size_t t = 0;
+  size_t at = 0;  // in the pattern, always at a token's start
   size_t x = 0;
-  size_t starToken = kNoStar;
+  size_t afterStar = kNoStar;
   size_t starText = 0;
   while (x < text.size()) {
-    if (t < tokens.size() && tokens[t].kind == TokenKind::kAnyRun) {
-      starToken = t++;
-      starText = x;
-    } else if (t < tokens.size() && MatchesOne(tokens[t], text[x], ignoreCase)) {
-      ++t;
-      ++x;
-    } else if (starToken != kNoStar) {
-      t = starToken + 1;
-      x = ++starText;
-    } else {
-      return false;
+    if (at < pattern.size()) {
+      const Token token = TokenAt(pattern, at);
+      if (token.kind == TokenKind::kAnyRun) {
+        afterStar = at = token.next;
+        starText = x;
+        continue;
+      }
+      if (MatchesOne(token, text[x], ignoreCase)) {
+        at = token.next;
+        ++x;
+        continue;
+      }
     }
+    if (afterStar == kNoStar) return false;
+    at = afterStar;
+    x = ++starText;
   }
-  while (t < tokens.size() && tokens[t].kind == TokenKind::kAnyRun) ++t;
-  return t == tokens.size();
+  while (at < pattern.size() && pattern[at] == L'*') ++at;
+  return at == pattern.size();
 }
 
 bool WildcardCapture(std::wstring_view pattern, std::wstring_view text, bool ignoreCase,
