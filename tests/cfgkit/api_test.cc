@@ -151,7 +151,7 @@ TEST_F(ApiTest, LoadPrefersHomeFoldersAndSkipsWhatIsNotAStoreFile) {
     Put(user, key, "<value name='from' type='string'>user</value>");
   }
   for (const char* name : {".x.XML", "a.xml", "a.XML.bak", ".XML"})
-    WriteBytes(user + "/" + name, StoreFile("a", ""));
+    WriteFile(user + "/" + name, StoreFile("a", ""));
   ASSERT_EQ(0, Load());
   const std::pair<const char*, const char*> homes[] = {
       {"user", "user"}, {"host_user", "user"}, {"default", "admin"}};
@@ -161,7 +161,7 @@ TEST_F(ApiTest, LoadPrefersHomeFoldersAndSkipsWhatIsNotAStoreFile) {
 
   // One folder under two spellings, a missing folder, and one that cannot be listed.
   const std::string missing = root + "/missing", notDir = root + "/file";
-  WriteBytes(notDir, "x");
+  WriteFile(notDir, "x");
   const std::tuple<std::string, std::string, int, std::string> loads[] = {
       {std::string(user).replace(user.rfind('/'), 1, "\\"), user + "//", kTalRegOk, "user"},
       {missing, missing, kTalRegOk, "<status -7>"},

@@ -39,7 +39,7 @@ TEST_F(SaveTest, OnlyChangedFilesAreRewritten) {
 
 TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
   Put(admin, "user", "<value name='from' type='string'>admin copy</value>");
-  const std::string adminCopy = ReadBytes(admin + "/user.XML");
+  const std::string adminCopy = ReadFile(admin + "/user.XML");
   // moved_user's only copy lies outside its home folder.
   for (const char* key : {"a", "r", "moved_user"}) Put(admin, key, "<key name='old'/>");
   ASSERT_EQ(0, Load());
@@ -51,7 +51,7 @@ TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
   ASSERT_EQ(kTalRegOk, TalRegSave());
   EXPECT_EQ((Names{"newkey.XML", "r.XML", "user.XML", "user_x.XML"}), ListNames(admin));
   EXPECT_EQ((Names{"user.XML", "x_user.XML"}), ListNames(user));
-  EXPECT_EQ(adminCopy, ReadBytes(admin + "/user.XML"));  // outside its home folder: never written
+  EXPECT_EQ(adminCopy, ReadFile(admin + "/user.XML"));  // outside its home folder: never written
   ASSERT_EQ(0, Load());
   for (const char* key : created) EXPECT_EQ("1", Str(Open(key), "v")) << key;
   for (const char* key : {"a", "r/old", "moved_user"})
@@ -89,7 +89,7 @@ TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) {
   for (bool hardLinks : {true, false}) {
     bool succeeded = false;
     for (int step = 1; step < 80 && !succeeded; ++step) {
-      for (size_t i = 0; i < paths.size(); ++i) WriteBytes(paths[i], old[i]);
+      for (size_t i = 0; i < paths.size(); ++i) WriteFile(paths[i], old[i]);
       FaultyFileOps withLinks(step);
       NoHardLinks withoutLinks(step);
       FaultyFileOps& ops = hardLinks ? withLinks : withoutLinks;
@@ -104,7 +104,7 @@ TEST_F(SaveTest, EveryFailedStepLeavesTheOldFiles) {
       succeeded = ops.failed().empty();
       if (!succeeded) {
         EXPECT_NE(kTalRegOk, status);
-        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadBytes(paths[i])) << i;
+        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(old[i], ReadFile(paths[i])) << i;
         expectNoTempFiles();
         ops.Stop();
       }
@@ -274,7 +274,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     ::close(held[0]), ::close(held[1]);
     EXPECT_EQ(folderMode == 0777 ? 0666u : 0600u, ModeOf(lock));
     EXPECT_EQ(folderMode == 0777, AsUser(65534, [&] { return saveAs("nobody"); }));
-    EXPECT_EQ(folderMode == 0777, Has(ReadBytes(admin + "/a.XML"), "nobody"));
+    EXPECT_EQ(folderMode == 0777, Has(ReadFile(admin + "/a.XML"), "nobody"));
   }
   // In a folder its group may write, the first member to save makes a lock
   // file every other member can open.
@@ -287,7 +287,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
     const std::string by = "member " + std::to_string(member);
     auto save = [&] { return saveAs(by); };
     EXPECT_TRUE(AsUser(member, save, 2000)) << by;
-    EXPECT_TRUE(Has(ReadBytes(admin + "/a.XML"), by)) << by;
+    EXPECT_TRUE(Has(ReadFile(admin + "/a.XML"), by)) << by;
   }
 }
 
@@ -297,7 +297,7 @@ TEST_F(SaveTest, EveryUserWhoMayWriteTheFolderCanSaveAndNoOneElseCanHoldItsLock)
 TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
   const std::string shared = root + "/shared", target = shared + "/a.XML", link = admin + "/a.XML";
   std::filesystem::create_directory(shared);
-  WriteBytes(target, StoreFile("a", ""));
+  WriteFile(target, StoreFile("a", ""));
   ASSERT_EQ(0, ::symlink("../shared/a.XML", link.c_str()));
   struct Row {
     const char* row;
@@ -312,14 +312,14 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
     SCOPED_TRACE(row);
     ASSERT_EQ(0, ::lchown(link.c_str(), linkOwner, linkOwner));
     ASSERT_EQ(0, ::chown(shared.c_str(), folderOwner, folderOwner));
-    const std::string before = ReadBytes(target);
+    const std::string before = ReadFile(target);
     ASSERT_EQ(0, Load());
     ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("a"), "v", row));
     EXPECT_EQ(saves ? kTalRegOk : kTalRegIoError, TalRegSave());
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(saves, Has(ReadBytes(target), row));
+    EXPECT_EQ(saves, Has(ReadFile(target), row));
     if (!saves) {
-      EXPECT_EQ(before, ReadBytes(target));
+      EXPECT_EQ(before, ReadFile(target));
     }
     EXPECT_EQ((Names{"a.XML"}), ListNames(shared));
   }
@@ -365,14 +365,14 @@ TEST_F(SaveTest, AFileDamagedSinceTheLoadIsNeverOverwritten) {
   Put(admin, "a", "<value name='v' type='string'>old</value>");
   ASSERT_EQ(0, Load());
   ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("a"), "v", "new"));
-  WriteBytes(admin + "/a.XML", "<key name='a'><broken>");
+  WriteFile(admin + "/a.XML", "<key name='a'><broken>");
   EXPECT_EQ(kTalRegIoError, TalRegSave());
-  EXPECT_EQ("<key name='a'><broken>", ReadBytes(admin + "/a.XML"));
+  EXPECT_EQ("<key name='a'><broken>", ReadFile(admin + "/a.XML"));
 }
 
 TEST_F(SaveTest, LeftoversOfDeadSavesAreRemovedAndABusyLockFailsTheSave) {
   for (const char* name : {".a.XML.tmp.99999.0", ".a.XML.old.99999.3", ".keep"})
-    WriteBytes(admin + "/" + name, "half");
+    WriteFile(admin + "/" + name, "half");
   FaultyFileOps busy("LockFile");
   TalRegUseFileOps(&busy);
   ASSERT_EQ(0, Load());

@@ -94,7 +94,7 @@ class SnapshotTest : public StoreTest {
   // "DEEP", claiming `identity`, and tells whether a load then uses it.
   bool UsesForgedImage(const FileIdentity& identity, uint64_t hash, int64_t createdNs,
                        int64_t window = 0, const std::string& source = "") {
-    std::string bytes = ReadBytes(file);
+    std::string bytes = ReadFile(file);
     bytes.replace(bytes.find("deep"), 4, "DEEP");
     testsupport::KeyFile parsed;
     EXPECT_TRUE(testsupport::ReadKeyFile(bytes, "a", &parsed));
@@ -111,7 +111,7 @@ class SnapshotTest : public StoreTest {
   std::unique_ptr<cfgkit::Snapshot> OpenImage() {
     return cfgkit::Snapshot::Open(ops, image, file, IdentityOfFile());
   }
-  uint64_t FileHash() { return fsio::Hash64(ReadBytes(file)); }
+  uint64_t FileHash() { return fsio::Hash64(ReadFile(file)); }
   static void SetAndSave(cfgkit::Store& store, const std::vector<std::string_view>& path,
                          const char* name, const char* text) {
     cfgkit::Store::CreateError error;
@@ -186,13 +186,13 @@ TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHo
   ops.xmlReads = 0;
   EXPECT_EQ(cold, LoadAndWriteAll());
   EXPECT_EQ(0, ops.xmlReads);
-  const std::string bytes = ReadBytes(image);
+  const std::string bytes = ReadFile(image);
   std::vector<std::string> broken = {bytes, bytes};
   broken[0][bytes.find("deep")] ^= 0x20, broken[1][bytes.find("one")] ^= 0x20;
   for (size_t at = 0; at < bytes.size(); at += 7) broken.emplace_back(bytes)[at] ^= 1;
   broken.insert(broken.end(), {bytes.substr(0, bytes.size() - 3), ""});
   for (size_t i = 0; i < broken.size(); ++i) {
-    WriteBytes(image, broken[i]);
+    WriteFile(image, broken[i]);
     EXPECT_EQ(cold, LoadAndWriteAll()) << "damaged image " << i;
   }
 }
@@ -201,7 +201,7 @@ TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHo
 // rebuilt from it: the read answers from the file as it is now, and every open
 // handle still names its key.
 TEST_F(SnapshotTest, ACorruptBlockMetByASaveAnswersFromTheFileAsItIsNow) {
-  const std::string original = ReadBytes(file);
+  const std::string original = ReadFile(file);
   const std::string saved = StoreFile(
       "a",
       "<value name='v' type='string'>one</value><value name='w' type='string'>new</value>"
@@ -209,12 +209,12 @@ TEST_F(SnapshotTest, ACorruptBlockMetByASaveAnswersFromTheFileAsItIsNow) {
   const cfgkit::StoreOptions options{cache, 0};
   bool savedMeanwhile = true;  // at the first read of the file, which is the rebuild's
   ops.beforeRead = [&](const std::string& path) {
-    if (!std::exchange(savedMeanwhile, true)) WriteBytes(path, saved);
+    if (!std::exchange(savedMeanwhile, true)) WriteFile(path, saved);
     return cfgkit::Status::OK();
   };
   for (auto [text, corrupt] : {std::pair{"deep", "Deep"}, {"one", "One"}}) {
     SCOPED_TRACE(text);
-    WriteBytes(file, original);
+    WriteFile(file, original);
     LoadAndWriteAll();  // an image of the file as it is
     ReplaceIn(image, text, corrupt);
     savedMeanwhile = false;
@@ -298,9 +298,9 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   }
   Put(admin, "a", "<key name='big'>" + many + "</key>");
   LoadAndWriteAll();
-  std::string bytes = ReadBytes(image);
+  std::string bytes = ReadFile(image);
   bytes.back() ^= 1;  // in the last block, which only writing the key out touches
-  WriteBytes(image, bytes);
+  WriteFile(image, bytes);
   int reads = 0, failAt = 0;
   ops.beforeRead = [&](const std::string& path) {
     const bool fails = path.ends_with("a.XML") && ++reads == failAt;
@@ -311,7 +311,7 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   SetAndSave(store, {"a"}, "new", "one more");
   EXPECT_EQ(failAt, reads);
   testsupport::KeyFile saved;
-  ASSERT_TRUE(testsupport::ReadKeyFile(ReadBytes(file), "a", &saved));
+  ASSERT_TRUE(testsupport::ReadKeyFile(ReadFile(file), "a", &saved));
   const cfgkit::KeyId big = saved.tree.FindSubkey(saved.top, "big");
   ASSERT_EQ(1u, saved.tree.ValueCount(saved.top));
   ASSERT_EQ(400u, saved.tree.ValueCount(big));
@@ -347,7 +347,7 @@ TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
   cfgkit::Store store = Loaded(0);
   ReplaceIn(file, "one", "ONE");
   SetAndSave(store, {"a", "C"}, "w", "two");
-  EXPECT_TRUE(Has(ReadBytes(file), ">ONE<") && Has(ReadBytes(file), ">two<")) << ReadBytes(file);
+  EXPECT_TRUE(Has(ReadFile(file), ">ONE<") && Has(ReadFile(file), ">two<")) << ReadFile(file);
 }
 
 // An image counts as made when its file was read, not when the slow parse
@@ -367,10 +367,10 @@ TEST_F(SnapshotTest, AFileChangedBehindItsImageIsReadAgainAndDamageIsReported) {
   LoadAndWriteAll();
   ReplaceIn(file, "one", "two");
   EXPECT_TRUE(Has(LoadAndWriteAll(), ">two<"));
-  WriteBytes(admin + "/new", StoreFile("a", "<value name='v' type='string'>three</value>"));
+  WriteFile(admin + "/new", StoreFile("a", "<value name='v' type='string'>three</value>"));
   ASSERT_EQ(0, ::rename((admin + "/new").c_str(), file.c_str()));
   EXPECT_TRUE(Has(LoadAndWriteAll(), ">three<"));
-  WriteBytes(file, "<key name='a'><broken>");
+  WriteFile(file, "<key name='a'><broken>");
   logs.clear();
   EXPECT_EQ("", LoadAndWriteAll());
   ASSERT_EQ(1u, logs.size());
@@ -395,11 +395,11 @@ TEST_F(SnapshotTest, TheCacheIsPrivateAndOnlyAPrivateCacheIsUsed) {
   ::chmod(cache.c_str(), 0700);
   // A temporary file is created afresh, never through a link planted at its name.
   const std::string victim = root + "/victim", planted = cache + "/.planted.tmp.1.0";
-  WriteBytes(victim, "root only");
+  WriteFile(victim, "root only");
   ASSERT_EQ(0, ::symlink(victim.c_str(), planted.c_str()));
   int fd = -1;
   EXPECT_FALSE(ops.CreateTemp(planted, &fd).ok());
-  EXPECT_EQ("root only", ReadBytes(victim));
+  EXPECT_EQ("root only", ReadFile(victim));
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the cache to another user";
   ASSERT_EQ(0, ::chown(cache.c_str(), 65534, 65534));
   EXPECT_FALSE(forgedImageIsUsed());
@@ -429,7 +429,7 @@ TEST_F(SnapshotTest, FaultyImagesAndAnUnusableCacheCostNothingButSpeed) {
     }
   }
   fs::remove_all(cache);
-  WriteBytes(cache, "a file where the cache folder should be");
+  WriteFile(cache, "a file where the cache folder should be");
   EXPECT_EQ(cold, LoadAndWriteAll());
 }
 
@@ -444,9 +444,9 @@ TEST_F(SnapshotTest, ANewImageClearsAwayImagesOfFilesThatAreGone) {
                     fifo = cache + "/fedcba9876543210.snap",
                     fresh = cache + "/." + imageName + ".tmp.1.0",
                     stale = cache + "/." + imageName + ".tmp.2.0";
-  WriteBytes(garbage, "not an image");
+  WriteFile(garbage, "not an image");
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));  // must not hang a run
-  WriteBytes(fresh, "a writer at work"), WriteBytes(stale, "a writer that died");
+  WriteFile(fresh, "a writer at work"), WriteFile(stale, "a writer that died");
   fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
   LoadAndWriteAll();  // no new image: nothing is cleared
   EXPECT_EQ(0, ::access(imageOfB.c_str(), F_OK));

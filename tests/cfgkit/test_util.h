@@ -7,26 +7,19 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "cfgkit/cfgkit.h"
 #include "support/faulty_file_ops.h"
+#include "support/files.h"
 
 namespace cfgtest {
 
 using testsupport::FaultyFileOps;
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testsupport::ReadFile;
+using testsupport::StoreFile;
+using testsupport::WriteFile;
 
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -34,8 +27,8 @@ inline bool Has(const std::string& text, const std::string& part) {
 
 // Replaces the first `from` in the file by `to`.
 inline void ReplaceIn(const std::string& path, const std::string& from, const std::string& to) {
-  std::string bytes = ReadBytes(path);
-  WriteBytes(path, bytes.replace(bytes.find(from), from.size(), to));
+  std::string bytes = ReadFile(path);
+  WriteFile(path, bytes.replace(bytes.find(from), from.size(), to));
 }
 
 // The permission bits; all ones when there is no such file.
@@ -52,11 +45,6 @@ inline std::vector<std::string> ListNames(const std::string& dir) {
     if (entry.path().filename() != ".cfgkit.lock") names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-inline std::string StoreFile(const std::string& name, const std::string& body) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<key name=\"" + name + "\">" + body +
-         "</key>\n";
 }
 
 // What the store logged, as level and line.
@@ -83,7 +71,7 @@ class StoreTest : public ::testing::Test {
   }
 
   void Put(const std::string& dir, const std::string& key, const std::string& body) {
-    WriteBytes(dir + "/" + key + ".XML", StoreFile(key, body));
+    testsupport::WriteStoreFile(dir, key, body);
   }
   int Load() { return _LoadPathsA(admin.c_str(), user.c_str()); }
 

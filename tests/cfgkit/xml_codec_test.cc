@@ -68,7 +68,7 @@ TEST_F(RoundTripTest, SpecialTextSurvivesAndIsWrittenReadably) {
                    "\xef\xbf\xbe nonchar", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "]]>",
                    "   ", " \t\n ", " lead and trail ", "", std::string(1000000, 'v')});
   // Hex only where XML cannot carry the text as it is.
-  const std::string file = ReadBytes(user + "/user.XML");
+  const std::string file = ReadFile(user + "/user.XML");
   for (const char* line :
        {"<value name=\"a&lt;b\" type=\"string\">a&lt;b</value>",
         "<value name=\"tab&#9;here\" type=\"string\">tab\there</value>",
@@ -253,7 +253,7 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
   const std::string path = admin + "/hand.XML";
   for (const Row& row : Rows()) {
     SCOPED_TRACE(row.shape);
-    WriteBytes(path, row.file);
+    WriteFile(path, row.file);
     Put(admin, "other", "");
     logs.clear();
     ASSERT_EQ(0, Load());
@@ -283,7 +283,7 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
     EXPECT_EQ(kTalRegProtected, TalRegDeleteKeyRecursiveA(nullptr, "hand"));
     ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Open("other"), "v", "1"));
     ASSERT_EQ(kTalRegOk, TalRegSave());
-    EXPECT_EQ(row.file, ReadBytes(path));
+    EXPECT_EQ(row.file, ReadFile(path));
   }
 }
 
@@ -292,10 +292,10 @@ TEST_F(HandEditTest, LoadsExactlyOrIsDamageAndKeptAsItIs) {
 TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   Put(admin, "default", "");
   Put(admin, "user", "");  // read from here: the user folder has none
-  WriteBytes(admin + "/bad.XML",
-             "<key name='bad'>\n  <value name='a' type='int'>x</value>\n</key>\n");
+  WriteFile(admin + "/bad.XML",
+            "<key name='bad'>\n  <value name='a' type='int'>x</value>\n</key>\n");
   std::filesystem::create_directory(admin + "/folder.XML");
-  WriteBytes(admin + "/huge.XML", "");
+  WriteFile(admin + "/huge.XML", "");
   std::filesystem::resize_file(admin + "/huge.XML", std::uintmax_t{300} << 20);  // sparse
   // {key, the file it was read from, its status, the reason}
   const std::tuple<const char*, std::string, int, std::string> rows[] = {
@@ -324,7 +324,7 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
 
   // A folder that cannot be listed hides no other, and nothing is saved into it.
   std::filesystem::remove(user);
-  WriteBytes(user, "a file where the folder belongs");
+  WriteFile(user, "a file where the folder belongs");
   EXPECT_EQ(0, Load());
   ASSERT_EQ(kTalRegOk, TalRegReportUnlistedFolders(&folders));
   ASSERT_EQ(1u, folders.size());
@@ -335,7 +335,7 @@ TEST_F(HandEditTest, ReportsSayWhereEachFileIsAndWhyItDidNotLoad) {
   EXPECT_EQ(kTalRegOk, TalRegSave());
   ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create("x_user"), "v", "1"));
   EXPECT_EQ(kTalRegIoError, TalRegSave());
-  EXPECT_EQ("a file where the folder belongs", ReadBytes(user));
+  EXPECT_EQ("a file where the folder belongs", ReadFile(user));
 }
 
 }  // namespace

@@ -6,31 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "../support/files.h"
 #include "registry/morix_registry_impl.h"
 #include "vxcore/tal_debug.h"
 
 namespace regtest {
 
-inline std::string ReadFile(const std::string& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::ReadFile;
+using testsupport::Str;
 
-inline std::string Str(const std::string& name, const std::string& text) {
-  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
-}
-inline std::string Int(const std::string& name, int value) {
-  return "<value name=\"" + name + "\" type=\"int\">" + std::to_string(value) + "</value>";
-}
-inline std::string Key(const std::string& name, const std::string& body = "") {
-  return "<key name=\"" + name + "\">" + body + "</key>";
-}
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 inline std::string A(const AString& text) { return text.ASCII(); }
 
 struct TestClient : IMorixRegistryClient {
@@ -74,9 +63,7 @@ class RegistryTest : public ::testing::Test {
   std::string UserMachineFile() const { return UserDir() + "/" + host + "_user.XML"; }
 
   void Put(const std::string& dir, const std::string& key, const std::string& body) {
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/" + key + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                            << Key(key, body) << "\n";
+    testsupport::WriteStoreFile(dir, key, body);
   }
   void PutAdmin(const std::string& body) { Put(admin, "admin", body); }
   void PutInstall(const std::string& body) { Put(admin, "default", body); }

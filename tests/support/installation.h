@@ -24,21 +24,6 @@ inline std::string HostName() {
   return host;
 }
 
-inline std::string Key(const std::string& name, const std::string& body = "") {
-  return "<key name=\"" + name + "\">" + body + "</key>";
-}
-inline std::string Str(const std::string& name, const std::string& text = "") {
-  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
-}
-inline std::string Int(const std::string& name, const std::string& number = "0") {
-  return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
-}
-
-inline void WriteStoreFile(const fs::path& dir, const std::string& key, const std::string& body) {
-  std::ofstream((dir / key).string() + ".XML") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                               << Key(key, body) << "\n";
-}
-
 // The product Meridian with settings at every level (unless `withValues` is false):
 //   Desktop/Theme          install "light", user "dark"
 //   Desktop/FontSize       install 10, user_machine 14

@@ -8,10 +8,10 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/files.h"
 
 namespace testsupport {
 
@@ -21,12 +21,6 @@ struct RunResult {
   std::string out, err;
   int status = -1;  // the exit code, or 1000 + the wait status when killed
 };
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 // Starts `binary` with `args`, HOME=`home` and `extraEnv`; PATH and the
 // sanitizers' options are kept, nothing else. Output goes to `outPath` and

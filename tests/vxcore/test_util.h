@@ -3,10 +3,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
+
+#include "../support/files.h"
 
 namespace vxtest {
 
@@ -32,15 +32,7 @@ struct ScopedEnv {
   std::optional<std::string> previous;
 };
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 }  // namespace vxtest

@@ -1,0 +1,48 @@
+// Files as bytes, and store files as XML, for every suite. Included by path
+// relative to this folder, so that suites without the tests folder on their
+// include path can use it too.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace testsupport {
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+// Creates the file's folder first when it is missing.
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string Key(const std::string& name, const std::string& body = "") {
+  return "<key name=\"" + name + "\">" + body + "</key>";
+}
+inline std::string Str(const std::string& name, const std::string& text = "") {
+  return "<value name=\"" + name + "\" type=\"string\">" + text + "</value>";
+}
+inline std::string Int(const std::string& name, const std::string& number = "0") {
+  return "<value name=\"" + name + "\" type=\"int\">" + number + "</value>";
+}
+inline std::string Int(const std::string& name, int number) {
+  return Int(name, std::to_string(number));
+}
+
+// The store file of the top-level key `key`, as the writer would begin it.
+inline std::string StoreFile(const std::string& key, const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + Key(key, body) + "\n";
+}
+inline void WriteStoreFile(const std::filesystem::path& dir, const std::string& key,
+                           const std::string& body) {
+  WriteFile(dir / (key + ".XML"), StoreFile(key, body));
+}
+
+}  // namespace testsupport
