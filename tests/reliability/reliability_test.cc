@@ -203,20 +203,10 @@ TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
   const std::string top = "<key name='" + HostName() + "_user'>";
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<key name='k'>";
+  // Each kind of damage is the store's own test; these are the ones cut short.
   const std::pair<const char*, std::string> kinds[] = {
       {"malformed", top + "<key name='S'>"},
       {"empty", ""},
-      {"root is not a key", "<value name='x' type='string'/>"},
-      {"root named otherwise", "<key name='other'/>"},
-      {"unknown element", top + "<entry/></key>"},
-      {"value with an element", top + "<value name='v' type='string'><b/></value></key>"},
-      {"missing type", top + "<value name='v'>1</value></key>"},
-      {"unknown type", top + "<value name='v' type='float'>1</value></key>"},
-      {"int out of range", top + "<value name='v' type='int'>4294967296</value></key>"},
-      {"duplicate keys", top + "<key name='S'/><key name='S'/></key>"},
-      {"duplicate values",
-       top + "<value name='v' type='int'>1</value><value name='v' type='int'>2</value></key>"},
-      {"bad hex", top + "<value name='v' type='string' encoding='hex'>4g</value></key>"},
       {"nested 100,000 deep", top + deep},
   };
   for (const auto& [kind, content] : kinds) {
