@@ -82,9 +82,7 @@ TEST(CliDebugLog, EveryRunLogsAsRecorded) {
     SCOPED_TRACE(name);
     const fs::path log = in.root_ / "debug.log";
     fs::remove(log);
-    in.WarmUp();
-    auto run = testsupport::Run(in.binary(), args, in.home(), in.root_,
-                                {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
+    auto run = in.Run(args, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
     EXPECT_EQ("", run.err);
     const std::string lines = Normalised(testsupport::ReadFile(log), in);
     const fs::path expected = recorded / (std::string(name) + ".log");
