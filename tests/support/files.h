@@ -3,12 +3,21 @@
 // include path can use it too.
 #pragma once
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 namespace testsupport {
+
+// Store file names hold it: "<host>_user.XML".
+inline std::string HostName() {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  return host;
+}
 
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream bytes;

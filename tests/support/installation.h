@@ -3,7 +3,6 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,12 +16,6 @@
 namespace testsupport {
 
 namespace fs = std::filesystem;
-
-inline std::string HostName() {
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  return host;
-}
 
 // The product Meridian with settings at every level (unless `withValues` is false):
 //   Desktop/Theme          install "light", user "dark"

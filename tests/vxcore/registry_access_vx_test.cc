@@ -1,7 +1,6 @@
 #include "vxcore/registry_access_vx.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -71,11 +70,9 @@ TEST_F(RegistryTest, PersonalFolderFollowsUserDirs) {
 }
 
 TEST_F(RegistryTest, ProvidersUseTheDocumentedFiles) {
-  char host[256] = {};
-  ASSERT_EQ(gethostname(host, sizeof(host) - 1), 0);
   const std::string install = dir_.Path() + "/inst/config/vxcore/prod";
   const std::string user = home_ + "/Documents/Talven/vxcore/prod",
-                    machine = "_" + std::string(host);
+                    machine = "_" + testsupport::HostName();
   const std::string paths[] = {install + ".reg", install + machine + ".reg", user + ".reg",
                                user + machine + ".reg", ""};
   for (int p = 0; p < 5; ++p) EXPECT_EQ(Registry::GetRegistryFilePath(p).ASCII(), paths[p]);
