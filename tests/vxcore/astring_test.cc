@@ -91,22 +91,19 @@ TEST(WideFormatTest, DirectivesFormatLikePrintf) {
       {F(L"%*d|%-*d|%.*f|%*d", 4, 1, 3, 2, 2, 3.14159, -3, 7), L"   1|2  |3.14|7  "},
       {F(L"%.2e %G %p", 12345.678, 1e-10, reinterpret_cast<void*>(0x10)), L"1.23e+04 1E-10 0x10"},
       {F(L"100%% %q %d", 5), L"100% %q 5"},
-      {F(L"cut %-5"), L"cut %-5"}};
+      {F(L"cut %-5"), L"cut %-5"},
+      {F(L"%hs|%5hs", "\xE9", "ab"), L"\xE9|   ab"}};  // 8-bit text in
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
-TEST(WideFormatTest, EightBitTextInAndOut) {
+TEST(WideFormatTest, EightBitTextOutAndLongArgumentsWhole) {
   std::string out = "x";
   core::AppendFormat(out, L"<%s|%hs|%.2hs|%-4hs|%d>", L"\x20AC\xE9", "b\xE9", "abc", "z", -1);
   EXPECT_EQ(out, "x<?\xE9|b\xE9|ab|z   |-1>");
-  EXPECT_EQ(F(L"%hs|%5hs", "\xE9", "ab"), L"\xE9|   ab");
-}
-
-TEST(WideFormatTest, LongArgumentsAreFormattedWhole) {
   const std::wstring big(1000000, L'x');
-  const std::wstring out = AString().Format(L"<%s>", big.c_str());
-  ASSERT_EQ(out.size(), big.size() + 2);
-  EXPECT_EQ(out.substr(out.size() - 3), L"xx>");
+  const std::wstring formatted = AString().Format(L"<%s>", big.c_str());
+  ASSERT_EQ(formatted.size(), big.size() + 2);
+  EXPECT_EQ(formatted.substr(formatted.size() - 3), L"xx>");
   EXPECT_EQ(F(L"%300d|", 1).size(), 301u);
 }
 
