@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../support/files.h"
+#include "support/files.h"
 #include "registry/morix_registry_impl.h"
 #include "vxcore/tal_debug.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "../support/files.h"
+#include "support/files.h"
 
 namespace vxtest {
 
