@@ -46,8 +46,13 @@ class OutputBlocks {
   size_t used_ = 0;
 };
 
-// A plain loop: find_first_of searches the set once per character.
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+// A plain loop, inlined: find_first_of searches its set once per character.
+inline bool HasSeparator(std::string_view text) {
+  for (char c : text) {
+    if (c == '/' || c == '\\') return true;
+  }
+  return false;
+}
 
 // Whether an entry of `section` may be one the alias table accepts.
 bool MayBeAliased(std::string_view section) {
@@ -66,7 +71,9 @@ void CollectKeyPaths(MorixRegistryImpl& registry, const std::string& parent,
   registry.GetSubkeyNamesFromSyntaxFiles(names, parent);
   for (const std::string& name : names) {
     // As the walk: a name that names no key would make its parent's path again.
-    if (std::all_of(name.begin(), name.end(), IsSeparator)) continue;
+    if (std::all_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; })) {
+      continue;
+    }
     const std::string path = parent.empty() ? name : parent + "/" + name;
     paths.push_back(path);
     CollectKeyPaths(registry, path, paths);
@@ -110,7 +117,7 @@ class CatalogueReader {
     for (size_t i = 0; batched_ && i < key.names.size(); ++i) {
       const std::string_view name = key.names[i];
       batched_ = key.spelledAsDefined[i] && !name.empty() &&
-                 std::none_of(name.begin(), name.end(), IsSeparator);
+                 !HasSeparator(name);
     }
     if (batched_) SyntaxWalk::FindEntries(key, providers_, rows_);
   }
@@ -122,7 +129,7 @@ class CatalogueReader {
     entry.section = key.path;
     entry.name = name;
     bool atWalk = true;
-    if (name.empty() || std::any_of(name.begin(), name.end(), IsSeparator)) {
+    if (name.empty() || HasSeparator(name)) {
       // The path splits elsewhere than where the walk joined it.
       Split(entry);
       atWalk = false;

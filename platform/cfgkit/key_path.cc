@@ -1,21 +1,28 @@
 #include "cfgkit/key_path.h"
 
+#include <algorithm>
+
 namespace cfgkit {
+namespace {
+
+// A plain test: find_first_of searches its set once per character.
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
 
 std::vector<std::string_view> KeyPathComponents(std::string_view path) {
   std::vector<std::string_view> components;
   size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    if (i > start) components.push_back(path.substr(start, i - start));
+    start = i + 1;
   }
   return components;
 }
 
 bool IsValidKeyName(std::string_view name) {
-  return !name.empty() && name.find_first_of("/\\") == std::string_view::npos;
+  return !name.empty() && std::none_of(name.begin(), name.end(), IsSeparator);
 }
 
 }  // namespace cfgkit
