@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -149,6 +150,44 @@ inline Args Keys(Args more = {}) {
 inline Args Import(const std::string& file, Args more = {}) {
   more.insert(more.begin(), {"-Import", file, "-ProductName", "Meridian"});
   return more;
+}
+
+// A run's arguments, each cut short, for failure messages.
+inline std::string Show(const Args& args) {
+  std::string text;
+  for (const std::string& arg : args) text += " '" + arg.substr(0, 60) + "'";
+  return text;
+}
+
+// What a Get prints when a level holds `key`.
+inline std::string Found(const std::string& key, const std::string& value, const std::string& type,
+                         const std::string& level = "user_machine") {
+  return "Registry setting <" + key + "> has value <" + value + "> of type <" + type +
+         "> at level <" + level + ">.\n";
+}
+
+// What a Get prints when no level (or not `level`) holds `key`.
+inline std::string NotFound(const std::string& key, const std::string& level = "") {
+  return "No registry setting found for <" + key +
+         (level.empty() ? ">.\n" : "> at level <" + level + ">.\n");
+}
+
+constexpr uid_t kNobody = 65534;
+
+// A run of another user, whose home is its own and who may read the
+// installation but not write it.
+inline bool GiveHomeToNobody(const Installation& in) {
+  fs::permissions(in.root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+  for (const auto& item : fs::recursive_directory_iterator(in.home())) {
+    if (::lchown(item.path().c_str(), kNobody, kNobody) != 0) return false;
+  }
+  return ::chown(in.home().c_str(), kNobody, kNobody) == 0;
+}
+
+inline RunResult RunAsNobody(const Installation& in, Args args) {
+  args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", in.binary()});
+  return Run("/usr/bin/setpriv", args, in.home(), in.root_);
 }
 
 }  // namespace testsupport
