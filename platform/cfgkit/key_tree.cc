@@ -12,6 +12,26 @@ namespace {
 // reserve gigabytes.
 constexpr uint64_t kMaxReservedValues = 1 << 16;
 
+// Building this few keys costs no more than a probe.
+constexpr uint32_t kFewestSubkeysToProbe = 0;
+
+uint64_t ProbedKey(KeyId parent, uint32_t imageKey) { return uint64_t{parent} << 32 | imageKey; }
+
+// Calls `use(index, name)` for each named subkey of the image's key `parent`,
+// until it returns true.
+template <class Use>
+void ForEachImageSubkey(const Snapshot& image, uint32_t parent, const Use& use) {
+  const SnapshotKey& record = *image.Key(parent);
+  // Subkeys always come after their parent; anything else would not end.
+  uint32_t first = std::max(record.firstSubkey, parent + 1);
+  uint64_t end = uint64_t{record.firstSubkey} + record.subkeyCount;
+  for (uint32_t i = first; i < end && image.Key(i) != nullptr; ++i) {
+    const SnapshotKey& child = *image.Key(i);
+    std::string_view name = image.Text(child.nameOffset, child.nameLength);
+    if (!name.empty() && use(i, name)) return;
+  }
+}
+
 }  // namespace
 
 KeyTree::KeyTree() { keys_.emplace_back(); }
@@ -22,6 +42,13 @@ KeyId KeyTree::TopLevelOf(KeyId key) const {
 }
 
 KeyId KeyTree::FindSubkey(KeyId parent, std::string_view name) const {
+  // A second look-up under the same key reads all its subkeys: a listing
+  // would otherwise scan them once for each.
+  const Node& pending = keys_[parent];
+  if (pending.subkeysPending && !pending.subkeyProbed &&
+      pending.image->Key(pending.imageKey)->subkeyCount >= kFewestSubkeysToProbe) {
+    return ProbeImageSubkey(parent, name);
+  }
   Subkeys(parent);
   const Node& node = keys_[parent];
   uint32_t position = node.subkeyIndex.Find(name, node.subkeys.size(), SubkeyNames(node));
@@ -50,9 +77,16 @@ void KeyTree::RemoveKey(KeyId key) {
 
   std::vector<KeyId> pending{key};
   while (!pending.empty()) {
-    Node& node = keys_[pending.back()];
+    const KeyId id = pending.back();
+    Node& node = keys_[id];
     pending.pop_back();
     pending.insert(pending.end(), node.subkeys.begin(), node.subkeys.end());
+    if (node.subkeysPending && node.subkeyProbed) {
+      for (auto probed = probedSubkeys_.lower_bound(ProbedKey(id, 0));
+           probed != probedSubkeys_.end() && probed->first >> 32 == id; ++probed) {
+        pending.push_back(probed->second);
+      }
+    }
     node.live = false;
     node.subkeysPending = node.valuesPending = false;
     std::vector<KeyId>().swap(node.subkeys);
@@ -167,9 +201,6 @@ KeyId KeyTree::AddImageKey(KeyId parent, std::string name, const Snapshot* image
 
 KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
   Subkeys(Root());
-  // Room for every key the image may build: a listing builds them all, and
-  // moving the arena as it grows cost more than the listing's own work.
-  keys_.reserve(keys_.size() + 1 + image->KeyCount());
   KeyId id = AddImageKey(Root(), std::move(name), image, 0);
   Node& root = keys_[Root()];
   root.subkeys.push_back(id);
@@ -177,21 +208,41 @@ KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
   return id;
 }
 
+KeyId KeyTree::ProbeImageSubkey(KeyId parent, std::string_view name) const {
+  keys_[parent].subkeyProbed = true;
+  const Snapshot* image = keys_[parent].image;
+  KeyId found = kNoKey;
+  ForEachImageSubkey(*image, keys_[parent].imageKey, [&](uint32_t index, std::string_view stored) {
+    if (stored != name) return false;
+    auto [probed, isNew] = probedSubkeys_.try_emplace(ProbedKey(parent, index), kNoKey);
+    if (isNew) probed->second = AddImageKey(parent, std::string(name), image, index);
+    found = probed->second;
+    return true;
+  });
+  return found;
+}
+
 void KeyTree::LoadSubkeys(KeyId key) const {
   keys_[key].subkeysPending = false;
   const Snapshot* image = keys_[key].image;
-  uint32_t parentIndex = keys_[key].imageKey;
-  const SnapshotKey& record = *image->Key(parentIndex);
-  std::vector<KeyId> subkeys;
-  // Subkeys always come after their parent; anything else would not end.
-  uint32_t first = std::max(record.firstSubkey, parentIndex + 1);
-  uint64_t end = uint64_t{record.firstSubkey} + record.subkeyCount;
-  for (uint32_t i = first; i < end && image->Key(i) != nullptr; ++i) {
-    const SnapshotKey& child = *image->Key(i);
-    std::string_view name = image->Text(child.nameOffset, child.nameLength);
-    if (name.empty()) continue;
-    subkeys.push_back(AddImageKey(key, std::string(name), image, i));
+  // The subkeys a probe built, in image order like the rest.
+  auto probed = keys_[key].subkeyProbed ? probedSubkeys_.lower_bound(ProbedKey(key, 0))
+                                        : probedSubkeys_.end();
+  // Once an image's keys are read in bulk, room for every key it may build:
+  // a listing builds them all, and moving the arena as it grows cost more
+  // than the listing's own work. A Get probes and never gets here.
+  if (keys_.capacity() - keys_.size() < image->Key(keys_[key].imageKey)->subkeyCount) {
+    keys_.reserve(keys_.size() + image->KeyCount());
   }
+  std::vector<KeyId> subkeys;
+  ForEachImageSubkey(*image, keys_[key].imageKey, [&](uint32_t index, std::string_view name) {
+    if (probed != probedSubkeys_.end() && probed->first == ProbedKey(key, index)) {
+      subkeys.push_back((probed++)->second);
+    } else {
+      subkeys.push_back(AddImageKey(key, std::string(name), image, index));
+    }
+    return false;
+  });
   Node& node = keys_[key];
   node.subkeys = std::move(subkeys);
   node.subkeyIndex.Rebuild(node.subkeys.size(), SubkeyNames(node));

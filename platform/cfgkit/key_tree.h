@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -120,6 +121,9 @@ class KeyTree {
     uint32_t imageKey = 0;
     bool subkeysPending = false;
     bool valuesPending = false;
+    // Whether a subkey was found in the image by name while the rest stay
+    // unread.
+    bool subkeyProbed = false;
     // Once valueIndex holds the image's values: their records and pool,
     // checked, and how many a full read would build.
     const SnapshotValue* imageValues = nullptr;
@@ -136,6 +140,9 @@ class KeyTree {
     return keys_[key].values;
   }
   void LoadSubkeys(KeyId key) const;
+  // Finds the subkey `name` of a key whose subkeys are still in its image,
+  // building only that one: a Get opens one path, not every sibling on it.
+  KeyId ProbeImageSubkey(KeyId parent, std::string_view name) const;
   void LoadValues(KeyId key) const;
   // Indexes the values of `node` in its image by name, once; false when they
   // cannot be read in place.
@@ -154,6 +161,10 @@ class KeyTree {
 
   // Mutable because reading from an image fills it in.
   mutable std::vector<Node> keys_;
+  // The keys ProbeImageSubkey built, by parent and image index, so that
+  // loading the rest of their siblings keeps their ids, and removing their
+  // parent removes them.
+  mutable std::map<uint64_t, KeyId> probedSubkeys_;
   // The values of removed keys, kept for the tree's life: a key is removed
   // when its file is read again under a reader that still views its values.
   std::vector<std::vector<Value>> retiredValues_;

@@ -460,5 +460,50 @@ TEST_F(SnapshotTest, ANewImageClearsAwayImagesOfFilesThatAreGone) {
   }
 }
 
+// A Get finds one key among many siblings without building them; that key is
+// the one a later listing of its siblings holds, and it goes with its parent.
+TEST(KeyTreeImageTest, AKeyFoundAloneIsTheKeyItsSiblingsListAndDiesWithTheirParent) {
+  std::string siblings;
+  for (int i = 0; i < 40; ++i) {
+    siblings += testsupport::Key("k" + std::to_string(i), testsupport::Int("v", i));
+  }
+  const struct {
+    std::vector<std::string> lookUps;
+    bool listBeforeRemoving;
+  } cases[] = {
+      {{"k7"}, true},       {{"k7"}, false},         {{"K7", "k7"}, true},
+      {{"k7", "k7"}, true}, {{"k39", "k0"}, false},  {{"none", "k12"}, true},
+  };
+  for (const auto& [lookUps, listBeforeRemoving] : cases) {
+    SCOPED_TRACE(lookUps.front() + (listBeforeRemoving ? " listed" : ""));
+    testsupport::KeyFile file;
+    ASSERT_TRUE(testsupport::ReadKeyFile(StoreFile("a", testsupport::Key("p", siblings)), "a",
+                                         &file));
+    cfgkit::KeyTree& tree = file.tree;
+    const cfgkit::KeyId parent = tree.FindSubkey(file.top, "p");
+    std::vector<cfgkit::KeyId> found;
+    for (const std::string& name : lookUps) {
+      const cfgkit::KeyId key = tree.FindSubkey(parent, name);
+      const bool exists = name.size() > 1 && name[0] == 'k';
+      ASSERT_EQ(exists, key != cfgkit::kNoKey) << name;
+      if (!exists) continue;
+      EXPECT_EQ(name, tree.Name(key));
+      EXPECT_EQ(std::stoi(name.substr(1)), static_cast<int>(tree.FindValue(key, "v")->number));
+      found.push_back(key);
+    }
+    if (listBeforeRemoving) {
+      ASSERT_EQ(40u, tree.SubkeyCount(parent));
+      for (size_t i = 0; i < 40; ++i) {
+        EXPECT_EQ("k" + std::to_string(i), tree.Name(tree.SubkeyAt(parent, i)));
+      }
+      for (cfgkit::KeyId key : found) {
+        EXPECT_EQ(key, tree.SubkeyAt(parent, std::stoi(tree.Name(key).substr(1))));
+      }
+    }
+    tree.RemoveKey(parent);
+    for (cfgkit::KeyId key : found) EXPECT_FALSE(tree.IsLive(key));
+  }
+}
+
 }  // namespace
 }  // namespace cfgtest
