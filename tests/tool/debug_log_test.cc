@@ -12,22 +12,10 @@
 #include <fstream>
 #include <string>
 
-#include "support/installation.h"
+#include "test_util.h"
 
+namespace clitest {
 namespace {
-
-namespace fs = std::filesystem;
-using testsupport::Args;
-using testsupport::HostName;
-using testsupport::Installation;
-using testsupport::Int;
-using testsupport::Key;
-using testsupport::Str;
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-}
 
 // The host name where it stands as a name of its own ("vm_user", "vm.XML").
 void ReplaceHost(std::string& text, const std::string& host) {
@@ -52,29 +40,22 @@ std::string Normalised(std::string log, const Installation& in) {
 TEST(CliDebugLog, EveryRunLogsAsRecorded) {
   Installation in(/*withSyntax=*/true);
   // A second syntax file that spells a key and an entry in other letter case.
-  testsupport::WriteStoreFile(in.adminDir(), "CoreRegistrySyntax",
-                              Key("desktop", Int("Recent") + Str("THEME") + Str("Zoom")) +
-                                  Key("Logging", Str("File")));
-  auto command = [](std::vector<std::string> args) {
-    args.insert(args.end(), {"-ProductName", "Meridian"});
-    return args;
-  };
+  WriteStoreFile(
+      in.adminDir(), "CoreRegistrySyntax",
+      Key("desktop", Int("Recent") + Str("THEME") + Str("Zoom")) + Key("Logging", Str("File")));
   const std::pair<const char*, Args> runs[] = {
-      {"get_by_precedence", command({"-Get", "-RegistryKey", "desktop/theme"})},
-      {"get_integer_at_level",
-       command({"-Get", "-RegistryKey", "Desktop/FontSize", "-RegistryLevel", "user_machine"})},
-      {"get_alias", command({"-Get", "-RegistryKey", "Desktop/ZSRConfigurations/Item3"})},
-      {"get_undefined", command({"-Get", "-RegistryKey", "Desktop/Nope"})},
-      {"getkeys", command({"-GetKeys"})},
-      {"getkeys_pattern", command({"-GetKeys", "*THEME*"})},
-      {"getkeys_case", command({"-GetKeys", "Desk*Units", "-Case"})},
-      {"set_second_syntax", command({"-Set", "-RegistryKey", "DESKTOP/zoom", "-RegistryValue",
-                                     "big", "-RegistryLevel", "user"})},
-      {"set_integer", command({"-Set", "-RegistryKey", "Solver/Threads", "-RegistryValue", "4",
-                               "-RegistryLevel", "install"})},
-      {"delete_value", command({"-Delete", "-RegistryKey", "Desktop/Options/Units"})},
-      {"delete_key", command({"-Delete", "-RegistryKey", "Desktop/Options/Extra"})},
-      {"getkeys_after_changes", command({"-GetKeys"})},
+      {"get_by_precedence", Get("desktop/theme")},
+      {"get_integer_at_level", GetAt("Desktop/FontSize", "user_machine")},
+      {"get_alias", Get("Desktop/ZSRConfigurations/Item3")},
+      {"get_undefined", Get("Desktop/Nope")},
+      {"getkeys", Keys()},
+      {"getkeys_pattern", Keys({"*THEME*"})},
+      {"getkeys_case", Keys({"Desk*Units", "-Case"})},
+      {"set_second_syntax", Set("DESKTOP/zoom", "big", {"-RegistryLevel", "user"})},
+      {"set_integer", Set("Solver/Threads", "4", {"-RegistryLevel", "install"})},
+      {"delete_value", Delete("Desktop/Options/Units")},
+      {"delete_key", Delete("Desktop/Options/Extra")},
+      {"getkeys_after_changes", Keys()},
   };
   const fs::path recorded = fs::path(SETWISE_TEST_DATA) / "debug_logs";
   const bool record = getenv("SETWISE_RECORD_LOGS") != nullptr;
@@ -95,3 +76,4 @@ TEST(CliDebugLog, EveryRunLogsAsRecorded) {
 }
 
 }  // namespace
+}  // namespace clitest

@@ -25,32 +25,11 @@
 #include <vector>
 
 #include "cfgkit/xml_text.h"
-#include "support/installation.h"
 #include "support/key_file.h"
+#include "test_util.h"
 
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
-using testsupport::Args;
-
+namespace clitest {
 namespace {
-
-using testsupport::Delete;
-using testsupport::Found;
-using testsupport::Get;
-using testsupport::GetAt;
-using testsupport::GiveHomeToNobody;
-using testsupport::HostName;
-using testsupport::Import;
-using testsupport::Installation;
-using testsupport::Int;
-using testsupport::Key;
-using testsupport::Keys;
-using testsupport::NotFound;
-using testsupport::RunAsNobody;
-using testsupport::Set;
-using testsupport::Show;
-using testsupport::Str;
-using testsupport::WriteStoreFile;
 
 // Document pieces whose names and texts may hold any bytes.
 std::string HexKey(const std::string& name, const std::string& body) {
@@ -76,25 +55,6 @@ std::string Document(const Installation& in, const std::string& body,
   const fs::path path = in.root_ / name;
   std::ofstream(path, std::ios::binary) << Key("Document", body);
   return path;
-}
-
-// Standard output must be one JSON document and one line break; standard error empty.
-Json Parse(const testsupport::RunResult& run) {
-  EXPECT_EQ("", run.err);
-  EXPECT_EQ(run.out.size() - 1, run.out.find('\n')) << run.out;
-  Json document = Json::parse(run.out, nullptr, /*allow_exceptions=*/false);
-  EXPECT_FALSE(document.is_discarded()) << run.out;
-  return document;
-}
-
-struct JsonRun {
-  Json doc;
-  int status;
-};
-JsonRun RunJson(const Installation& in, Args args, const std::string& input = "") {
-  args.push_back("-Json");
-  auto run = in.Run(args, input);
-  return {Parse(run), run.status};
 }
 
 // The bytes under `field`, or under `field`_hex decoded; never both.
@@ -166,9 +126,8 @@ TEST(ScriptingJson, AwkwardBytesRoundTripThroughEveryDocument) {
     EXPECT_EQ(Seen(0, key, value, "user_machine"), seen(Get(key), "level"));
   }
   // A stored value with a NUL reads up to it, as the text Get shows it.
-  testsupport::WriteStoreFile(
-      in.userDir(), "user",
-      Key("Nul", "<value name=\"V\" type=\"string\" encoding=\"hex\">61006200</value>"));
+  WriteStoreFile(in.userDir(), "user",
+                 Key("Nul", "<value name=\"V\" type=\"string\" encoding=\"hex\">61006200</value>"));
   EXPECT_EQ("a", Bytes(RunJson(in, Get("Nul/V")).doc, "value"));
   EXPECT_NE(std::string::npos, in.Run(Get("Nul/V")).out.find("has value <a> of type"));
 }
@@ -388,14 +347,13 @@ TEST(ScriptingExport, ImportIntoAnotherInstallationReproducesEveryValue) {
   Installation from(/*withSyntax=*/false, /*withValues=*/false),
       to(/*withSyntax=*/false, /*withValues=*/false), installOnly(false, false);
   for (const Installation* in : {&from, &to, &installOnly}) {
-    testsupport::WriteStoreFile(in->adminDir(), "RegistrySyntax", Values(corpus, "", true));
+    WriteStoreFile(in->adminDir(), "RegistrySyntax", Values(corpus, "", true));
   }
   std::vector<CorpusEntry> shadowed = corpus;
   shadowed.push_back({"C", "plain", "shadowed", false, install});  // user_machine wins
-  testsupport::WriteStoreFile(from.userDir(), HostName() + "_user",
-                              Values(shadowed, machine, false));
-  testsupport::WriteStoreFile(from.userDir(), "user", Values(shadowed, user, false));
-  testsupport::WriteStoreFile(from.adminDir(), "default", Values(shadowed, install, false));
+  WriteStoreFile(from.userDir(), HostName() + "_user", Values(shadowed, machine, false));
+  WriteStoreFile(from.userDir(), "user", Values(shadowed, user, false));
+  WriteStoreFile(from.adminDir(), "default", Values(shadowed, install, false));
 
   auto exported = [](const Installation& in, Args more = {}) {
     more.insert(more.begin(), {"-Export", "-ProductName", "Meridian"});
@@ -423,15 +381,6 @@ TEST(ScriptingExport, ImportIntoAnotherInstallationReproducesEveryValue) {
   }
   ExpectListing(installOnly, atInstall);
 }
-
-// The store files and their stamps, to show that a run wrote nothing.
-struct Unwritten {
-  const Installation& in;
-  std::map<std::string, std::string> files = in.Snapshot();
-  void Check(const std::string& what) const {
-    EXPECT_TRUE(files == in.Snapshot()) << what << " changed or rewrote a file";
-  }
-};
 
 // Among the refusals: one entry named twice, in other letter case, by a Set
 // and a Set or by a deletion and a Set.
@@ -649,10 +598,7 @@ std::string Comparable(const Installation& in, std::string text) {
     const size_t at = text.find(start);
     if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
   }
-  const std::string root = in.root_.string();
-  for (size_t at = text.find(root); at != std::string::npos; at = text.find(root, at)) {
-    text.replace(at, root.size(), "<root>");
-  }
+  ReplaceAll(text, in.root_.string(), "<root>");
   return text;
 }
 
@@ -958,3 +904,4 @@ TEST(ScriptingGet, AllLevelsTextAndJson) {
 }
 
 }  // namespace
+}  // namespace clitest

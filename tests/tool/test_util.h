@@ -1,0 +1,72 @@
+// Shared by the suites that run the real binary: the installation's helpers
+// by their short names, the documents of -Json runs, and the check that a
+// run wrote nothing.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/installation.h"
+
+namespace clitest {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using testsupport::Args;
+using testsupport::Command;
+using testsupport::Delete;
+using testsupport::Found;
+using testsupport::Get;
+using testsupport::GetAt;
+using testsupport::GiveHomeToNobody;
+using testsupport::HostName;
+using testsupport::Import;
+using testsupport::Installation;
+using testsupport::Int;
+using testsupport::Key;
+using testsupport::Keys;
+using testsupport::NotFound;
+using testsupport::RunAsNobody;
+using testsupport::Set;
+using testsupport::Show;
+using testsupport::Str;
+using testsupport::WriteStoreFile;
+
+// Standard output must be one JSON document and one line break; standard error empty.
+inline Json Parse(const testsupport::RunResult& run) {
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(run.out.size() - 1, run.out.find('\n')) << run.out;
+  Json document = Json::parse(run.out, nullptr, /*allow_exceptions=*/false);
+  EXPECT_FALSE(document.is_discarded()) << run.out;
+  return document;
+}
+
+struct JsonRun {
+  Json doc;
+  int status;
+};
+inline JsonRun RunJson(const Installation& in, Args args, const std::string& input = "") {
+  args.push_back("-Json");
+  auto run = in.Run(args, input);
+  return {Parse(run), run.status};
+}
+
+// The store files and their stamps, to show that a run wrote nothing.
+struct Unwritten {
+  const Installation& in;
+  std::map<std::string, std::string> files = in.Snapshot();
+  void Check(const std::string& what) const {
+    EXPECT_TRUE(files == in.Snapshot()) << what << " changed or rewrote a file";
+  }
+};
+
+inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+}  // namespace clitest
