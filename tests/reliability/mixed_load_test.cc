@@ -90,8 +90,10 @@ Args Command(const char* command, const std::string& entry, int level) {
 }
 
 std::string Found(const std::string& entry, const std::string& value, int level) {
-  return "Registry setting <S/" + entry + "> has value <" + value +
-         "> of type <string> at level <" + kLevelNames[level] + ">.\n";
+  return testsupport::Found("S/" + entry, value, "string", kLevelNames[level]);
+}
+std::string NotFound(const std::string& entry, int level) {
+  return testsupport::NotFound("S/" + entry, level < 0 ? "" : kLevelNames[level]);
 }
 
 // The value and level a Get printed; level -1 when it found nothing.
@@ -232,9 +234,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
         if (may == possible.end()) continue;
         // A Get must see what the file holds, whatever its snapshot image says.
         Outcome get = installation.Timed(Command("-Get", entry, level), installation.root_ / "get");
-        EXPECT_EQ(got == values->end() ? "No registry setting found for <S/" + entry +
-                                             "> at level <" + kLevelNames[level] + ">.\n"
-                                       : Found(entry, got->second, level),
+        EXPECT_EQ(got == values->end() ? NotFound(entry, level) : Found(entry, got->second, level),
                   get.out);
       }
     }
@@ -249,9 +249,7 @@ TEST(MixedLoadTest, WritersAndReadersOnEveryLevelAgree) {
       EXPECT_EQ("", op.run.err);
       auto [value, level] = ParseGet(op.entry, op.run.out);
       if (level < 0) {
-        std::string notFound = "No registry setting found for <S/" + op.entry + ">";
-        if (op.level >= 0) notFound += std::string(" at level <") + kLevelNames[op.level] + ">";
-        EXPECT_EQ(notFound + ".\n", op.run.out);
+        EXPECT_EQ(NotFound(op.entry, op.level), op.run.out);
         // Shared is never deleted, so it is always found.
         EXPECT_NE(kShared, op.entry) << op.run.out;
         continue;
