@@ -1,7 +1,8 @@
 #include "tool/installed_product.h"
 
-#include <sstream>
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "fsio/file_ops.h"
 #include "vxcore/core_process.h"
@@ -14,10 +15,10 @@ bool CheckInstalledProduct(ToolOptions& record) {
   std::string bytes;
   const std::string path = (core::GetExeDirPath() + L"/config/ProductList.txt").ASCII();
   if (!fsio::PosixFileOps().ReadFile(path, &bytes, nullptr).ok()) return true;
-  std::istringstream list(bytes);
-  std::string line;
-  while (std::getline(list, line)) {
-    AString name = AString::FromBytes(line);
+  // Split by hand: a stream would set up the locales, a tenth of a warm Get.
+  for (size_t start = 0, end; start < bytes.size(); start = end + 1) {
+    end = std::min(bytes.find('\n', start), bytes.size());
+    AString name = AString::FromBytes(std::string_view(bytes).substr(start, end - start));
     name.Trim();
     if (name.empty()) continue;
     record.productListLines.push_back(std::move(name));
