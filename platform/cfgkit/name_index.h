@@ -57,6 +57,32 @@ class NameIndex {
     Insert(static_cast<uint32_t>(count - 1), nameAt(count - 1));
   }
 
+  // Rebuilds the index over `count` elements; false, with the index unusable,
+  // when two of them have the same name.
+  template <class NameAt>
+  bool RebuildDistinct(size_t count, const NameAt& nameAt) {
+    slots_.clear();
+    if (count <= kScanLimit) return count < 2 || nameAt(0) != nameAt(1);
+    size_t size = 16;
+    while (size < count * 2) size *= 2;
+    slots_.assign(size, 0);
+    const size_t mask = size - 1;
+    for (size_t i = 0; i < count; ++i) {
+      const std::string_view name = nameAt(i);
+      const uint64_t hash = Hash(name);
+      size_t slot = hash & mask;
+      for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        const uint64_t entry = slots_[slot];
+        if ((entry & kTagMask) == (hash & kTagMask) &&
+            nameAt(static_cast<uint32_t>(entry) - 1) == name) {
+          return false;
+        }
+      }
+      slots_[slot] = (hash & kTagMask) | (uint64_t{i} + 1);
+    }
+    return true;
+  }
+
   // Rebuilds the index after elements were removed or reordered.
   template <class NameAt>
   void Rebuild(size_t count, const NameAt& nameAt) {

@@ -1,4 +1,5 @@
 // The TalReg* operations over the one store of the process.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -31,6 +32,55 @@ ProcessStore& State() {
 }
 
 std::string_view NameOf(const char* name) { return name == nullptr ? std::string_view() : name; }
+
+// Fills `values` as TalRegFindValuesA does by visiting each key's values once
+// and finding each among the names: for a key's worth of names, one look-up
+// per value instead of one per name and key. False, with nothing filled, when
+// a name repeats. `missed` tells whether a key there is lacked a name.
+bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t keyCount,
+                        const std::string_view* names, size_t nameCount,
+                        TalRegValueView* values, bool* missed) {
+  auto nameAt = [names](size_t i) { return names[i]; };
+  cfgkit::NameIndex index;
+  if (!index.RebuildDistinct(nameCount, nameAt)) return false;
+  std::fill(values, values + nameCount * keyCount, TalRegValueView{});
+  *missed = false;
+  for (size_t k = 0; k < keyCount; ++k) {
+    if (ids[k] == kNoKey) continue;
+    size_t found = 0;
+    tree.ForEachValue(ids[k], [&](const cfgkit::ValueView& value) {
+      const uint32_t n = index.Find(value.name, nameCount, nameAt);
+      if (n == cfgkit::NameIndex::kNone) return;
+      values[n * keyCount + k] = {value.name, static_cast<int32_t>(value.type), value.text,
+                                  static_cast<int32_t>(value.number)};
+      ++found;
+    });
+    *missed |= found < nameCount;
+  }
+  return true;
+}
+
+// The same by looking each name up in each key. True when a key there is
+// lacked a name.
+bool LookUpEachName(const cfgkit::KeyTree& tree, const KeyId* ids, size_t keyCount,
+                    const std::string_view* names, size_t nameCount, TalRegValueView* values) {
+  bool missed = false;
+  for (size_t n = 0; n < nameCount; ++n) {
+    const uint64_t hash = cfgkit::NameIndex::Hash(names[n]);
+    TalRegValueView* row = values + n * keyCount;
+    for (size_t k = 0; k < keyCount; ++k) {
+      cfgkit::ValueView view;
+      if (ids[k] == kNoKey || !tree.FindValueView(ids[k], names[n], hash, &view)) {
+        row[k] = TalRegValueView{};
+        missed |= ids[k] != kNoKey;
+        continue;
+      }
+      row[k] = {view.name, static_cast<int32_t>(view.type), view.text,
+                static_cast<int32_t>(view.number)};
+    }
+  }
+  return missed;
+}
 
 // The key `handle` names, checked.
 int ResolveKey(TalRegKey handle, KeyId* key) {
@@ -319,19 +369,9 @@ int TalRegFindValuesA(const TalRegKey* keys, size_t keyCount, const std::string_
     }
     const cfgkit::KeyTree& tree = State().store->tree();
     bool missed = false;
-    for (size_t n = 0; n < nameCount; ++n) {
-      const uint64_t hash = cfgkit::NameIndex::Hash(names[n]);
-      TalRegValueView* row = values + n * keyCount;
-      for (size_t k = 0; k < keyCount; ++k) {
-        cfgkit::ValueView view;
-        if (ids[k] == kNoKey || !tree.FindValueView(ids[k], names[n], hash, &view)) {
-          row[k] = TalRegValueView{};
-          missed |= ids[k] != kNoKey;
-          continue;
-        }
-        row[k] = {view.name, static_cast<int32_t>(view.type), view.text,
-                  static_cast<int32_t>(view.number)};
-      }
+    if (nameCount < 2 ||
+        !MatchValuesToNames(tree, ids, keyCount, names, nameCount, values, &missed)) {
+      missed = LookUpEachName(tree, ids, keyCount, names, nameCount, values);
     }
     if (!missed || again || !ReadBrokenImagesAgain()) return kTalRegOk;
   }

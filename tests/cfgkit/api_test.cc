@@ -145,6 +145,38 @@ TEST_F(ApiTest, PathsSkipEmptyComponentsAndMatchExactly) {
   EXPECT_EQ(kTalRegInvalidArgument, TalRegCreateKeyA(nullptr, std::string(201, 'k').c_str(), &key));
 }
 
+// Many names at once answer as each name looked up alone: in each key its
+// value of that name, type 0 where a key lacks it or is no key.
+TEST_F(ApiTest, FindingManyNamesAnswersAsFindingEachAlone) {
+  Put(user, "user",
+      "<value name='a' type='int'>1</value><value name='b' type='string'>x</value>"
+      "<value name='' type='string'>unnamed</value>"
+      "<key name='K'><value name='c' type='string'>k</value><value name='b' type='int'>2</value>"
+      "</key>");
+  ASSERT_EQ(0, Load());
+  const TalRegKey keys[] = {Open("user"), nullptr, Open("user/K")};
+  const std::vector<std::vector<std::string_view>> nameLists = {
+      {"a", "b", "c", "zz", ""}, {"b", "c", "b"}, {"A", "a"}, {"c"}};
+  for (const auto& names : nameLists) {
+    std::vector<TalRegValueView> together(names.size() * 3);
+    ASSERT_EQ(kTalRegOk, TalRegFindValuesA(keys, 3, names.data(), names.size(), together.data()));
+    for (size_t n = 0; n < names.size(); ++n) {
+      TalRegValueView alone[3];
+      ASSERT_EQ(kTalRegOk, TalRegFindValuesA(keys, 3, &names[n], 1, alone));
+      for (size_t k = 0; k < 3; ++k) {
+        const TalRegValueView& got = together[n * 3 + k];
+        EXPECT_EQ(std::tie(alone[k].name, alone[k].type, alone[k].text, alone[k].number),
+                  std::tie(got.name, got.type, got.text, got.number))
+            << "'" << names[n] << "' in key " << k;
+      }
+    }
+  }
+  const std::string_view name = "a";
+  TalRegValueView a[3];
+  ASSERT_EQ(kTalRegOk, TalRegFindValuesA(keys, 3, &name, 1, a));
+  EXPECT_EQ(std::tuple(kTalRegTypeInt32, 1, 0), std::tuple(a[0].type, a[0].number, a[2].type));
+}
+
 TEST_F(ApiTest, LoadPrefersHomeFoldersAndSkipsWhatIsNotAStoreFile) {
   for (const char* key : {"user", "host_user", "default"}) {
     Put(admin, key, "<value name='from' type='string'>admin</value>");
