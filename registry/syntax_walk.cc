@@ -1,6 +1,8 @@
 #include "registry/syntax_walk.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 
 #include "cfgkit/key_path.h"
@@ -66,9 +68,14 @@ class MergedNames {
 
   // The first eight bytes as a number that orders as the bytes do.
   static uint64_t Prefix(std::string_view text) {
+    if (text.size() >= sizeof(uint64_t)) {
+      uint64_t word;
+      std::memcpy(&word, text.data(), sizeof word);
+      return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+    }
     uint64_t prefix = 0;
-    for (size_t i = 0; i < 8; ++i) {
-      prefix = prefix << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
+    for (size_t i = 0; i < text.size(); ++i) {
+      prefix |= uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
     }
     return prefix;
   }
