@@ -12,9 +12,6 @@ namespace {
 // reserve gigabytes.
 constexpr uint64_t kMaxReservedValues = 1 << 16;
 
-// Building this few keys costs no more than a probe.
-constexpr uint32_t kFewestSubkeysToProbe = 0;
-
 uint64_t ProbedKey(KeyId parent, uint32_t imageKey) { return uint64_t{parent} << 32 | imageKey; }
 
 // Calls `use(index, name)` for each named subkey of the image's key `parent`,
@@ -44,9 +41,7 @@ KeyId KeyTree::TopLevelOf(KeyId key) const {
 KeyId KeyTree::FindSubkey(KeyId parent, std::string_view name) const {
   // A second look-up under the same key reads all its subkeys: a listing
   // would otherwise scan them once for each.
-  const Node& pending = keys_[parent];
-  if (pending.subkeysPending && !pending.subkeyProbed &&
-      pending.image->Key(pending.imageKey)->subkeyCount >= kFewestSubkeysToProbe) {
+  if (keys_[parent].subkeysPending && !keys_[parent].subkeyProbed) {
     return ProbeImageSubkey(parent, name);
   }
   Subkeys(parent);
@@ -230,7 +225,7 @@ void KeyTree::LoadSubkeys(KeyId key) const {
                                         : probedSubkeys_.end();
   // Once an image's keys are read in bulk, room for every key it may build:
   // a listing builds them all, and moving the arena as it grows cost more
-  // than the listing's own work. A Get probes and never gets here.
+  // than the listing's own work. A Get, which probes, seldom gets here.
   if (keys_.capacity() - keys_.size() < image->Key(keys_[key].imageKey)->subkeyCount) {
     keys_.reserve(keys_.size() + image->KeyCount());
   }
