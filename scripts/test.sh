@@ -9,4 +9,4 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
-bash tests/fuzz/run.sh "${FUZZ_SECONDS:-10}"
+bash tests/fuzz/run.sh "${FUZZ_SECONDS:-5}"
