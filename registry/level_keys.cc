@@ -95,6 +95,20 @@ LevelValue LevelKeys::Pick(std::span<const ConfigurationProvider> order,
   return {ProviderNone, false, {}, 0};
 }
 
+LevelValue LevelKeys::PickStringElseInteger(std::span<const ConfigurationProvider> order,
+                                            const TalRegValueView* views) const {
+  const size_t count = std::min(order.size(), kLevels);
+  size_t integer = count;
+  for (size_t i = 0; i < count; ++i) {
+    const TalRegValueView& view = views[i];
+    if (view.type == kTalRegTypeInt32 && integer == count) integer = i;
+    if (view.type != kTalRegTypeString || view.text.size() > kLongestStoreText) continue;
+    return {order[i], false, view.text.substr(0, view.text.find('\0')), 0};
+  }
+  if (integer < count) return {order[integer], true, {}, views[integer].number};
+  return {ProviderNone, false, {}, 0};
+}
+
 LevelValue LevelKeys::ReadFirst(std::span<const ConfigurationProvider> order,
                                 std::string_view entry, int32_t type, bool log) const {
   TalRegValueView views[kLevels];

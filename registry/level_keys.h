@@ -58,6 +58,10 @@ class LevelKeys {
   // logged as its key's open (LogOpen).
   LevelValue Pick(std::span<const ConfigurationProvider> order, const TalRegValueView* views,
                   int32_t type, bool log) const;
+  // Pick of a string, else of an integer, in one pass over `views`: what the
+  // two Picks give when nothing is logged.
+  LevelValue PickStringElseInteger(std::span<const ConfigurationProvider> order,
+                                   const TalRegValueView* views) const;
   // FindAll, then Pick.
   LevelValue ReadFirst(std::span<const ConfigurationProvider> order, std::string_view entry,
                        int32_t type, bool log) const;

@@ -62,6 +62,7 @@ LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_vie
     keys.FindAll(order, entry, views);
     found = views;
   }
+  if (!log) return keys.PickStringElseInteger(order, found);
   LevelValue value = keys.Pick(order, found, kTalRegTypeString, log);
   if (log) {
     LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(value),
