@@ -116,8 +116,7 @@ class CatalogueReader {
     batched_ = !keyMayBeAliased_;
     for (size_t i = 0; batched_ && i < key.names.size(); ++i) {
       const std::string_view name = key.names[i];
-      batched_ = key.spelledAsDefined[i] && !name.empty() &&
-                 !HasSeparator(name);
+      batched_ = key.spelledAsDefined[i] && !name.empty() && !HasSeparator(name);
     }
     if (batched_) SyntaxWalk::FindEntries(key, providers_, rows_);
   }
@@ -136,7 +135,8 @@ class CatalogueReader {
     }
     const bool mayBeAliased = atWalk ? keyMayBeAliased_ : MayBeAliased(entry.section);
     std::string_view section = entry.section, spelled = entry.name;
-    if (mayBeAliased || !atWalk || !key.spelledAsDefined[index]) {
+    const bool respelled = mayBeAliased || !atWalk || !key.spelledAsDefined[index];
+    if (respelled) {
       Respell(entry.section, entry.name);
       section = respelledSection_;
       spelled = respelledName_;
@@ -148,9 +148,9 @@ class CatalogueReader {
     }
     // What the walk found answers when the read asks the walk's keys by the
     // walk's name.
-    const TalRegValueView* found = batched_ && keys == &key.levels && spelled == name
-                                       ? rows_.data() + index * providers_.size()
-                                       : nullptr;
+    const bool asWalked = keys == &key.levels && (!respelled || spelled == name);
+    const TalRegValueView* found =
+        batched_ && asWalked ? rows_.data() + index * providers_.size() : nullptr;
     const LevelValue value = level_ == 0
                                  ? registry_.ReadSetting(*keys, spelled, found)
                                  : registry_.ReadSettingAt(*keys, providers_[0], spelled, found);

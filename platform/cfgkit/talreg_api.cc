@@ -38,8 +38,8 @@ std::string_view NameOf(const char* name) { return name == nullptr ? std::string
 // per value instead of one per name and key. False, with nothing filled, when
 // a name repeats. `missed` tells whether a key there is lacked a name.
 bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t keyCount,
-                        const std::string_view* names, size_t nameCount,
-                        TalRegValueView* values, bool* missed) {
+                        const std::string_view* names, size_t nameCount, TalRegValueView* values,
+                        bool* missed) {
   auto nameAt = [names](size_t i) { return names[i]; };
   cfgkit::NameIndex index;
   if (!index.RebuildDistinct(nameCount, nameAt)) return false;

@@ -471,14 +471,14 @@ TEST(KeyTreeImageTest, AKeyFoundAloneIsTheKeyItsSiblingsListAndDiesWithTheirPare
     std::vector<std::string> lookUps;
     bool listBeforeRemoving;
   } cases[] = {
-      {{"k7"}, true},       {{"k7"}, false},         {{"K7", "k7"}, true},
-      {{"k7", "k7"}, true}, {{"k39", "k0"}, false},  {{"none", "k12"}, true},
+      {{"k7"}, true},       {{"k7"}, false},        {{"K7", "k7"}, true},
+      {{"k7", "k7"}, true}, {{"k39", "k0"}, false}, {{"none", "k12"}, true},
   };
   for (const auto& [lookUps, listBeforeRemoving] : cases) {
     SCOPED_TRACE(lookUps.front() + (listBeforeRemoving ? " listed" : ""));
     testsupport::KeyFile file;
-    ASSERT_TRUE(testsupport::ReadKeyFile(StoreFile("a", testsupport::Key("p", siblings)), "a",
-                                         &file));
+    ASSERT_TRUE(
+        testsupport::ReadKeyFile(StoreFile("a", testsupport::Key("p", siblings)), "a", &file));
     cfgkit::KeyTree& tree = file.tree;
     const cfgkit::KeyId parent = tree.FindSubkey(file.top, "p");
     std::vector<cfgkit::KeyId> found;
