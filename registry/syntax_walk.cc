@@ -46,8 +46,12 @@ class MergedNames {
     });
     sorted_.reserve(names_.size());
     marks_.reserve(names_.size());
-    for (const Name& name : names_) {
-      if (sorted_.empty() || sorted_.back() != name.text) {
+    for (size_t i = 0; i < names_.size(); ++i) {
+      const Name& name = names_[i];
+      // Sorted, so a name repeats its neighbour; different prefixes differ.
+      const bool repeats =
+          i > 0 && names_[i - 1].prefix == name.prefix && names_[i - 1].text == name.text;
+      if (!repeats) {
         sorted_.push_back(name.text);
         marks_.push_back(name.marked);
       } else {

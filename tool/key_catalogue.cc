@@ -142,7 +142,7 @@ class CatalogueReader {
       spelled = respelledName_;
     }
     const LevelKeys* keys = &key.levels;
-    if (!atWalk || section != key.path) {
+    if (!atWalk || (respelled && section != key.path)) {
       elsewhere_.Open(registry_, top_, section, providers_);
       keys = &elsewhere_;
     }
