@@ -1,5 +1,7 @@
 #include "tool/json_output.h"
 
+#include <array>
+
 #include "registry/byte_text.h"
 
 JsonOutput::JsonOutput() : previous_(core::SetOutputSink(this)) {}
@@ -53,19 +55,42 @@ void PutBytes(Json& object, const char* field, std::string_view bytes) {
   }
 }
 
+namespace {
+
+// The bytes a JSON string holds as they are: printable ASCII but the quote
+// and the backslash. The rest is escaped, or (from 0x80 on) checked as UTF-8.
+constexpr std::array<bool, 256> kPlainAscii = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+
+}  // namespace
+
 void AppendBytesField(std::string* out, std::string_view field, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const size_t start = out->size();
   out->push_back('"');
   out->append(field);
-  if (!IsValidUtf8(bytes)) {
-    out->append("_hex\":\"").append(HexEncode(bytes)).push_back('"');
-    return;
-  }
   out->append("\":\"");
+  // One pass over the bytes: the UTF-8 check waits for the first byte that
+  // is not ASCII, which most texts never have.
+  bool utf8 = false;
   size_t plain = 0;  // start of the run not yet appended
   for (size_t i = 0; i < bytes.size(); ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    if (kPlainAscii[c]) continue;
+    if (c >= 0x80) {
+      if (utf8) continue;
+      if (!IsValidUtf8(bytes)) {
+        out->resize(start);
+        out->push_back('"');
+        out->append(field).append("_hex\":\"").append(HexEncode(bytes)).push_back('"');
+        return;
+      }
+      utf8 = true;
+      continue;
+    }
     out->append(bytes.substr(plain, i - plain));
     plain = i + 1;
     out->push_back('\\');
