@@ -1,6 +1,8 @@
 #include "tool/json_output.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "registry/byte_text.h"
 
@@ -65,6 +67,16 @@ constexpr std::array<bool, 256> kPlainAscii = [] {
   return plain;
 }();
 
+// Whether any of the eight bytes of `word` is not plain ASCII: below 0x20,
+// from 0x80 on, a quote or a backslash. (A byte below n shows as the high bit
+// of (byte - n) & ~byte, with no byte from 0x80 on to borrow from.)
+bool AnyNotPlain(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
+  auto below = [](uint64_t bytes, uint64_t n) { return (bytes - kOnes * n) & ~bytes & kHigh; };
+  return ((word & kHigh) | below(word, 0x20) | below(word ^ (kOnes * '"'), 1) |
+          below(word ^ (kOnes * '\\'), 1)) != 0;
+}
+
 }  // namespace
 
 void AppendBytesField(std::string* out, std::string_view field, std::string_view bytes) {
@@ -78,6 +90,13 @@ void AppendBytesField(std::string* out, std::string_view field, std::string_view
   bool utf8 = false;
   size_t plain = 0;  // start of the run not yet appended
   for (size_t i = 0; i < bytes.size(); ++i) {
+    // Eight plain bytes at a time: most texts hold nothing else.
+    uint64_t word;
+    while (i + sizeof word <= bytes.size() &&
+           (std::memcpy(&word, bytes.data() + i, sizeof word), !AnyNotPlain(word))) {
+      i += sizeof word;
+    }
+    if (i == bytes.size()) break;
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (kPlainAscii[c]) continue;
     if (c >= 0x80) {

@@ -100,7 +100,12 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
       "\xff",       "\xc0\xaf",       "\xed\xa0\x80",        "\xf4\x90\x80\x80",
       "\xe2\x82",   "\xc3",
   };
+  std::vector<std::string> texts;
   for (const std::string& bytes : corpus) {
+    // Also inside longer texts, where eight bytes are read at once around them.
+    texts.insert(texts.end(), {bytes, "abcdefgh" + bytes + "ijklmnopq", "abc" + bytes + "defghij"});
+  }
+  for (const std::string& bytes : texts) {
     std::string text = "{";
     AppendBytesField(&text, "value", bytes);
     text += "}";
