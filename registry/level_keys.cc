@@ -81,39 +81,18 @@ int32_t LevelKeys::TypeOf(ConfigurationProvider provider, std::string_view entry
   return view.type;
 }
 
-LevelValue LevelKeys::Pick(std::span<const ConfigurationProvider> order,
-                           const TalRegValueView* views, int32_t type, bool log) const {
-  for (size_t i = 0; i < order.size() && i < kLevels; ++i) {
-    if (log) LogOpen(order[i]);
-    const TalRegValueView& view = views[i];
-    if (view.type != type) continue;
-    if (type == kTalRegTypeInt32) return {order[i], true, {}, view.number};
-    // A longer text is not read, and one is read up to its first NUL.
-    if (view.text.size() > kLongestStoreText) continue;
-    return {order[i], false, view.text.substr(0, view.text.find('\0')), 0};
-  }
-  return {ProviderNone, false, {}, 0};
-}
-
-LevelValue LevelKeys::PickStringElseInteger(std::span<const ConfigurationProvider> order,
-                                            const TalRegValueView* views) const {
-  const size_t count = std::min(order.size(), kLevels);
-  size_t integer = count;
-  for (size_t i = 0; i < count; ++i) {
-    const TalRegValueView& view = views[i];
-    if (view.type == kTalRegTypeInt32 && integer == count) integer = i;
-    if (view.type != kTalRegTypeString || view.text.size() > kLongestStoreText) continue;
-    return {order[i], false, view.text.substr(0, view.text.find('\0')), 0};
-  }
-  if (integer < count) return {order[integer], true, {}, views[integer].number};
-  return {ProviderNone, false, {}, 0};
+void LevelKeys::LogOpensUpTo(std::span<const ConfigurationProvider> order, size_t at) const {
+  for (size_t i = 0; i < std::min(order.size(), kLevels) && i <= at; ++i) LogOpen(order[i]);
 }
 
 LevelValue LevelKeys::ReadFirst(std::span<const ConfigurationProvider> order,
                                 std::string_view entry, int32_t type, bool log) const {
   TalRegValueView views[kLevels];
   FindAll(order, entry, views);
-  return Pick(order, views, type, log);
+  const Located located = Locate(order, views, type == kTalRegTypeInt32);
+  const size_t at = type == kTalRegTypeInt32 ? located.integer : located.string;
+  if (log) LogOpensUpTo(order, at);
+  return ValueAt(order, views, at, type);
 }
 
 void LevelKeys::LogOpen(ConfigurationProvider provider) const {

@@ -9,6 +9,7 @@
 // (LogOpen); the read's own line is the caller's.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "registry/registry_names.h"
 #include "registry/store_key.h"
+#include "registry/store_value.h"
 
 class MorixRegistryImpl;
 
@@ -52,17 +54,26 @@ class LevelKeys {
   // up at once: views[i] has type 0 where order[i]'s key has none.
   void FindAll(std::span<const ConfigurationProvider> order, std::string_view entry,
                TalRegValueView* views) const;
-  // The first of `order` whose value in `views` is a `type`, as the store's
-  // typed reads take it: a string longer than kLongestStoreText is not read,
-  // and one is read up to its first NUL. With `log`, each level asked is
-  // logged as its key's open (LogOpen).
-  LevelValue Pick(std::span<const ConfigurationProvider> order, const TalRegValueView* views,
-                  int32_t type, bool log) const;
-  // Pick of a string, else of an integer, in one pass over `views`: what the
-  // two Picks give when nothing is logged.
-  LevelValue PickStringElseInteger(std::span<const ConfigurationProvider> order,
-                                   const TalRegValueView* views) const;
-  // FindAll, then Pick.
+  // Where in `order` the typed reads find their value in `views`, the store's
+  // precedence for both types in one pass: the first string as the string
+  // read takes it (a text longer than kLongestStoreText is not read) and the
+  // first integer. The count of `order` (at most the five levels) where there
+  // is none. Unless `integerPastString`, the search ends at the string, as a
+  // read by precedence needs an integer only where there is no string.
+  struct Located {
+    size_t string;
+    size_t integer;
+  };
+  Located Locate(std::span<const ConfigurationProvider> order, const TalRegValueView* views,
+                 bool integerPastString) const;
+  // The value at `at` (from Locate) as a read of `type` gives it: a string up
+  // to its first NUL; none when `at` is the count.
+  LevelValue ValueAt(std::span<const ConfigurationProvider> order, const TalRegValueView* views,
+                     size_t at, int32_t type) const;
+  // Logs the opens of the keys a typed read asks until it finds its value at
+  // `at`: every one when `at` is the count.
+  void LogOpensUpTo(std::span<const ConfigurationProvider> order, size_t at) const;
+  // FindAll, then the read of `type` by `order`, its opens logged with `log`.
   LevelValue ReadFirst(std::span<const ConfigurationProvider> order, std::string_view entry,
                        int32_t type, bool log) const;
   // The store type of the value `entry` at `provider`; 0 when there is none.
@@ -85,3 +96,30 @@ class LevelKeys {
   bool atRoot_[kLevels] = {};
   mutable std::string openTraces_[kLevels];  // what LogOpen writes, once made
 };
+
+// Inline: a listing reads by precedence once per entry.
+inline LevelKeys::Located LevelKeys::Locate(std::span<const ConfigurationProvider> order,
+                                            const TalRegValueView* views,
+                                            bool integerPastString) const {
+  const size_t count = std::min(order.size(), kLevels);
+  Located at{count, count};
+  for (size_t i = 0; i < count; ++i) {
+    const TalRegValueView& view = views[i];
+    if (view.type == kTalRegTypeInt32 && at.integer == count) at.integer = i;
+    // A longer text is not read.
+    if (view.type == kTalRegTypeString && view.text.size() <= kLongestStoreText &&
+        at.string == count) {
+      at.string = i;
+    }
+    if (at.string != count && (at.integer != count || !integerPastString)) break;
+  }
+  return at;
+}
+
+inline LevelValue LevelKeys::ValueAt(std::span<const ConfigurationProvider> order,
+                                     const TalRegValueView* views, size_t at, int32_t type) const {
+  if (at >= std::min(order.size(), kLevels)) return {ProviderNone, false, {}, 0};
+  const TalRegValueView& view = views[at];
+  if (type == kTalRegTypeInt32) return {order[at], true, {}, view.number};
+  return {order[at], false, view.text.substr(0, view.text.find('\0')), 0};
+}

@@ -62,15 +62,17 @@ LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_vie
     keys.FindAll(order, entry, views);
     found = views;
   }
-  if (!log) return keys.PickStringElseInteger(order, found);
-  LevelValue value = keys.Pick(order, found, kTalRegTypeString, log);
+  const LevelKeys::Located at = keys.Locate(order, found, false);
+  LevelValue value = keys.ValueAt(order, found, at.string, kTalRegTypeString);
   if (log) {
+    keys.LogOpensUpTo(order, at.string);
     LogRead<AString>(keys.top(), keys.section(), entry, LevelRead<AString>::From(value),
                      value.provider);
   }
   if (value.provider != ProviderNone) return value;
-  value = keys.Pick(order, found, kTalRegTypeInt32, log);
+  value = keys.ValueAt(order, found, at.integer, kTalRegTypeInt32);
   if (log) {
+    keys.LogOpensUpTo(order, at.integer);
     LogRead<uint32_t>(keys.top(), keys.section(), entry, LevelRead<uint32_t>::From(value),
                       value.provider);
   }
@@ -86,9 +88,12 @@ LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, Configuration
     keys.FindAll(only, entry, &view);
     found = &view;
   }
-  const LevelValue value = keys.Pick(only, found, kTalRegTypeString, log);
+  const LevelKeys::Located at = keys.Locate(only, found, false);
+  if (log) keys.LogOpensUpTo(only, at.string);
+  const LevelValue value = keys.ValueAt(only, found, at.string, kTalRegTypeString);
   if (value.provider != ProviderNone) return value;
-  return keys.Pick(only, found, kTalRegTypeInt32, log);
+  if (log) keys.LogOpensUpTo(only, at.integer);
+  return keys.ValueAt(only, found, at.integer, kTalRegTypeInt32);
 }
 
 template <class T>
