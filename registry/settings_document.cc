@@ -74,7 +74,7 @@ DocumentProblem ReadSettingsDocument(const std::string& path, std::vector<Docume
   return {};
 }
 
-struct SettingsDocumentWriter::Keys {
+struct SettingsDocumentWriter::Tree {
   cfgkit::KeyTree tree;
   cfgkit::KeyId root = cfgkit::kNoKey;
   std::string lastSection = "\n";  // no section is called that
@@ -92,30 +92,106 @@ struct SettingsDocumentWriter::Keys {
   }
 };
 
-SettingsDocumentWriter::SettingsDocumentWriter(std::string_view rootName)
-    : keys_(std::make_unique<Keys>()) {
-  keys_->root = keys_->tree.AddSubkey(keys_->tree.Root(), std::string(rootName));
+// Writes each value as it comes while the order holds, and checks it: the
+// tree would put a value after its key's subkeys, and would merge a repeated
+// name or a key reached again.
+struct SettingsDocumentWriter::Stream {
+  struct OpenKey {
+    explicit OpenKey(std::string_view keyName) : name(keyName) {}
+    std::string name;
+    std::string lastSubkey, lastValue;
+    bool hasSubkey = false, hasValue = false;
+  };
+
+  explicit Stream(std::string_view rootName) : writer(&text) {
+    open.emplace_back(rootName);
+    writer.OpenKey(rootName);
+  }
+
+  void Add(std::string_view section, const cfgkit::ValueView& value) {
+    if (!inOrder) return;
+    if (section != lastSection) inOrder = Reach(section);
+    OpenKey& key = open.back();
+    inOrder = inOrder && !key.hasSubkey && (!key.hasValue || value.name > key.lastValue);
+    if (!inOrder) return;
+    key.hasValue = true;
+    key.lastValue.assign(value.name);
+    writer.AddValue(value);
+  }
+
+  // Makes `section` the open key, closing the keys off its path and opening
+  // the rest of it; false when that would write a key again.
+  bool Reach(std::string_view section) {
+    lastSection.assign(section);
+    const std::vector<std::string_view> names = cfgkit::KeyPathComponents(section);
+    size_t kept = 0;
+    while (kept < names.size() && kept + 1 < open.size() && open[kept + 1].name == names[kept]) {
+      ++kept;
+    }
+    // An ancestor of the open key has its subkeys written already.
+    if (kept == names.size()) return kept + 1 == open.size();
+    const OpenKey& parent = open[kept];
+    if (parent.hasSubkey && names[kept] <= parent.lastSubkey) return false;
+    while (open.size() > kept + 1) Close();
+    for (size_t i = kept; i < names.size(); ++i) {
+      open.back().hasSubkey = true;
+      open.back().lastSubkey.assign(names[i]);
+      open.emplace_back(names[i]);
+      writer.OpenKey(names[i]);
+    }
+    return true;
+  }
+
+  void Close() {
+    writer.CloseKey();
+    open.pop_back();
+  }
+
+  std::string text;
+  cfgkit::XmlKeyWriter writer;
+  std::vector<OpenKey> open;  // from the root down
+  std::string lastSection;    // the root's
+  bool inOrder = true;
+};
+
+SettingsDocumentWriter::SettingsDocumentWriter(std::string_view rootName, Order order) {
+  if (order == Order::kWalk) {
+    stream_ = std::make_unique<Stream>(rootName);
+    return;
+  }
+  tree_ = std::make_unique<Tree>();
+  tree_->root = tree_->tree.AddSubkey(tree_->tree.Root(), std::string(rootName));
 }
 
 SettingsDocumentWriter::~SettingsDocumentWriter() = default;
 
+void SettingsDocumentWriter::Add(std::string_view section, const cfgkit::ValueView& value) {
+  if (stream_) {
+    stream_->Add(section, value);
+    return;
+  }
+  cfgkit::Value copy;
+  copy.name.assign(value.name);
+  copy.type = value.type;
+  copy.text.assign(value.text);
+  copy.number = value.number;
+  tree_->tree.SetValue(tree_->KeyOf(section), std::move(copy));
+}
+
 void SettingsDocumentWriter::AddString(std::string_view section, std::string_view name,
                                        std::string_view text) {
-  cfgkit::Value value;
-  value.name.assign(name);
-  value.text.assign(text);
-  keys_->tree.SetValue(keys_->KeyOf(section), std::move(value));
+  Add(section, {name, cfgkit::ValueType::kString, text, 0});
 }
 
 void SettingsDocumentWriter::AddInteger(std::string_view section, std::string_view name,
                                         int32_t number) {
-  cfgkit::Value value;
-  value.name.assign(name);
-  value.type = cfgkit::ValueType::kInt32;
-  value.number = static_cast<uint32_t>(number);
-  keys_->tree.SetValue(keys_->KeyOf(section), std::move(value));
+  Add(section, {name, cfgkit::ValueType::kInt32, {}, static_cast<uint32_t>(number)});
 }
 
-std::string SettingsDocumentWriter::Text() const {
-  return cfgkit::SerializeKey(keys_->tree, keys_->root);
+bool SettingsDocumentWriter::InOrder() const { return !stream_ || stream_->inOrder; }
+
+std::string SettingsDocumentWriter::Finish() {
+  if (!stream_) return cfgkit::SerializeKey(tree_->tree, tree_->root);
+  while (!stream_->open.empty()) stream_->Close();
+  return std::move(stream_->text);
 }

@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace cfgkit {
+struct ValueView;
+}
+
 struct DocumentEntry {
   std::string section;  // "a/b", relative to the product's key; "" at the top
   std::string name;
@@ -28,11 +32,15 @@ struct DocumentProblem {
 // first, then values, key by key.
 DocumentProblem ReadSettingsDocument(const std::string& path, std::vector<DocumentEntry>* entries);
 
-// Builds a document of values under a root key, section by section in any
-// order, and writes it out in one piece.
+// Builds a document of values under a root key. In walk order the sections
+// come depth first, a key's values before its subkeys, siblings and names
+// ascending, and the document is written as they come; in any order a tree is
+// built and written at the end.
 class SettingsDocumentWriter {
  public:
-  explicit SettingsDocumentWriter(std::string_view rootName);
+  enum class Order { kWalk, kAny };
+
+  SettingsDocumentWriter(std::string_view rootName, Order order);
   ~SettingsDocumentWriter();
   SettingsDocumentWriter(const SettingsDocumentWriter&) = delete;
   SettingsDocumentWriter& operator=(const SettingsDocumentWriter&) = delete;
@@ -41,10 +49,18 @@ class SettingsDocumentWriter {
   void AddString(std::string_view section, std::string_view name, std::string_view text);
   void AddInteger(std::string_view section, std::string_view name, int32_t number);
 
+  // False once a value came out of walk order: the document cannot be
+  // written as it came, and must be built again in any order.
+  bool InOrder() const;
+
   // The whole document, with its XML declaration.
-  std::string Text() const;
+  std::string Finish();
 
  private:
-  struct Keys;
-  std::unique_ptr<Keys> keys_;
+  struct Tree;
+  struct Stream;
+  void Add(std::string_view section, const cfgkit::ValueView& value);
+
+  std::unique_ptr<Tree> tree_;
+  std::unique_ptr<Stream> stream_;
 };

@@ -1,6 +1,7 @@
 #include "cfgkit/xml_codec.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <optional>
 #include <pugixml.hpp>
@@ -14,6 +15,9 @@
 #include "fsio/content_hash.h"
 
 namespace cfgkit {
+
+using namespace std::string_view_literals;
+
 namespace {
 
 // Comments and processing instructions are skipped; the declaration and a
@@ -460,11 +464,13 @@ class FileParser {
 void AppendIndent(size_t depth, std::string* out) { out->append(depth * 2, ' '); }
 
 void AppendNameAttribute(std::string_view name, std::string* out) {
-  if (IsXmlSafe(name)) {
-    out->append(" name=\"");
+  if (IsPlainXml(name)) {
+    out->append(" name=\""sv).append(name);
+  } else if (IsXmlSafe(name)) {
+    out->append(" name=\""sv);
     AppendEscapedAttribute(name, out);
   } else {
-    out->append(" hexname=\"");
+    out->append(" hexname=\""sv);
     out->append(HexEncode(name));
   }
   out->push_back('"');
@@ -472,22 +478,25 @@ void AppendNameAttribute(std::string_view name, std::string* out) {
 
 void AppendValue(const ValueView& value, size_t depth, std::string* out) {
   AppendIndent(depth, out);
-  out->append("<value");
+  out->append("<value"sv);
   AppendNameAttribute(value.name, out);
   if (value.type == ValueType::kInt32) {
-    out->append(" type=\"int\">");
-    out->append(std::to_string(static_cast<int32_t>(value.number)));
+    out->append(" type=\"int\">"sv);
+    char digits[12];
+    out->append(digits, std::to_chars(digits, std::end(digits), static_cast<int32_t>(value.number)).ptr);
   } else if (value.text.empty()) {
-    out->append(" type=\"string\"/>\n");
+    out->append(" type=\"string\"/>\n"sv);
     return;
+  } else if (IsPlainXml(value.text)) {
+    out->append(" type=\"string\">"sv).append(value.text);
   } else if (IsXmlSafe(value.text)) {
-    out->append(" type=\"string\">");
+    out->append(" type=\"string\">"sv);
     AppendEscapedText(value.text, out);
   } else {
-    out->append(" type=\"string\" encoding=\"hex\">");
+    out->append(" type=\"string\" encoding=\"hex\">"sv);
     out->append(HexEncode(value.text));
   }
-  out->append("</value>\n");
+  out->append("</value>\n"sv);
 }
 
 }  // namespace
@@ -503,33 +512,52 @@ Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, Im
   return status;
 }
 
+XmlKeyWriter::XmlKeyWriter(std::string* out) : out_(out) {
+  out_->append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"sv);
+}
+
+void XmlKeyWriter::EndStartTag() {
+  if (startTagOpen_) out_->append(">\n"sv);
+  startTagOpen_ = false;
+}
+
+void XmlKeyWriter::OpenKey(std::string_view name) {
+  EndStartTag();
+  AppendIndent(depth_++, out_);
+  out_->append("<key"sv);
+  AppendNameAttribute(name, out_);
+  startTagOpen_ = true;
+}
+
+void XmlKeyWriter::AddValue(const ValueView& value) {
+  EndStartTag();
+  AppendValue(value, depth_, out_);
+}
+
+void XmlKeyWriter::CloseKey() {
+  --depth_;
+  if (startTagOpen_) {
+    out_->append("/>\n"sv);
+    startTagOpen_ = false;
+    return;
+  }
+  AppendIndent(depth_, out_);
+  out_->append("</key>\n"sv);
+}
+
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
   std::string out;
   out.reserve(sizeHint);
-  out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  XmlKeyWriter writer(&out);
   struct Frame {
     KeyId key;
     size_t nextSubkey;
   };
   std::vector<Frame> open;
   auto startKey = [&](KeyId key) {
-    AppendIndent(open.size(), &out);
-    out.append("<key");
-    AppendNameAttribute(tree.Name(key), &out);
+    writer.OpenKey(tree.Name(key));
     // Values are written in place, so a key still in its image is not built.
-    bool hasValues = false;
-    tree.ForEachValue(key, [&](const ValueView& value) {
-      if (!hasValues) out.append(">\n");
-      hasValues = true;
-      AppendValue(value, open.size() + 1, &out);
-    });
-    if (!hasValues) {
-      if (tree.SubkeyCount(key) == 0) {
-        out.append("/>\n");
-        return;
-      }
-      out.append(">\n");
-    }
+    tree.ForEachValue(key, [&](const ValueView& value) { writer.AddValue(value); });
     open.push_back({key, 0});
   };
   startKey(topKey);
@@ -540,8 +568,7 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
       continue;
     }
     open.pop_back();
-    AppendIndent(open.size(), &out);
-    out.append("</key>\n");
+    writer.CloseKey();
   }
   return out;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cfgkit/file_ops.h"
@@ -41,5 +42,25 @@ Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, Im
 // values before subkeys, a final line break. `sizeHint`, the expected size
 // (say, that of the file's last version), saves regrowing a large result.
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint = 0);
+
+// Writes that layout as a depth-first walk reaches each key, so that content
+// in walk order needs no tree: open a key, add its values, open its subkeys,
+// close it.
+class XmlKeyWriter {
+ public:
+  // Appends to `*out`, starting with the declaration.
+  explicit XmlKeyWriter(std::string* out);
+
+  void OpenKey(std::string_view name);     // the top key, or a subkey of the open key
+  void AddValue(const ValueView& value);  // to the open key, before its subkeys
+  void CloseKey();
+
+ private:
+  void EndStartTag();
+
+  std::string* out_;
+  size_t depth_ = 0;        // keys open
+  bool startTagOpen_ = false;  // the last key opened has nothing yet: "/>" if it stays so
+};
 
 }  // namespace cfgkit

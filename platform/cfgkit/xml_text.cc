@@ -1,5 +1,7 @@
 #include "cfgkit/xml_text.h"
 
+#include <array>
+
 namespace cfgkit {
 namespace {
 
@@ -54,6 +56,12 @@ void AppendUtf8(uint32_t code, std::string* out) {
   for (int k = tail - 1; k >= 0; --k)
     out->push_back(static_cast<char>(0x80 | ((code >> (6 * k)) & 0x3F)));
 }
+
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
+  return plain;
+}();
 
 bool MayNeedEscape(char c) {
   return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n';
@@ -150,6 +158,13 @@ bool IsXmlSafe(std::string_view text) {
     size_t length = SafeSequenceLength(text, i);
     if (length == 0) return false;
     i += length;
+  }
+  return true;
+}
+
+bool IsPlainXml(std::string_view text) {
+  for (char c : text) {
+    if (!kPlain[static_cast<unsigned char>(c)]) return false;
   }
   return true;
 }

@@ -23,6 +23,10 @@ bool IsValidUtf8(std::string_view text);
 // line feed (a carriage return would be normalised away), no U+FFFE or U+FFFF.
 bool IsXmlSafe(std::string_view text);
 
+// True when `text` is printable ASCII without & < > or ", which text and
+// attributes alike carry as it stands: most names and values are.
+bool IsPlainXml(std::string_view text);
+
 // Lower-case hex digits, two per byte.
 std::string HexEncode(std::string_view bytes);
 

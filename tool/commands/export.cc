@@ -1,22 +1,45 @@
+#include <optional>
+#include <string>
+
 #include "registry/settings_document.h"
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
+#include "vxcore/tal_debug.h"
 
-int RunExport(ToolOptions& options, int level) {
-  ProductRegistry product(options);
-  MorixRegistryImpl& registry = product.registry;
-  SettingsDocumentWriter document(product.client.productName.ASCII());
-  const CatalogueFilter filter{options.values[SlotGetKeysPattern], options.caseSensitive};
-  BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
-    if (entry.isKey || entry.level == 0) return;
+namespace {
+
+// The document of every value the listing finds, or nothing when the walk
+// broke the order it was promised.
+std::optional<std::string> ExportDocument(ProductRegistry& product, const CatalogueFilter& filter,
+                                          int level, SettingsDocumentWriter::Order order) {
+  SettingsDocumentWriter document(product.client.productName.ASCII(), order);
+  BuildKeyCatalogue(product.registry, filter, level, [&](const ListedEntry& entry) {
+    if (entry.isKey || entry.level == 0 || !document.InOrder()) return;
     if (entry.isNumber) {
       document.AddInteger(entry.section, entry.name, entry.number);
     } else {
       document.AddString(entry.section, entry.name, entry.text);
     }
   });
-  core::PrintBytes(document.Text());
+  if (!document.InOrder()) return std::nullopt;
+  return document.Finish();
+}
+
+}  // namespace
+
+int RunExport(ToolOptions& options, int level) {
+  ProductRegistry product(options);
+  const CatalogueFilter filter{options.values[SlotGetKeysPattern], options.caseSensitive};
+  // The walk gives the document's order unless a syntax name holds a
+  // separator; that rare document is built again in any order. A debug log
+  // would show the walk twice, so a logged run takes any order at once.
+  std::optional<std::string> text;
+  if (my_tal_debug_data.Level() == 0) {
+    text = ExportDocument(product, filter, level, SettingsDocumentWriter::Order::kWalk);
+  }
+  if (!text) text = ExportDocument(product, filter, level, SettingsDocumentWriter::Order::kAny);
+  core::PrintBytes(*text);
   return 0;
 }
