@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <pugixml.hpp>
@@ -461,42 +462,56 @@ class FileParser {
   std::string scratch_;
 };
 
-void AppendIndent(size_t depth, std::string* out) { out->append(depth * 2, ' '); }
+// Appends an indent of `depth` levels, then `pieces`, growing `out` once:
+// most lines are a few short pieces, and one append each would cost more
+// than their bytes. A literal piece is copied without a call.
+template <class... Pieces>
+void AppendLine(size_t depth, std::string* out, const Pieces&... pieces) {
+  const size_t start = out->size();
+  out->resize(start + 2 * depth + (std::string_view(pieces).size() + ...));
+  char* cursor = out->data() + start;
+  std::memset(cursor, ' ', 2 * depth);
+  cursor += 2 * depth;
+  ((cursor = std::copy_n(std::string_view(pieces).data(), std::string_view(pieces).size(), cursor)),
+   ...);
+}
 
-void AppendNameAttribute(std::string_view name, std::string* out) {
-  if (IsPlainXml(name)) {
-    out->append(" name=\""sv).append(name);
-  } else if (IsXmlSafe(name)) {
-    out->append(" name=\""sv);
-    AppendEscapedAttribute(name, out);
-  } else {
-    out->append(" hexname=\""sv);
-    out->append(HexEncode(name));
+// The attribute that carries `name`, its opening quote included, and its
+// text: the name itself when plain, else escaped or hex in `scratch`.
+std::pair<std::string_view, std::string_view> NameAttribute(std::string_view name,
+                                                            std::string* scratch) {
+  if (IsPlainXml(name)) return {" name=\""sv, name};
+  if (IsXmlSafe(name)) {
+    AppendEscapedAttribute(name, scratch);
+    return {" name=\""sv, *scratch};
   }
-  out->push_back('"');
+  *scratch = HexEncode(name);
+  return {" hexname=\""sv, *scratch};
 }
 
 void AppendValue(const ValueView& value, size_t depth, std::string* out) {
-  AppendIndent(depth, out);
-  out->append("<value"sv);
-  AppendNameAttribute(value.name, out);
+  std::string nameScratch, textScratch;
+  const auto [attribute, name] = NameAttribute(value.name, &nameScratch);
+  std::string_view type = "\" type=\"string\">"sv, text, end = "</value>\n"sv;
+  char digits[12];
   if (value.type == ValueType::kInt32) {
-    out->append(" type=\"int\">"sv);
-    char digits[12];
-    out->append(digits, std::to_chars(digits, std::end(digits), static_cast<int32_t>(value.number)).ptr);
+    type = "\" type=\"int\">"sv;
+    const int32_t number = static_cast<int32_t>(value.number);
+    text = std::string_view(digits, std::to_chars(digits, std::end(digits), number).ptr);
   } else if (value.text.empty()) {
-    out->append(" type=\"string\"/>\n"sv);
-    return;
+    type = "\" type=\"string\"/>\n"sv;
+    end = {};
   } else if (IsPlainXml(value.text)) {
-    out->append(" type=\"string\">"sv).append(value.text);
+    text = value.text;
   } else if (IsXmlSafe(value.text)) {
-    out->append(" type=\"string\">"sv);
-    AppendEscapedText(value.text, out);
+    AppendEscapedText(value.text, &textScratch);
+    text = textScratch;
   } else {
-    out->append(" type=\"string\" encoding=\"hex\">"sv);
-    out->append(HexEncode(value.text));
+    type = "\" type=\"string\" encoding=\"hex\">"sv;
+    textScratch = HexEncode(value.text);
+    text = textScratch;
   }
-  out->append("</value>\n"sv);
+  AppendLine(depth, out, "<value", attribute, name, type, text, end);
 }
 
 }  // namespace
@@ -523,9 +538,9 @@ void XmlKeyWriter::EndStartTag() {
 
 void XmlKeyWriter::OpenKey(std::string_view name) {
   EndStartTag();
-  AppendIndent(depth_++, out_);
-  out_->append("<key"sv);
-  AppendNameAttribute(name, out_);
+  std::string scratch;
+  const auto [attribute, text] = NameAttribute(name, &scratch);
+  AppendLine(depth_++, out_, "<key", attribute, text, "\"");
   startTagOpen_ = true;
 }
 
@@ -541,8 +556,7 @@ void XmlKeyWriter::CloseKey() {
     startTagOpen_ = false;
     return;
   }
-  AppendIndent(depth_, out_);
-  out_->append("</key>\n"sv);
+  AppendLine(depth_, out_, "</key>\n");
 }
 
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {

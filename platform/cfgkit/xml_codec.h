@@ -51,7 +51,7 @@ class XmlKeyWriter {
   // Appends to `*out`, starting with the declaration.
   explicit XmlKeyWriter(std::string* out);
 
-  void OpenKey(std::string_view name);     // the top key, or a subkey of the open key
+  void OpenKey(std::string_view name);    // the top key, or a subkey of the open key
   void AddValue(const ValueView& value);  // to the open key, before its subkeys
   void CloseKey();
 
@@ -59,7 +59,7 @@ class XmlKeyWriter {
   void EndStartTag();
 
   std::string* out_;
-  size_t depth_ = 0;        // keys open
+  size_t depth_ = 0;           // keys open
   bool startTagOpen_ = false;  // the last key opened has nothing yet: "/>" if it stays so
 };
 

@@ -47,7 +47,8 @@ TEST(SettingsDocumentWriter, WritesInWalkOrderAsTheTreeDoesOrSaysItCannot) {
       {{S("", "top", "t"), S("A", "a", "<&>\""), I("A/B/C", "deep", -7), S("A/B/D", "e", ""),
         S("B", "x\xff", "\x01"), I("B", "y", 1), S("Bz", "tab\tname", "t")},
        true},
-      {{S("A//B", "a", "1"), S("A/B", "b", "2"), S("A\\B", "c", "3")}, true},  // one key, three spellings
+      // One key, three spellings.
+      {{S("A//B", "a", "1"), S("A/B", "b", "2"), S("A\\B", "c", "3")}, true},
       {{S("A/B", "x", "1"), S("A", "y", "2")}, false},  // a value after its key's subkeys
       {{S("A", "x", "1"), S("B", "y", "2"), S("A", "z", "3")}, false},  // a key closed, then reached
       {{S("B", "x", "1"), S("A", "y", "2")}, false},                    // siblings descending
