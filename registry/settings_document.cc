@@ -79,6 +79,7 @@ struct SettingsDocumentWriter::Tree {
   cfgkit::KeyId root = cfgkit::kNoKey;
   std::string lastSection = "\n";  // no section is called that
   cfgkit::KeyId lastKey = cfgkit::kNoKey;
+  std::string text;  // once finished
 
   cfgkit::KeyId KeyOf(std::string_view section) {
     if (section == lastSection) return lastKey;
@@ -103,7 +104,7 @@ struct SettingsDocumentWriter::Stream {
     bool hasSubkey = false, hasValue = false;
   };
 
-  explicit Stream(std::string_view rootName) : writer(&text) {
+  explicit Stream(std::string_view rootName) {
     open.emplace_back(rootName);
     writer.OpenKey(rootName);
   }
@@ -147,7 +148,6 @@ struct SettingsDocumentWriter::Stream {
     open.pop_back();
   }
 
-  std::string text;
   cfgkit::XmlKeyWriter writer;
   std::vector<OpenKey> open;  // from the root down
   std::string lastSection;    // the root's
@@ -190,8 +190,11 @@ void SettingsDocumentWriter::AddInteger(std::string_view section, std::string_vi
 
 bool SettingsDocumentWriter::InOrder() const { return !stream_ || stream_->inOrder; }
 
-std::string SettingsDocumentWriter::Finish() {
-  if (!stream_) return cfgkit::SerializeKey(tree_->tree, tree_->root);
+std::string_view SettingsDocumentWriter::Finish() {
+  if (!stream_) {
+    tree_->text = cfgkit::SerializeKey(tree_->tree, tree_->root);
+    return tree_->text;
+  }
   while (!stream_->open.empty()) stream_->Close();
-  return std::move(stream_->text);
+  return stream_->writer.Bytes();
 }

@@ -53,8 +53,8 @@ class SettingsDocumentWriter {
   // written as it came, and must be built again in any order.
   bool InOrder() const;
 
-  // The whole document, with its XML declaration.
-  std::string Finish();
+  // The whole document, with its XML declaration, valid while the writer is.
+  std::string_view Finish();
 
  private:
   struct Tree;

@@ -462,20 +462,6 @@ class FileParser {
   std::string scratch_;
 };
 
-// Appends an indent of `depth` levels, then `pieces`, growing `out` once:
-// most lines are a few short pieces, and one append each would cost more
-// than their bytes. A literal piece is copied without a call.
-template <class... Pieces>
-void AppendLine(size_t depth, std::string* out, const Pieces&... pieces) {
-  const size_t start = out->size();
-  out->resize(start + 2 * depth + (std::string_view(pieces).size() + ...));
-  char* cursor = out->data() + start;
-  std::memset(cursor, ' ', 2 * depth);
-  cursor += 2 * depth;
-  ((cursor = std::copy_n(std::string_view(pieces).data(), std::string_view(pieces).size(), cursor)),
-   ...);
-}
-
 // The attribute that carries `name`, its opening quote included, and its
 // text: the name itself when plain, else escaped or hex in `scratch`.
 std::pair<std::string_view, std::string_view> NameAttribute(std::string_view name,
@@ -489,7 +475,60 @@ std::pair<std::string_view, std::string_view> NameAttribute(std::string_view nam
   return {" hexname=\""sv, *scratch};
 }
 
-void AppendValue(const ValueView& value, size_t depth, std::string* out) {
+}  // namespace
+
+Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body) {
+  return FileParser(body, nullptr).Parse(bytes, keyName);
+}
+
+Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, ImageBody* body,
+                             std::vector<Removal>* removals) {
+  Status status = FileParser(body, removals).Parse(bytes, rootName);
+  if (!status.ok()) removals->clear();
+  return status;
+}
+
+XmlKeyWriter::XmlKeyWriter(size_t sizeHint)
+    : bytes_(std::make_unique_for_overwrite<char[]>(std::max<size_t>(sizeHint, 4096))),
+      capacity_(std::max<size_t>(sizeHint, 4096)) {
+  AppendLine(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+}
+
+// Appends an indent of `depth` levels, then `pieces`, after one check for
+// room. A literal piece is copied without a call.
+template <class... Pieces>
+void XmlKeyWriter::AppendLine(size_t depth, const Pieces&... pieces) {
+  const size_t size = 2 * depth + (std::string_view(pieces).size() + ...);
+  if (size_ + size > capacity_) {
+    const size_t capacity = std::max(2 * capacity_, size_ + size);
+    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(bytes.get(), bytes_.get(), size_);
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+  }
+  char* cursor = bytes_.get() + size_;
+  std::memset(cursor, ' ', 2 * depth);
+  cursor += 2 * depth;
+  ((cursor = std::copy_n(std::string_view(pieces).data(), std::string_view(pieces).size(), cursor)),
+   ...);
+  size_ += size;
+}
+
+void XmlKeyWriter::EndStartTag() {
+  if (startTagOpen_) AppendLine(0, ">\n");
+  startTagOpen_ = false;
+}
+
+void XmlKeyWriter::OpenKey(std::string_view name) {
+  EndStartTag();
+  std::string scratch;
+  const auto [attribute, text] = NameAttribute(name, &scratch);
+  AppendLine(depth_++, "<key", attribute, text, "\"");
+  startTagOpen_ = true;
+}
+
+void XmlKeyWriter::AddValue(const ValueView& value) {
+  EndStartTag();
   std::string nameScratch, textScratch;
   const auto [attribute, name] = NameAttribute(value.name, &nameScratch);
   std::string_view type = "\" type=\"string\">"sv, text, end = "</value>\n"sv;
@@ -511,58 +550,21 @@ void AppendValue(const ValueView& value, size_t depth, std::string* out) {
     textScratch = HexEncode(value.text);
     text = textScratch;
   }
-  AppendLine(depth, out, "<value", attribute, name, type, text, end);
-}
-
-}  // namespace
-
-Status ParseKeyFile(std::string* bytes, const std::string& keyName, ImageBody* body) {
-  return FileParser(body, nullptr).Parse(bytes, keyName);
-}
-
-Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, ImageBody* body,
-                             std::vector<Removal>* removals) {
-  Status status = FileParser(body, removals).Parse(bytes, rootName);
-  if (!status.ok()) removals->clear();
-  return status;
-}
-
-XmlKeyWriter::XmlKeyWriter(std::string* out) : out_(out) {
-  out_->append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"sv);
-}
-
-void XmlKeyWriter::EndStartTag() {
-  if (startTagOpen_) out_->append(">\n"sv);
-  startTagOpen_ = false;
-}
-
-void XmlKeyWriter::OpenKey(std::string_view name) {
-  EndStartTag();
-  std::string scratch;
-  const auto [attribute, text] = NameAttribute(name, &scratch);
-  AppendLine(depth_++, out_, "<key", attribute, text, "\"");
-  startTagOpen_ = true;
-}
-
-void XmlKeyWriter::AddValue(const ValueView& value) {
-  EndStartTag();
-  AppendValue(value, depth_, out_);
+  AppendLine(depth_, "<value", attribute, name, type, text, end);
 }
 
 void XmlKeyWriter::CloseKey() {
   --depth_;
   if (startTagOpen_) {
-    out_->append("/>\n"sv);
+    AppendLine(0, "/>\n");
     startTagOpen_ = false;
     return;
   }
-  AppendLine(depth_, out_, "</key>\n");
+  AppendLine(depth_, "</key>\n");
 }
 
 std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
-  std::string out;
-  out.reserve(sizeHint);
-  XmlKeyWriter writer(&out);
+  XmlKeyWriter writer(sizeHint);
   struct Frame {
     KeyId key;
     size_t nextSubkey;
@@ -584,7 +586,7 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
     open.pop_back();
     writer.CloseKey();
   }
-  return out;
+  return std::string(writer.Bytes());
 }
 
 }  // namespace cfgkit

@@ -2,6 +2,7 @@
 // This is the only place that knows pugixml.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,17 +49,25 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint = 0)
 // close it.
 class XmlKeyWriter {
  public:
-  // Appends to `*out`, starting with the declaration.
-  explicit XmlKeyWriter(std::string* out);
+  // Starts with the declaration; `sizeHint` as for SerializeKey.
+  explicit XmlKeyWriter(size_t sizeHint = 0);
 
   void OpenKey(std::string_view name);    // the top key, or a subkey of the open key
   void AddValue(const ValueView& value);  // to the open key, before its subkeys
   void CloseKey();
 
+  // What was written so far, valid until the next call.
+  std::string_view Bytes() const { return {bytes_.get(), size_}; }
+
  private:
   void EndStartTag();
+  template <class... Pieces>
+  void AppendLine(size_t depth, const Pieces&... pieces);
 
-  std::string* out_;
+  // Lines are written through a pointer: growing a string line by line would
+  // cost more than most lines' bytes.
+  std::unique_ptr<char[]> bytes_;
+  size_t size_ = 0, capacity_ = 0;
   size_t depth_ = 0;           // keys open
   bool startTagOpen_ = false;  // the last key opened has nothing yet: "/>" if it stays so
 };

@@ -33,7 +33,7 @@ std::string Write(const std::vector<Added>& values, SettingsDocumentWriter::Orde
       writer.AddString(value.section, value.name, value.text);
     }
   }
-  return writer.InOrder() ? writer.Finish() : "(out of order)";
+  return writer.InOrder() ? std::string(writer.Finish()) : "(out of order)";
 }
 
 TEST(SettingsDocumentWriter, WritesInWalkOrderAsTheTreeDoesOrSaysItCannot) {

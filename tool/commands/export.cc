@@ -1,6 +1,3 @@
-#include <optional>
-#include <string>
-
 #include "registry/settings_document.h"
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
@@ -10,10 +7,10 @@
 
 namespace {
 
-// The document of every value the listing finds, or nothing when the walk
-// broke the order it was promised.
-std::optional<std::string> ExportDocument(ProductRegistry& product, const CatalogueFilter& filter,
-                                          int level, SettingsDocumentWriter::Order order) {
+// Prints the document of every value the listing finds; false, with nothing
+// printed, when the walk broke the order it was promised.
+bool PrintDocument(ProductRegistry& product, const CatalogueFilter& filter, int level,
+                   SettingsDocumentWriter::Order order) {
   SettingsDocumentWriter document(product.client.productName.ASCII(), order);
   BuildKeyCatalogue(product.registry, filter, level, [&](const ListedEntry& entry) {
     if (entry.isKey || entry.level == 0 || !document.InOrder()) return;
@@ -23,8 +20,9 @@ std::optional<std::string> ExportDocument(ProductRegistry& product, const Catalo
       document.AddString(entry.section, entry.name, entry.text);
     }
   });
-  if (!document.InOrder()) return std::nullopt;
-  return document.Finish();
+  if (!document.InOrder()) return false;
+  core::PrintBytes(document.Finish());
+  return true;
 }
 
 }  // namespace
@@ -35,11 +33,9 @@ int RunExport(ToolOptions& options, int level) {
   // The walk gives the document's order unless a syntax name holds a
   // separator; that rare document is built again in any order. A debug log
   // would show the walk twice, so a logged run takes any order at once.
-  std::optional<std::string> text;
-  if (my_tal_debug_data.Level() == 0) {
-    text = ExportDocument(product, filter, level, SettingsDocumentWriter::Order::kWalk);
+  const bool logged = my_tal_debug_data.Level() > 0;
+  if (logged || !PrintDocument(product, filter, level, SettingsDocumentWriter::Order::kWalk)) {
+    PrintDocument(product, filter, level, SettingsDocumentWriter::Order::kAny);
   }
-  if (!text) text = ExportDocument(product, filter, level, SettingsDocumentWriter::Order::kAny);
-  core::PrintBytes(*text);
   return 0;
 }
