@@ -23,13 +23,14 @@ class OutputBlocks {
   OutputBlocks() : block_(std::make_unique_for_overwrite<char[]>(kSize)) {}
   ~OutputBlocks() { Flush(); }
 
+  // Blocks go out full: a print of a whole block is written without a copy.
   void Put(std::string_view bytes) {
-    if (used_ + bytes.size() > kSize) {
+    while (used_ + bytes.size() >= kSize) {
+      const size_t part = kSize - used_;
+      std::memcpy(block_.get() + used_, bytes.data(), part);
+      used_ = kSize;
       Flush();
-      if (bytes.size() > kSize) {
-        core::PrintBytes(bytes);
-        return;
-      }
+      bytes.remove_prefix(part);
     }
     std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
