@@ -49,7 +49,8 @@ void LevelKeys::OpenChild(const LevelKeys& parent, std::string_view name) {
   section_.assign(parent.section_);
   if (!section_.empty()) section_.push_back('/');
   section_.append(name);
-  const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
+  std::vector<std::string_view> split;
+  const std::span<const std::string_view> names = cfgkit::KeyPathComponents(name, &split);
   for (size_t i = 0; i < kLevels; ++i) {
     keys_[i].Close();
     openTraces_[i].clear();

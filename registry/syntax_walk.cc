@@ -135,8 +135,9 @@ struct Walker {
     for (const StoreKey& key : at.syntax) {
       if (key.get() != nullptr) AddSubkeyNames(key.get(), subkeys);
     }
-    for (std::string_view name : subkeys.Sorted()) {
-      const std::vector<std::string_view> names = cfgkit::KeyPathComponents(name);
+    std::vector<std::string_view> split;
+    for (const std::string_view& name : subkeys.Sorted()) {
+      const std::span<const std::string_view> names = cfgkit::KeyPathComponents(name, &split);
       // A name of separators alone names its parent again: the walk would not end.
       if (names.empty()) continue;
       Position child;

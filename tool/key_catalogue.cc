@@ -65,9 +65,19 @@ inline bool HasSeparator(std::string_view text) {
 
 // Whether an entry of `section` may be one the alias table accepts.
 bool MayBeAliased(std::string_view section) {
-  const AString wide = AString::FromBytes(section);
-  for (const KeyAlias& row : KeyAliasTable) {
-    if (wide.MatchNoCase(row.keyPattern)) return true;
+  // Asked of every key: a pattern of plain characters only matches a section
+  // as long as itself, which spares most keys the wide copy.
+  static const std::vector<bool> plain = [] {
+    std::vector<bool> rows;
+    for (const KeyAlias& row : KeyAliasTable) {
+      rows.push_back(row.keyPattern.find_first_of(L"*?\\") == AString::npos);
+    }
+    return rows;
+  }();
+  for (size_t i = 0; i < KeyAliasTable.size(); ++i) {
+    const AString& pattern = KeyAliasTable[i].keyPattern;
+    if (plain[i] && pattern.size() != section.size()) continue;
+    if (AString::FromBytes(section).MatchNoCase(pattern)) return true;
   }
   return false;
 }

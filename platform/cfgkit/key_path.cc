@@ -21,6 +21,13 @@ std::vector<std::string_view> KeyPathComponents(std::string_view path) {
   return components;
 }
 
+std::span<const std::string_view> KeyPathComponents(const std::string_view& path,
+                                                    std::vector<std::string_view>* storage) {
+  if (IsValidKeyName(path)) return {&path, 1};
+  *storage = KeyPathComponents(path);
+  return *storage;
+}
+
 bool IsValidKeyName(std::string_view name) {
   return !name.empty() && std::none_of(name.begin(), name.end(), IsSeparator);
 }
