@@ -190,11 +190,11 @@ void SettingsDocumentWriter::AddInteger(std::string_view section, std::string_vi
 
 bool SettingsDocumentWriter::InOrder() const { return !stream_ || stream_->inOrder; }
 
-std::string_view SettingsDocumentWriter::Finish() {
+std::vector<std::string_view> SettingsDocumentWriter::Finish() {
   if (!stream_) {
     tree_->text = cfgkit::SerializeKey(tree_->tree, tree_->root);
-    return tree_->text;
+    return {tree_->text};
   }
   while (!stream_->open.empty()) stream_->Close();
-  return stream_->writer.Bytes();
+  return stream_->writer.Pieces();
 }

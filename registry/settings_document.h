@@ -53,8 +53,9 @@ class SettingsDocumentWriter {
   // written as it came, and must be built again in any order.
   bool InOrder() const;
 
-  // The whole document, with its XML declaration, valid while the writer is.
-  std::string_view Finish();
+  // The whole document, with its XML declaration, in pieces to be joined in
+  // order; valid while the writer is.
+  std::vector<std::string_view> Finish();
 
  private:
   struct Tree;

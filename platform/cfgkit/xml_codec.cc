@@ -488,30 +488,34 @@ Status ParseSettingsDocument(std::string* bytes, const std::string& rootName, Im
   return status;
 }
 
-XmlKeyWriter::XmlKeyWriter(size_t sizeHint)
-    : bytes_(std::make_unique_for_overwrite<char[]>(std::max<size_t>(sizeHint, 4096))),
-      capacity_(std::max<size_t>(sizeHint, 4096)) {
+XmlKeyWriter::XmlKeyWriter(size_t sizeHint) {
+  const size_t capacity = std::max<size_t>(sizeHint, 4096);
+  chunks_.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
   AppendLine(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
 }
 
 // Appends an indent of `depth` levels, then `pieces`, after one check for
 // room. A literal piece is copied without a call.
-template <class... Pieces>
-void XmlKeyWriter::AppendLine(size_t depth, const Pieces&... pieces) {
+template <class... Texts>
+void XmlKeyWriter::AppendLine(size_t depth, const Texts&... pieces) {
   const size_t size = 2 * depth + (std::string_view(pieces).size() + ...);
-  if (size_ + size > capacity_) {
-    const size_t capacity = std::max(2 * capacity_, size_ + size);
-    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    std::memcpy(bytes.get(), bytes_.get(), size_);
-    bytes_ = std::move(bytes);
-    capacity_ = capacity;
+  if (chunks_.back().size + size > chunks_.back().capacity) {
+    const size_t capacity = std::max(2 * chunks_.back().capacity, size);
+    chunks_.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
   }
-  char* cursor = bytes_.get() + size_;
+  Chunk& chunk = chunks_.back();
+  char* cursor = chunk.bytes.get() + chunk.size;
   std::memset(cursor, ' ', 2 * depth);
   cursor += 2 * depth;
   ((cursor = std::copy_n(std::string_view(pieces).data(), std::string_view(pieces).size(), cursor)),
    ...);
-  size_ += size;
+  chunk.size += size;
+}
+
+std::vector<std::string_view> XmlKeyWriter::Pieces() const {
+  std::vector<std::string_view> pieces;
+  for (const Chunk& chunk : chunks_) pieces.emplace_back(chunk.bytes.get(), chunk.size);
+  return pieces;
 }
 
 void XmlKeyWriter::EndStartTag() {
@@ -586,7 +590,9 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
     open.pop_back();
     writer.CloseKey();
   }
-  return std::string(writer.Bytes());
+  std::string bytes;
+  for (std::string_view piece : writer.Pieces()) bytes.append(piece);
+  return bytes;
 }
 
 }  // namespace cfgkit

@@ -56,18 +56,22 @@ class XmlKeyWriter {
   void AddValue(const ValueView& value);  // to the open key, before its subkeys
   void CloseKey();
 
-  // What was written so far, valid until the next call.
-  std::string_view Bytes() const { return {bytes_.get(), size_}; }
+  // What was written so far, in order, in pieces; valid until the next call.
+  std::vector<std::string_view> Pieces() const;
 
  private:
   void EndStartTag();
-  template <class... Pieces>
-  void AppendLine(size_t depth, const Pieces&... pieces);
+  template <class... Texts>
+  void AppendLine(size_t depth, const Texts&... pieces);
 
-  // Lines are written through a pointer: growing a string line by line would
-  // cost more than most lines' bytes.
-  std::unique_ptr<char[]> bytes_;
-  size_t size_ = 0, capacity_ = 0;
+  // Lines are written through a pointer, and a full chunk is followed by a
+  // larger one rather than copied: growing a string line by line would cost
+  // more than most lines' bytes.
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    size_t size, capacity;
+  };
+  std::vector<Chunk> chunks_;
   size_t depth_ = 0;           // keys open
   bool startTagOpen_ = false;  // the last key opened has nothing yet: "/>" if it stays so
 };

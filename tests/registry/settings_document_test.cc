@@ -33,7 +33,10 @@ std::string Write(const std::vector<Added>& values, SettingsDocumentWriter::Orde
       writer.AddString(value.section, value.name, value.text);
     }
   }
-  return writer.InOrder() ? std::string(writer.Finish()) : "(out of order)";
+  if (!writer.InOrder()) return "(out of order)";
+  std::string document;
+  for (std::string_view piece : writer.Finish()) document.append(piece);
+  return document;
 }
 
 TEST(SettingsDocumentWriter, WritesInWalkOrderAsTheTreeDoesOrSaysItCannot) {

@@ -21,7 +21,7 @@ bool PrintDocument(ProductRegistry& product, const CatalogueFilter& filter, int 
     }
   });
   if (!document.InOrder()) return false;
-  core::PrintBytes(document.Finish());
+  for (std::string_view piece : document.Finish()) core::PrintBytes(piece);
   return true;
 }
 
