@@ -3,7 +3,6 @@
 // installations, Import's all-or-nothing under refusals and kills, dry runs,
 // deletions, and Get -AllLevels.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -11,18 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
 #include <set>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "cfgkit/xml_text.h"
 #include "support/key_file.h"
