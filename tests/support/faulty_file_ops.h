@@ -28,7 +28,6 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
 
   void Stop() { failAt_ = 0, failCall_.clear(); }
   const std::string& failed() const { return failed_; }  // the call that failed, or ""
-  int calls() const { return calls_; }
 
   static Status Full() { return Status::IOError("No space left on device"); }
 

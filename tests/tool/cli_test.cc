@@ -1,17 +1,10 @@
 // Runs the real Setwise binary in throw-away installations, as people and
 // scripts run it: the whole standard output, the (empty) standard error and
 // the exit status of the text commands and of -Check.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "test_util.h"
 

@@ -5,12 +5,8 @@
 //
 // To record them anew: SETWISE_RECORD_LOGS=1 build/default/tests/tool/cli_tests
 //   --gtest_filter='CliDebugLog.*'
-#include <gtest/gtest.h>
 
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "test_util.h"
 

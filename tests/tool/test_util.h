@@ -1,14 +1,17 @@
-// Shared by the suites that run the real binary: the installation's helpers
-// by their short names, the documents of -Json runs, and the check that a
-// run wrote nothing.
+// Shared by the suites that run the real binary: their common headers, the
+// installation's helpers by their short names, the documents of -Json runs,
+// and the check that a run wrote nothing.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "support/installation.h"
 
