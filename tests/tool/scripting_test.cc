@@ -393,6 +393,29 @@ TEST(ScriptingExport, ImportIntoAnotherInstallationReproducesEveryValue) {
   ExpectListing(installOnly, atInstall);
 }
 
+// A syntax name holding a separator files its value below a key that the
+// walk reaches later: the document keeps each key's values before its subkeys.
+TEST(ScriptingExport, ANameHoldingASeparatorKeepsValuesBeforeSubkeys) {
+  Installation in(/*withSyntax=*/false, /*withValues=*/false);
+  WriteStoreFile(in.adminDir(), "RegistrySyntax",
+                 Key("S", Str("a/v") + Str("w") + Key("a", Str("x"))));
+  WriteStoreFile(in.adminDir(), "default",
+                 Key("S", Str("w", "2") + Key("a", Str("v", "1") + Str("x", "3"))));
+  auto run = in.Run({"-Export", "-ProductName", "Meridian"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(run.out,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<key name=\"Meridian\">\n"
+            "  <key name=\"S\">\n"
+            "    <value name=\"w\" type=\"string\">2</value>\n"
+            "    <key name=\"a\">\n"
+            "      <value name=\"v\" type=\"string\">1</value>\n"
+            "      <value name=\"x\" type=\"string\">3</value>\n"
+            "    </key>\n"
+            "  </key>\n"
+            "</key>\n");
+}
+
 // Among the refusals: one entry named twice, in other letter case, by a Set
 // and a Set or by a deletion and a Set.
 TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
