@@ -187,6 +187,7 @@ void SyntaxWalk::Walk(MorixRegistryImpl& registry, uint32_t top,
                       std::span<const ConfigurationProvider> providers,
                       void (*visit)(void* context, const SyntaxWalkKey& key), void* context) {
   registry.EnsureMorixRegistryIsLoaded();
+  TalRegExpectWholeReads();
   Walker walker(visit, context);
   Position root;
   for (int i = 0; i < std::min(registry.GetNumSyntaxFiles(), kSyntaxFiles); ++i) {

@@ -135,6 +135,10 @@ struct TalRegFileReport {
 // Reports on each folder that the last _LoadPathsA could not list.
 [[nodiscard]] int TalRegReportUnlistedFolders(std::vector<TalRegFileReport>* folders);
 
+// The run will read most of every file it reads, as a listing does: images
+// are then mapped in whole, not page by page. Until the next _LoadPathsA.
+void TalRegExpectWholeReads();
+
 // Writes the files of every top-level key changed since the load or the last
 // save, each atomically; the file of a deleted top-level key is removed from
 // the folder it was loaded from. On failure every old file is left as it was.

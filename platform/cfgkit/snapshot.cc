@@ -231,9 +231,16 @@ bool Snapshot::EnsureSlow(uint64_t first, uint64_t last) const {
   return true;
 }
 
+void Snapshot::ExpectWholeReads() const {
+  if (wholeReads_) return;
+  wholeReads_ = true;
+  if (mapping_ != nullptr) ops_.MapInWhole(mapping_, imageSize_);
+}
+
 void Snapshot::Attach() const {
   if (ops_.MapUnchanging(fd_, imageSize_, &mapping_).ok()) {
     body_ = mapping_ + bodyAt_;
+    if (wholeReads_) ops_.MapInWhole(mapping_, imageSize_);
     return;
   }
   mapping_ = nullptr;

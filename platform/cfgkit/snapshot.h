@@ -73,6 +73,10 @@ class Snapshot {
   // tells at once whether an image may be why.
   static uint64_t BreakCount();
 
+  // The run will read most of the image: its pages are mapped in at once,
+  // now or when it is first read.
+  void ExpectWholeReads() const;
+
   // Records in the image file that its file was found to match it at
   // `verifiedNs`. Best effort: the image is a cache.
   void MarkSettled(int64_t verifiedNs);
@@ -142,6 +146,7 @@ class Snapshot {
   mutable const char* body_ = nullptr;     // where the body is read from
   mutable std::vector<uint8_t> checked_;   // by block: 1 once checked
   mutable bool broken_ = false;
+  mutable bool wholeReads_ = false;
 };
 
 template <class Use>

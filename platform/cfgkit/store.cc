@@ -245,7 +245,13 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
   return true;
 }
 
+void Store::ExpectWholeReads() {
+  wholeReads_ = true;
+  for (const std::unique_ptr<Snapshot>& image : images_) image->ExpectWholeReads();
+}
+
 void Store::ReadKeyFrom(TopLevelFile& file, std::unique_ptr<Snapshot> image) {
+  if (wholeReads_) image->ExpectWholeReads();
   tree_.AddTopFromSnapshot(file.name, image.get());
   file.image = image.get();
   file.contentHash = image->contentHash();

@@ -110,6 +110,10 @@ class Store {
   // of what is there now. Leftovers of saves that died are removed.
   Status Save();
 
+  // The run will read most of every file it reads (a listing): an image is
+  // then mapped in whole when first read.
+  void ExpectWholeReads();
+
   // What Save() would meet before it writes anything: a folder it could not
   // list, and a file or folder this user may not replace or create. Changes
   // nothing; a full disk or a lock held too long only the save can tell.
@@ -188,6 +192,7 @@ class Store {
   std::optional<SnapshotCache> cache_;
   std::map<std::string, bool> reliableTimes_;      // by folder
   std::vector<std::unique_ptr<Snapshot>> images_;  // the tree reads from these
+  bool wholeReads_ = false;
   std::string adminDir_;
   std::string userDir_;
   KeyTree tree_;

@@ -419,6 +419,10 @@ int SaveStatus(const cfgkit::Status& status, const char* what) {
 
 }  // namespace
 
+void TalRegExpectWholeReads() {
+  if (State().store) State().store->ExpectWholeReads();
+}
+
 int TalRegSave() {
   if (!State().store) return kTalRegNotLoaded;
   return SaveStatus(State().store->Save(), "save failed");

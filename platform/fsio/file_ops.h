@@ -106,6 +106,9 @@ class FileOps {
   // fault. NotSupported where the file cannot be leased (a network file
   // system, a writer has it open, leases are off). Unmap() before closing `fd`.
   virtual Status MapUnchanging(int fd, size_t size, const char** data) = 0;
+  // Maps in every page of a mapping at once, for a caller that will read most
+  // of it, rather than one fault at a time (best effort).
+  virtual void MapInWhole(const char* data, size_t size) = 0;
   virtual void Unmap(const char* data, size_t size) = 0;
   virtual Status Sync(int fd) = 0;
 
@@ -202,6 +205,7 @@ class FileOpsWrapper : public FileOps {
   Status MapUnchanging(int fd, size_t size, const char** data) override {
     return target_.MapUnchanging(fd, size, data);
   }
+  void MapInWhole(const char* data, size_t size) override { target_.MapInWhole(data, size); }
   void Unmap(const char* data, size_t size) override { target_.Unmap(data, size); }
   Status Sync(int fd) override { return target_.Sync(fd); }
   Status Close(int fd) override { return target_.Close(fd); }

@@ -53,12 +53,17 @@ struct CountingOps : cfgkit::FileOpsWrapper {
     if (!leases) return cfgkit::Status::NotSupported("no leases here");
     return FileOpsWrapper::MapUnchanging(fd, size, data);
   }
+  void MapInWhole(const char* data, size_t size) override {
+    ++mappedInWhole;
+    FileOpsWrapper::MapInWhole(data, size);
+  }
   std::function<cfgkit::Status(const std::string& path)> beforeRead;
   std::function<void()> afterRead;
   std::pair<std::string, FileIdentity> kept;
   int xmlReads = 0;
   bool reliableTimes = true;
   bool leases = true;  // else images are read into a private copy
+  int mappedInWhole = 0;
 };
 
 class SnapshotTest : public StoreTest {
@@ -262,6 +267,21 @@ TEST_F(SnapshotTest, AnImageCutShortWhileInUseNeverStopsARun) {
       ASSERT_EQ(0, ::truncate(image.c_str(), 64));
     }
     EXPECT_EQ(cold, cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "a")));
+  }
+}
+
+// A listing has each image mapped in whole, whether it was read before or
+// after; other runs fault in the pages they read.
+TEST_F(SnapshotTest, AListingMapsEachImageInWhole) {
+  LoadAndWriteAll();
+  for (int whole : {0, 1}) {
+    ops.mappedInWhole = 0;
+    cfgkit::Store store = Loaded(0);
+    if (whole) store.ExpectWholeReads();
+    const cfgkit::KeyTree& tree = store.tree();
+    EXPECT_EQ(2u, tree.SubkeyCount(tree.FindSubkey(tree.Root(), "a")));
+    store.ExpectWholeReads();  // once per image
+    EXPECT_EQ(1, ops.mappedInWhole);
   }
 }
 
