@@ -590,8 +590,12 @@ std::string SerializeKey(const KeyTree& tree, KeyId topKey, size_t sizeHint) {
     open.pop_back();
     writer.CloseKey();
   }
+  const std::vector<std::string_view> pieces = writer.Pieces();
+  size_t size = 0;
+  for (std::string_view piece : pieces) size += piece.size();
   std::string bytes;
-  for (std::string_view piece : writer.Pieces()) bytes.append(piece);
+  bytes.reserve(size);
+  for (std::string_view piece : pieces) bytes.append(piece);
   return bytes;
 }
 
