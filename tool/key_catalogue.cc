@@ -17,13 +17,31 @@
 namespace {
 
 // The listing's bytes, gathered into blocks: a line is a few short pieces,
-// each copied once.
+// copied after one check for room.
 class OutputBlocks {
  public:
   OutputBlocks() : block_(std::make_unique_for_overwrite<char[]>(kSize)) {}
   ~OutputBlocks() { Flush(); }
 
-  // Blocks go out full: a print of a whole block is written without a copy.
+  template <class... Pieces>
+  void PutLine(const Pieces&... pieces) {
+    const size_t size = (pieces.size() + ...);
+    if (used_ + size > kSize) {
+      // Blocks go out full: a print of a whole block is written without a copy.
+      (Put(pieces), ...);
+      return;
+    }
+    char* cursor = block_.get() + used_;
+    ((cursor = std::copy_n(pieces.data(), pieces.size(), cursor)), ...);
+    used_ += size;
+  }
+
+  void Flush() {
+    if (used_ > 0) core::PrintBytes(std::string_view(block_.get(), used_));
+    used_ = 0;
+  }
+
+ private:
   void Put(std::string_view bytes) {
     while (used_ + bytes.size() >= kSize) {
       const size_t part = kSize - used_;
@@ -36,12 +54,6 @@ class OutputBlocks {
     used_ += bytes.size();
   }
 
-  void Flush() {
-    if (used_ > 0) core::PrintBytes(std::string_view(block_.get(), used_));
-    used_ = 0;
-  }
-
- private:
   static constexpr size_t kSize = 1 << 16;
   std::unique_ptr<char[]> block_;
   size_t used_ = 0;
@@ -288,20 +300,17 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
           first = false;
           header(filter);
         }
-        out.Put(entry.path);
         if (entry.isKey) {
-          out.Put(keyOnly);
+          out.PutLine(entry.path, std::string_view(keyOnly));
         } else if (entry.level == 0) {
-          out.Put(noValue);
+          out.PutLine(entry.path, std::string_view(noValue));
+        } else if (entry.isNumber) {
+          const char* end = std::to_chars(number, number + sizeof number, entry.number).ptr;
+          out.PutLine(entry.path, std::string_view(valueIs), std::string_view(number, end),
+                      std::string_view(atLevel[entry.level]));
         } else {
-          out.Put(valueIs);
-          if (entry.isNumber) {
-            out.Put(std::string_view(
-                number, std::to_chars(number, number + sizeof number, entry.number).ptr));
-          } else {
-            out.Put(entry.text);
-          }
-          out.Put(atLevel[entry.level]);
+          out.PutLine(entry.path, std::string_view(valueIs), entry.text,
+                      std::string_view(atLevel[entry.level]));
         }
       });
   out.Flush();

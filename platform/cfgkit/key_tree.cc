@@ -179,24 +179,24 @@ bool KeyTree::RemoveValue(KeyId key, std::string_view name) {
   return true;
 }
 
-KeyId KeyTree::AddImageKey(KeyId parent, std::string name, const Snapshot* image,
+KeyId KeyTree::AddImageKey(KeyId parent, std::string_view name, const Snapshot* image,
                            uint32_t imageKey) const {
   const SnapshotKey* record = image->Key(imageKey);
   KeyId id = static_cast<KeyId>(keys_.size());
-  Node child;
-  child.name = std::move(name);
+  // Built in place: a listing adds every key of an image.
+  Node& child = keys_.emplace_back();
+  child.name.assign(name);
   child.parent = parent;
   child.image = image;
   child.imageKey = imageKey;
   child.subkeysPending = record != nullptr && record->subkeyCount > 0;
   child.valuesPending = record != nullptr && record->valueCount > 0;
-  keys_.push_back(std::move(child));
   return id;
 }
 
 KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
   Subkeys(Root());
-  KeyId id = AddImageKey(Root(), std::move(name), image, 0);
+  KeyId id = AddImageKey(Root(), name, image, 0);
   Node& root = keys_[Root()];
   root.subkeys.push_back(id);
   root.subkeyIndex.Appended(root.subkeys.size(), SubkeyNames(root));
@@ -210,7 +210,7 @@ KeyId KeyTree::ProbeImageSubkey(KeyId parent, std::string_view name) const {
   ForEachImageSubkey(*image, keys_[parent].imageKey, [&](uint32_t index, std::string_view stored) {
     if (stored != name) return false;
     auto [probed, isNew] = probedSubkeys_.try_emplace(ProbedKey(parent, index), kNoKey);
-    if (isNew) probed->second = AddImageKey(parent, std::string(name), image, index);
+    if (isNew) probed->second = AddImageKey(parent, name, image, index);
     found = probed->second;
     return true;
   });
@@ -234,7 +234,7 @@ void KeyTree::LoadSubkeys(KeyId key) const {
     if (probed != probedSubkeys_.end() && probed->first == ProbedKey(key, index)) {
       subkeys.push_back((probed++)->second);
     } else {
-      subkeys.push_back(AddImageKey(key, std::string(name), image, index));
+      subkeys.push_back(AddImageKey(key, name, image, index));
     }
     return false;
   });
