@@ -100,7 +100,7 @@ struct SettingsDocumentWriter::Stream {
   struct OpenKey {
     explicit OpenKey(std::string_view keyName) : name(keyName) {}
     std::string name;
-    std::string lastSubkey, lastValue;
+    std::string lastSubkey;
     bool hasSubkey = false, hasValue = false;
   };
 
@@ -113,10 +113,11 @@ struct SettingsDocumentWriter::Stream {
     if (!inOrder) return;
     if (section != lastSection) inOrder = Reach(section);
     OpenKey& key = open.back();
-    inOrder = inOrder && !key.hasSubkey && (!key.hasValue || value.name > key.lastValue);
+    inOrder = inOrder && !key.hasSubkey &&
+              (!key.hasValue || value.name > std::string_view(lastValue.data(), lastValue.size()));
     if (!inOrder) return;
     key.hasValue = true;
-    key.lastValue.assign(value.name);
+    lastValue.assign(value.name.begin(), value.name.end());
     writer.AddValue(value);
   }
 
@@ -151,6 +152,10 @@ struct SettingsDocumentWriter::Stream {
   cfgkit::XmlKeyWriter writer;
   std::vector<OpenKey> open;  // from the root down
   std::string lastSection;    // the root's
+  // The open key's last value name. Only the open key can take another value:
+  // one after its subkeys breaks the order whatever its name. A vector, since
+  // std::string's assign costs more and this runs once per value.
+  std::vector<char> lastValue;
   bool inOrder = true;
 };
 

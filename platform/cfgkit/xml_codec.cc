@@ -494,11 +494,22 @@ XmlKeyWriter::XmlKeyWriter(size_t sizeHint) {
   AppendLine(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
 }
 
+namespace {
+
+// A literal's length is known without a scan, and its copy needs no call.
+template <size_t N>
+constexpr std::string_view LinePiece(const char (&literal)[N]) {
+  return std::string_view(literal, N - 1);
+}
+constexpr std::string_view LinePiece(std::string_view text) { return text; }
+
+}  // namespace
+
 // Appends an indent of `depth` levels, then `pieces`, after one check for
-// room. A literal piece is copied without a call.
+// room.
 template <class... Texts>
 void XmlKeyWriter::AppendLine(size_t depth, const Texts&... pieces) {
-  const size_t size = 2 * depth + (std::string_view(pieces).size() + ...);
+  const size_t size = 2 * depth + (LinePiece(pieces).size() + ...);
   if (chunks_.back().size + size > chunks_.back().capacity) {
     const size_t capacity = std::max(2 * chunks_.back().capacity, size);
     chunks_.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
@@ -507,8 +518,7 @@ void XmlKeyWriter::AppendLine(size_t depth, const Texts&... pieces) {
   char* cursor = chunk.bytes.get() + chunk.size;
   std::memset(cursor, ' ', 2 * depth);
   cursor += 2 * depth;
-  ((cursor = std::copy_n(std::string_view(pieces).data(), std::string_view(pieces).size(), cursor)),
-   ...);
+  ((cursor = std::copy_n(LinePiece(pieces).data(), LinePiece(pieces).size(), cursor)), ...);
   chunk.size += size;
 }
 
@@ -535,26 +545,24 @@ void XmlKeyWriter::AddValue(const ValueView& value) {
   EndStartTag();
   std::string nameScratch, textScratch;
   const auto [attribute, name] = NameAttribute(value.name, &nameScratch);
-  std::string_view type = "\" type=\"string\">"sv, text, end = "</value>\n"sv;
-  char digits[12];
+  // Each form spells its fixed pieces as literals, which are copied without a call.
   if (value.type == ValueType::kInt32) {
-    type = "\" type=\"int\">"sv;
-    const int32_t number = static_cast<int32_t>(value.number);
-    text = std::string_view(digits, std::to_chars(digits, std::end(digits), number).ptr);
+    char digits[12];
+    const std::string_view number(
+        digits, std::to_chars(digits, std::end(digits), static_cast<int32_t>(value.number)).ptr);
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"int\">", number, "</value>\n");
   } else if (value.text.empty()) {
-    type = "\" type=\"string\"/>\n"sv;
-    end = {};
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\"/>\n");
   } else if (IsPlainXml(value.text)) {
-    text = value.text;
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\">", value.text, "</value>\n");
   } else if (IsXmlSafe(value.text)) {
     AppendEscapedText(value.text, &textScratch);
-    text = textScratch;
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\">", textScratch, "</value>\n");
   } else {
-    type = "\" type=\"string\" encoding=\"hex\">"sv;
     textScratch = HexEncode(value.text);
-    text = textScratch;
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\" encoding=\"hex\">", textScratch,
+               "</value>\n");
   }
-  AppendLine(depth_, "<value", attribute, name, type, text, end);
 }
 
 void XmlKeyWriter::CloseKey() {
