@@ -41,9 +41,13 @@ class MergedNames {
   std::span<const std::string_view> Sorted() {
     for (auto [at, size] : copies_) Add(std::string_view(bytes_).substr(at, size));
     // Most pairs differ in their first eight bytes, compared as one number.
-    std::sort(names_.begin(), names_.end(), [](const Name& a, const Name& b) {
+    auto ascending = [](const Name& a, const Name& b) {
       return a.prefix != b.prefix ? a.prefix < b.prefix : a.text < b.text;
-    });
+    };
+    // One file's values come in order; sorting costs more than checking.
+    if (!std::is_sorted(names_.begin(), names_.end(), ascending)) {
+      std::sort(names_.begin(), names_.end(), ascending);
+    }
     sorted_.reserve(names_.size());
     marks_.reserve(names_.size());
     for (size_t i = 0; i < names_.size(); ++i) {
@@ -168,7 +172,7 @@ struct Walker {
         const size_t cut = value.name.find('\0');
         values.Add(value.name.substr(0, cut), first && cut == std::string_view::npos);
       };
-      static_cast<void>(TalRegVisitValuesA(
+      static_cast<void>(TalRegVisitValuesByNameA(
           at.syntax[i].get(),
           [](void* target, const TalRegValueView& value) {
             (*static_cast<decltype(add)*>(target))(value);

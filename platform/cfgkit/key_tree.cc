@@ -263,6 +263,25 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
       });
 }
 
+void KeyTree::VisitValuesByName(KeyId key, void (*visit)(void* context, const ValueView& value),
+                                void* context) const {
+  const Node& node = keys_[key];
+  if (node.valuesPending &&
+      node.image->ForEachValueByName(
+          *node.image->Key(node.imageKey),
+          [&](const SnapshotValue& stored, std::string_view name, std::string_view text) {
+            visit(context, {name, static_cast<ValueType>(stored.type), text, stored.number});
+          })) {
+    return;
+  }
+  // Built values, or an image whose order cannot be read: sorted here.
+  std::vector<ValueView> views;
+  ForEachValue(key, [&views](const ValueView& value) { views.push_back(value); });
+  std::sort(views.begin(), views.end(),
+            [](const ValueView& a, const ValueView& b) { return a.name < b.name; });
+  for (const ValueView& value : views) visit(context, value);
+}
+
 void KeyTree::LoadValues(KeyId key) const {
   Node& node = keys_[key];
   node.valuesPending = false;

@@ -86,6 +86,9 @@ class KeyTree {
   // still in its image is read there, without building its values.
   void VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
                    void* context) const;
+  // The same in ascending byte order of the names.
+  void VisitValuesByName(KeyId key, void (*visit)(void* context, const ValueView& value),
+                         void* context) const;
   template <class Use>
   void ForEachValue(KeyId key, Use&& use) const {
     using Target = std::remove_reference_t<Use>;

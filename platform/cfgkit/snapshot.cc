@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 5;
+constexpr uint32_t kVersion = 6;
 constexpr uint64_t kBlockSize = Snapshot::kBlockSize;
 
 }  // namespace
@@ -47,7 +47,7 @@ uint64_t Align8(uint64_t size) { return (size + 7) & ~uint64_t{7}; }
 
 // Where the parts of an image lie, from its header's counts.
 struct Layout {
-  uint64_t tableAt, bodyAt, keysAt, valuesAt, poolAt, bodySize;
+  uint64_t tableAt, bodyAt, keysAt, valuesAt, orderAt, poolAt, bodySize;
 };
 
 Layout LayoutOf(const Header& header) {
@@ -56,7 +56,8 @@ Layout LayoutOf(const Header& header) {
   layout.bodyAt = layout.tableAt + uint64_t{header.blockCount} * 8;
   layout.keysAt = 0;
   layout.valuesAt = Align8(uint64_t{header.keyCount} * sizeof(SnapshotKey));
-  layout.poolAt = Align8(layout.valuesAt + uint64_t{header.valueCount} * sizeof(SnapshotValue));
+  layout.orderAt = Align8(layout.valuesAt + uint64_t{header.valueCount} * sizeof(SnapshotValue));
+  layout.poolAt = Align8(layout.orderAt + uint64_t{header.valueCount} * sizeof(uint32_t));
   layout.bodySize = layout.poolAt + header.poolSize;
   return layout;
 }
@@ -139,6 +140,7 @@ void Snapshot::Adopt(const SnapshotHeader& header) {
   bodySize_ = layout.bodySize;
   keysAt_ = layout.keysAt;
   valuesAt_ = layout.valuesAt;
+  orderAt_ = layout.orderAt;
   poolAt_ = layout.poolAt;
   keyCount_ = header.keyCount;
   valueCount_ = header.valueCount;
@@ -207,6 +209,16 @@ bool Snapshot::ValuesInPlace(const SnapshotKey& key, const SnapshotValue** value
   if (high > poolSize_ || (high != 0 && !Ensure(poolAt_ + low, high - low))) return false;
   *values = records;
   *pool = body_ + poolAt_;
+  return true;
+}
+
+bool Snapshot::NameOrderInPlace(const SnapshotKey& key, const uint32_t** order) const {
+  const uint64_t first = key.firstValue, count = key.valueCount;
+  const uint64_t at = orderAt_ + first * sizeof(uint32_t);
+  if (count == 0 || first + count > valueCount_ || !Ensure(at, count * sizeof(uint32_t))) {
+    return false;
+  }
+  *order = reinterpret_cast<const uint32_t*>(body_ + at);
   return true;
 }
 
@@ -342,6 +354,31 @@ bool BodyOfKey(const KeyTree& tree, KeyId top, ImageBody* body) {
   return true;
 }
 
+namespace {
+
+// By key, the positions of its values in ascending byte order of their names:
+// a listing reads them so, and sorting them at every run cost more than
+// reading them.
+std::vector<uint32_t> NameOrder(const ImageBody& body) {
+  std::vector<uint32_t> order(body.values.size());
+  const std::string_view pool = body.pool;
+  for (const SnapshotKey& key : body.keys) {
+    const uint64_t end = std::min<uint64_t>(uint64_t{key.firstValue} + key.valueCount, order.size());
+    if (key.firstValue >= end) continue;
+    uint32_t* run = order.data() + key.firstValue;
+    const SnapshotValue* values = body.values.data() + key.firstValue;
+    const size_t count = end - key.firstValue;
+    for (uint32_t i = 0; i < count; ++i) run[i] = i;
+    std::sort(run, run + count, [&](uint32_t a, uint32_t b) {
+      return pool.substr(values[a].nameOffset, values[a].nameLength) <
+             pool.substr(values[b].nameOffset, values[b].nameLength);
+    });
+  }
+  return order;
+}
+
+}  // namespace
+
 std::string SealImage(const ImageBody& body, const std::string& sourcePath,
                       const FileIdentity& identity, uint64_t contentHash, int64_t createdNs) {
   const std::vector<SnapshotKey>& keys = body.keys;
@@ -374,6 +411,9 @@ std::string SealImage(const ImageBody& body, const std::string& sourcePath,
   image.append(reinterpret_cast<const char*>(keys.data()), keys.size() * sizeof(SnapshotKey));
   image.resize(layout.bodyAt + layout.valuesAt, '\0');
   image.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(SnapshotValue));
+  image.resize(layout.bodyAt + layout.orderAt, '\0');
+  const std::vector<uint32_t> order = NameOrder(body);
+  image.append(reinterpret_cast<const char*>(order.data()), order.size() * sizeof(uint32_t));
   image.resize(layout.bodyAt + layout.poolAt, '\0');
   image += pool;
   for (uint64_t block = 0; block < header.blockCount; ++block) {

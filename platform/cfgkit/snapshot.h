@@ -103,7 +103,16 @@ class Snapshot {
   template <class Use>
   void ForEachValue(const SnapshotKey& key, const Use& use) const;
 
+  // As ForEachValue, in ascending byte order of the names, which the image
+  // holds; false, having called nothing, when that order cannot be read.
+  template <class Use>
+  bool ForEachValueByName(const SnapshotKey& key, const Use& use) const;
+
  private:
+  // Position i of `key`'s run holds the index, within the key, of the value
+  // with the i-th smallest name; false when the run cannot be read.
+  bool NameOrderInPlace(const SnapshotKey& key, const uint32_t** order) const;
+
   explicit Snapshot(FileOps& ops) : ops_(ops) {}
   // Takes the counts and times of a header already found whole.
   void Adopt(const SnapshotHeader& header);
@@ -135,7 +144,7 @@ class Snapshot {
   uint64_t imageSize_ = 0;
   uint64_t bodyAt_ = 0;  // where the body starts in the image file
   uint64_t bodySize_ = 0;
-  uint64_t keysAt_ = 0, valuesAt_ = 0, poolAt_ = 0;  // within the body
+  uint64_t keysAt_ = 0, valuesAt_ = 0, orderAt_ = 0, poolAt_ = 0;  // within the body
   uint32_t keyCount_ = 0, valueCount_ = 0, poolSize_ = 0;
   std::vector<uint64_t> blockHashes_;
   // Filled in as the body is first read, hence mutable. Bytes once handed out
@@ -175,6 +184,35 @@ void Snapshot::ForEachValue(const SnapshotKey& key, const Use& use) const {
     use(*value, Text(value->nameOffset, value->nameLength),
         Text(value->textOffset, value->textLength));
   }
+}
+
+template <class Use>
+bool Snapshot::ForEachValueByName(const SnapshotKey& key, const Use& use) const {
+  const SnapshotValue* values = nullptr;
+  const char* pool = nullptr;
+  const uint32_t* order = nullptr;
+  if (!ValuesInPlace(key, &values, &pool) || !NameOrderInPlace(key, &order)) return false;
+  // As ForEachValue: the values before the first of an unknown type.
+  uint32_t known = 0;
+  while (known < key.valueCount &&
+         (values[known].type == static_cast<uint32_t>(ValueType::kString) ||
+          values[known].type == static_cast<uint32_t>(ValueType::kInt32))) {
+    ++known;
+  }
+  for (uint32_t i = 0; i < key.valueCount; ++i) {
+    if (order[i] >= key.valueCount) return false;
+  }
+  auto text = [pool](uint32_t offset, uint32_t length) {
+    return length == 0 ? std::string_view() : std::string_view(pool + offset, length);
+  };
+  for (uint32_t i = 0; i < key.valueCount; ++i) {
+    const SnapshotValue& value = values[order[i]];
+    if (order[i] < known) {
+      use(value, text(value.nameOffset, value.nameLength),
+          text(value.textOffset, value.textLength));
+    }
+  }
+  return true;
 }
 
 // The image of `body`, for the file `sourcePath` with `identity` and the

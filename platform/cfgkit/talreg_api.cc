@@ -333,8 +333,10 @@ int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* siz
   return NameAt(key, index, buffer, size, false);
 }
 
-int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegValueView& value),
-                       void* context) {
+namespace {
+
+int VisitValues(TalRegKey key, bool byName,
+                void (*visit)(void* context, const TalRegValueView& value), void* context) {
   if (visit == nullptr) return kTalRegInvalidArgument;
   KeyId id = kNoKey;
   int status = ResolveKey(key, &id);
@@ -343,15 +345,31 @@ int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegV
     void (*visit)(void* context, const TalRegValueView& value);
     void* context;
   } forward{visit, context};
-  State().store->tree().VisitValues(
-      id,
-      [](void* target, const cfgkit::ValueView& value) {
-        const Forward& to = *static_cast<const Forward*>(target);
-        to.visit(to.context, {value.name, static_cast<int32_t>(value.type), value.text,
-                              static_cast<int32_t>(value.number)});
-      },
-      &forward);
+  auto forwardValue = [](void* target, const cfgkit::ValueView& value) {
+    const Forward& to = *static_cast<const Forward*>(target);
+    to.visit(to.context, {value.name, static_cast<int32_t>(value.type), value.text,
+                          static_cast<int32_t>(value.number)});
+  };
+  const cfgkit::KeyTree& tree = State().store->tree();
+  if (byName) {
+    tree.VisitValuesByName(id, forwardValue, &forward);
+  } else {
+    tree.VisitValues(id, forwardValue, &forward);
+  }
   return kTalRegOk;
+}
+
+}  // namespace
+
+int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegValueView& value),
+                       void* context) {
+  return VisitValues(key, false, visit, context);
+}
+
+int TalRegVisitValuesByNameA(TalRegKey key,
+                             void (*visit)(void* context, const TalRegValueView& value),
+                             void* context) {
+  return VisitValues(key, true, visit, context);
 }
 
 int TalRegFindValuesA(const TalRegKey* keys, size_t keyCount, const std::string_view* names,

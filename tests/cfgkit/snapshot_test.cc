@@ -85,15 +85,29 @@ class SnapshotTest : public StoreTest {
     EXPECT_TRUE(store.Load(admin, user).ok());
     return store;
   }
-  // Every top-level key as the writer would write it: what a run sees.
-  std::string LoadAndWriteAll(int64_t window = 0) {
+  // Every top-level key as the writer would write it: what a run sees; with
+  // `byName`, then every key's values in name order as a listing reads them.
+  std::string LoadAndWriteAll(int64_t window = 0, bool byName = false) {
     cfgkit::Store store = Loaded(window);
     std::string all;
     const cfgkit::KeyTree& tree = store.tree();
     for (size_t i = 0; i < tree.SubkeyCount(tree.Root()); ++i) {
       all += cfgkit::SerializeKey(tree, tree.SubkeyAt(tree.Root(), i));
     }
-    return all;
+    return byName ? all + ValuesByName(tree, tree.Root()) : all;
+  }
+  static std::string ValuesByName(const cfgkit::KeyTree& tree, cfgkit::KeyId key) {
+    std::string names;
+    tree.VisitValuesByName(
+        key,
+        [](void* to, const cfgkit::ValueView& value) {
+          static_cast<std::string*>(to)->append(value.name).append("|");
+        },
+        &names);
+    for (size_t i = 0; i < tree.SubkeyCount(key); ++i) {
+      names += "/" + ValuesByName(tree, tree.SubkeyAt(key, i));
+    }
+    return names;
   }
   // Writes a well-formed image of the file's content with "deep" changed to
   // "DEEP", claiming `identity`, and tells whether a load then uses it.
@@ -187,9 +201,9 @@ TEST_F(SnapshotTest, AnImageOfARecentChangeIsUsedOnlyWhenTheBytesMatch) {
 // image, or an image cut short while in use, reads as the file does.
 TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHolds) {
   Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
-  const std::string cold = LoadAndWriteAll();
+  const std::string cold = LoadAndWriteAll(0, true);
   ops.xmlReads = 0;
-  EXPECT_EQ(cold, LoadAndWriteAll());
+  EXPECT_EQ(cold, LoadAndWriteAll(0, true));
   EXPECT_EQ(0, ops.xmlReads);
   const std::string bytes = ReadFile(image);
   std::vector<std::string> broken = {bytes, bytes};
@@ -198,8 +212,26 @@ TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHo
   broken.insert(broken.end(), {bytes.substr(0, bytes.size() - 3), ""});
   for (size_t i = 0; i < broken.size(); ++i) {
     WriteFile(image, broken[i]);
-    EXPECT_EQ(cold, LoadAndWriteAll()) << "damaged image " << i;
+    EXPECT_EQ(cold, LoadAndWriteAll(0, true)) << "damaged image " << i;
   }
+}
+
+// A listing reads a key's values in byte order of their names: from the
+// image as it was made, and from a key changed since.
+TEST_F(SnapshotTest, ValuesByNameComeInByteOrderFromImagesAndChangedKeys) {
+  Put(admin, "a",
+      "<value name='b' type='string'>1</value><value name='B' type='int'>2</value>"
+      "<value name='' type='string'>3</value><value name='\xC3\xA4' type='string'>4</value>"
+      "<value name='bb' type='string'>5</value><value name='a' type='string'>6</value>");
+  LoadAndWriteAll();
+  ops.xmlReads = 0;
+  cfgkit::Store store = Loaded(0);
+  const cfgkit::KeyId key = store.Find(store.tree().Root(), {"a"});
+  ASSERT_NE(cfgkit::kNoKey, key);
+  EXPECT_EQ(0, ops.xmlReads);
+  EXPECT_EQ("|B|a|b|bb|\xC3\xA4|", ValuesByName(store.tree(), key));
+  store.SetValue(key, cfgkit::Value{"ab", cfgkit::ValueType::kString, "7", 0});
+  EXPECT_EQ("|B|a|ab|b|bb|\xC3\xA4|", ValuesByName(store.tree(), key));
 }
 
 // Another process saves the file at the moment a corrupt block is to be
