@@ -6,7 +6,6 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -56,6 +55,14 @@ std::string Bytes(const Json& object, const std::string& field) {
   if (plain) return object[field].get<std::string>();
   if (!hex) return "<none>";
   return cfgkit::HexDecode(object[field + "_hex"].get<std::string>()).value_or("<bad hex>");
+}
+
+// What a text Import prints when it refuses these {entry, why} and so imports nothing.
+std::string Refusals(const std::vector<std::pair<std::string, std::string>>& refused) {
+  std::string text;
+  for (const auto& [key, why] : refused)
+    text += "Registry setting <" + key + "> is refused:\n" + why + "\n";
+  return text + "Nothing was imported: " + std::to_string(refused.size()) + " entries refused.\n";
 }
 
 std::vector<std::string> Outcomes(const Json& report) {
@@ -271,13 +278,10 @@ TEST(ScriptingJson, SkippedFilesAreWarnedOfAndChangesRefusedByName) {
       EXPECT_EQ(refusal, run.doc.value("refused", "")) << Show(change);
     }
     // An Import refuses every entry, removals included; another level's goes on.
-    const Args import =
-        Import(Document(in, DelKey("Solver") + Key("Desktop", Str("Theme", "x"))),
-               {"-RegistryLevel", row.level});
+    const Args import = Import(Document(in, DelKey("Solver") + Key("Desktop", Str("Theme", "x"))),
+                               {"-RegistryLevel", row.level});
     const auto text = in.Run(import);
-    EXPECT_EQ("Registry setting <Solver> is refused:\n" + refusal +
-                  "\nRegistry setting <Desktop/Theme> is refused:\n" + refusal +
-                  "\nNothing was imported: 2 entries refused.\n|255",
+    EXPECT_EQ(Refusals({{"Solver", refusal}, {"Desktop/Theme", refusal}}) + "|255",
               text.out + "|" + std::to_string(text.status));
     const JsonRun json = RunJson(in, import);
     EXPECT_EQ(2, json.status);
@@ -430,28 +434,22 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
                        Key("Solver", Str("Threads", "8")) + Key("Logging", Str("File", "/new")));
   Unwritten unwritten{in};
   auto text = in.Run(Import(document));
-  EXPECT_EQ(
-      "Registry setting <TempDirectory> is refused:\n"
-      "TempDirectory is not a product setting; set it with -Set\n"
-      "Registry setting <Desktop/FontSize> is refused:\n"
-      "more than one entry of the document names <Desktop/FontSize>\n"
-      "Registry setting <TempDirectory> is refused:\n"
-      "TempDirectory is not a product setting; set it with -Set\n"
-      "Registry setting <Nul> is refused:\n"
-      "A name or value holding NUL cannot be stored: the store keeps a text up to its first NUL\n"
-      "Registry setting <Desktop/Theme> is refused:\n"
-      "more than one entry of the document names <Desktop/Theme>\n"
-      "Registry setting <Desktop/FontSize> is refused:\n"
-      "more than one entry of the document names <Desktop/FontSize>\n"
-      "Registry setting <Desktop/Nope> is refused:\n"
-      "registry key is not defined in this product\n"
-      "Registry setting <Desktop/Theme> is refused:\n"
-      "more than one entry of the document names <Desktop/Theme>\n"
-      "Registry setting <Solver/Threads> is refused:\n"
-      "Cannot set the registry value to different data type\n"
-      "The work around is delete it, then create it again\n"
-      "Nothing was imported: 9 entries refused.\n",
-      text.out);
+  const std::string temp = "TempDirectory is not a product setting; set it with -Set",
+                    twice = "more than one entry of the document names <";
+  EXPECT_EQ(Refusals({{"TempDirectory", temp},
+                      {"Desktop/FontSize", twice + "Desktop/FontSize>"},
+                      {"TempDirectory", temp},
+                      {"Nul",
+                       "A name or value holding NUL cannot be stored: the store keeps a text "
+                       "up to its first NUL"},
+                      {"Desktop/Theme", twice + "Desktop/Theme>"},
+                      {"Desktop/FontSize", twice + "Desktop/FontSize>"},
+                      {"Desktop/Nope", "registry key is not defined in this product"},
+                      {"Desktop/Theme", twice + "Desktop/Theme>"},
+                      {"Solver/Threads",
+                       "Cannot set the registry value to different data type\n"
+                       "The work around is delete it, then create it again"}}),
+            text.out);
   EXPECT_EQ(255, text.status);
   JsonRun json = RunJson(in, Import(document));
   EXPECT_EQ(2, json.status);
@@ -462,21 +460,21 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
   unwritten.Check("a refused import");
 
   // A string longer than a Get reads is refused, naming why; removals come first.
-  const std::string tooLong = Document(
-      in, Key("Desktop", Str("Theme", std::string(999999, 'x')) +
-                             Key("Options", Str("Units", std::string(1000000, 'y')))) +
-              DelKey("Solver"));
+  const std::string tooLong =
+      Document(in, Key("Desktop", Str("Theme", std::string(999999, 'x')) +
+                                      Key("Options", Str("Units", std::string(1000000, 'y')))) +
+                       DelKey("Solver"));
   text = in.Run(Import(tooLong));
   const std::string why =
       "String value is too long to be read (1000000 bytes); the limit is 999999 bytes";
   // Cut: a wrong run would print megabytes.
-  EXPECT_EQ("Registry setting <Desktop/Options/Units> is refused:\n" + why +
-                "\nNothing was imported: 1 entries refused.\n|255",
+  EXPECT_EQ(Refusals({{"Desktop/Options/Units", why}}) + "|255",
             text.out.substr(0, 2000) + "|" + std::to_string(text.status));
   json = RunJson(in, Import(tooLong));
   EXPECT_EQ(2, json.status);
   std::vector<Json> refusals;
-  for (const Json& entry : json.doc["entries"]) refusals.push_back(entry.value("refused", Json("")));
+  for (const Json& entry : json.doc["entries"])
+    refusals.push_back(entry.value("refused", Json("")));
   EXPECT_EQ((std::vector<Json>{"", "", why}), refusals);
   unwritten.Check("a refused import");
 }
@@ -527,20 +525,15 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
   const std::string document = Document(in, body);
   Unwritten unwritten{in};
   JsonRun dry = RunJson(in, Import(document, {"-DryRun"}));
-  EXPECT_EQ(0, dry.status);
-  EXPECT_EQ(true, dry.doc["dry_run"]);
-  EXPECT_EQ(false, dry.doc["written"]);
   auto dryText = in.Run(Import(document, {"-DryRun"}));
   unwritten.Check("a dry run");
-
+  EXPECT_EQ((Json{0, true, false}), (Json{dry.status, dry.doc["dry_run"], dry.doc["written"]}));
   JsonRun real = RunJson(twin, Import(Document(twin, body)));
   EXPECT_EQ(true, real.doc["written"]);
   EXPECT_EQ(dry.doc["entries"], real.doc["entries"]);
-  std::multiset<std::string> outcomes;
-  for (const std::string& outcome : Outcomes(real.doc)) outcomes.insert(outcome);
-  EXPECT_EQ((std::multiset<std::string>{"created", "changed", "unchanged", "unchanged", "deleted",
-                                        "deleted", "absent", "absent"}),
-            outcomes);
+  EXPECT_EQ((std::vector<std::string>{"deleted", "absent", "absent", "deleted", "unchanged",
+                                      "created", "unchanged", "changed"}),
+            Outcomes(real.doc));
   auto realText = in.Run(Import(document));
   EXPECT_EQ(0, realText.status);
   const std::string lines =
@@ -567,9 +560,9 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
       << again.out;
   JsonRun againJson = RunJson(in, Import(document));
   EXPECT_EQ(false, againJson.doc["written"]);
-  for (const std::string& outcome : Outcomes(againJson.doc)) {
-    EXPECT_TRUE(outcome == "unchanged" || outcome == "absent") << outcome;
-  }
+  EXPECT_EQ((std::vector<std::string>{"absent", "absent", "absent", "absent", "unchanged",
+                                      "unchanged", "unchanged", "unchanged"}),
+            Outcomes(againJson.doc));
   repeated.Check("a repeated import");
 }
 
