@@ -1,7 +1,5 @@
-// Runs the real Setwise binary as scripts run it: -Json documents over
-// awkward bytes and their exit statuses, Export and Import between
-// installations, Import's all-or-nothing under refusals and kills, dry runs,
-// deletions, and Get -AllLevels.
+// Runs the real Setwise binary as scripts run it: -Json documents, Export,
+// Import's all-or-nothing, dry runs and Get -AllLevels.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <signal.h>
@@ -103,13 +101,9 @@ TEST(ScriptingJson, AwkwardBytesRoundTripThroughEveryDocument) {
     EXPECT_EQ(NotFound(key), in.Run(Get(key)).out);
 
     // The same value through a document, whose keys join with '/'.
-    std::vector<std::string> names{""};
-    for (char c : key) {
-      if (c == '/' || c == '\\')
-        names.emplace_back();
-      else
-        names.back().push_back(c);
-    }
+    const std::regex separator(R"([/\\])");
+    const std::vector<std::string> names(
+        std::sregex_token_iterator(key.begin(), key.end(), separator, -1), {});
     std::string body = HexStr(names.back(), value), slashed = names.back();
     for (size_t i = names.size() - 1; i-- > 0;) {
       body = HexKey(names[i], body);
@@ -230,32 +224,28 @@ TEST(ScriptingJson, SkippedFilesAreWarnedOfAndChangesRefusedByName) {
   const struct {
     const char* state;
     std::function<void(const Installation&)> change;
-    std::string level;    // whose file or folder it is
-    std::string warning;  // the warning's "file" or "folder", below the installation
-    std::string refusal;  // below the installation
+    std::string level;  // whose file or folder it is
+    std::string place;  // the warning's "file" or "folder", below the installation
+    std::string why;    // the refusal's, after the place
   } rows[] = {
       {"damaged",
        [](const Installation& in) {
          WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
        },
-       "install", "/inst/config/default.XML",
-       "Store file <{}/inst/config/default.XML> is damaged: line 2, column 61: duplicate value"},
+       "install", "/inst/config/default.XML", "is damaged: line 2, column 61: duplicate value"},
       {"unreadable",
        [](const Installation& in) {
          fs::remove(in.userDir() / "user.XML");
          fs::create_directory(in.userDir() / "user.XML");
        },
        "user", "/home/Documents/Talven/Meridian/config/user.XML",
-       "Store file <{}/home/Documents/Talven/Meridian/config/user.XML> cannot be read: not a "
-       "regular file"},
+       "cannot be read: not a regular file"},
       {"unlisted",
        [](const Installation& in) {
          fs::remove_all(in.userDir());
          std::ofstream(in.userDir()) << "x";
        },
-       "user", "/home/Documents/Talven/Meridian/config/",
-       "Store folder <{}/home/Documents/Talven/Meridian/config/> cannot be listed: Not a "
-       "directory"},
+       "user", "/home/Documents/Talven/Meridian/config/", "cannot be listed: Not a directory"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.state);
@@ -266,10 +256,10 @@ TEST(ScriptingJson, SkippedFilesAreWarnedOfAndChangesRefusedByName) {
                              Keys({"Theme"}), Keys({"Theme", "-RegistryLevel", row.level})}) {
       const Json warnings = RunJson(in, read).doc["warnings"];
       ASSERT_EQ(1u, warnings.size()) << Show(read) << warnings;
-      EXPECT_EQ(root + row.warning, warnings[0].value("file", warnings[0].value("folder", "")));
+      EXPECT_EQ(root + row.place, warnings[0].value("file", warnings[0].value("folder", "")));
     }
-    std::string refusal = row.refusal;
-    refusal.replace(refusal.find("{}"), 2, root);
+    const std::string refusal = (row.place.ends_with('/') ? "Store folder <" : "Store file <") +
+                                root + row.place + "> " + row.why;
     const Unwritten unwritten{in};
     for (const Args& change : {Set("Desktop/Theme", "x", {"-RegistryLevel", row.level}),
                                Delete("Desktop/Theme", {"-RegistryLevel", row.level, "-DryRun"})}) {
@@ -391,9 +381,8 @@ TEST(ScriptingExport, ImportIntoAnotherInstallationReproducesEveryValue) {
       << exported(from, {"-RegistryLevel", "install"});
   EXPECT_EQ(0, installOnly.Run(Import(installOnly.root_ / "install.xml")).status);
   std::vector<CorpusEntry> atInstall;
-  for (const CorpusEntry& entry : shadowed) {
-    if (std::string_view(entry.level) == install) atInstall.push_back(entry);
-  }
+  std::copy_if(shadowed.begin(), shadowed.end(), std::back_inserter(atInstall),
+               [&](const CorpusEntry& entry) { return std::string_view(entry.level) == install; });
   ExpectListing(installOnly, atInstall);
 }
 
@@ -781,9 +770,8 @@ TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
     };
     const Args level = {"-RegistryLevel", "install_machine"};
     Unwritten unwritten{in};
-    Args setJson = Set("Desktop/Theme", "x", level);
-    setJson.push_back("-Json");
-    const auto set = runOn(setJson);
+    const auto set =
+        runOn(Set("Desktop/Theme", "x", {"-RegistryLevel", "install_machine", "-Json"}));
     if (!set.err.empty()) GTEST_SKIP() << "no host name of one's own here: " << set.err;
     const std::string refusal = std::string("Level <install_machine> would write store key <") +
                                 host + ">, which is also that of " + owner;
