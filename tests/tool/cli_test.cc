@@ -7,7 +7,7 @@
 
 #include "test_util.h"
 
-namespace clitest {
+namespace testsupport {
 namespace {
 
 // One run and what it must print and return. Without checks the run must leave
@@ -265,7 +265,7 @@ std::string Listing(const Installation& installation, const std::string& product
   auto quiet = installation.RunAsIs(keys);
   EXPECT_EQ(quiet.out, logged.out);
   EXPECT_EQ(255, quiet.status);
-  EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("GetRegistryString"));
+  EXPECT_NE(std::string::npos, ReadFile(log).find("GetRegistryString"));
   return quiet.out;
 }
 
@@ -381,7 +381,7 @@ std::map<std::string, std::string> DiskState(const fs::path& root) {
     entry = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
             std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
     if (item.is_regular_file() && path != root / "inst/Setwise") {
-      entry += " " + testsupport::ReadFile(path);
+      entry += " " + ReadFile(path);
     }
   }
   return listing;
@@ -527,4 +527,4 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
 }
 
 }  // namespace
-}  // namespace clitest
+}  // namespace testsupport

@@ -10,7 +10,7 @@
 
 #include "test_util.h"
 
-namespace clitest {
+namespace testsupport {
 namespace {
 
 // The host name where it stands as a name of its own ("vm_user", "vm.XML").
@@ -58,15 +58,15 @@ TEST(CliDebugLog, EveryRunLogsAsRecorded) {
     fs::remove(log);
     auto run = in.Run(args, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
     EXPECT_EQ("", run.err);
-    const std::string lines = Normalised(testsupport::ReadFile(log), in);
+    const std::string lines = Normalised(ReadFile(log), in);
     const fs::path expected = recorded / (std::string(name) + ".log");
     if (record) {
       fs::create_directories(recorded);
       std::ofstream(expected, std::ios::binary) << lines;
     }
-    EXPECT_EQ(testsupport::ReadFile(expected), lines);
+    EXPECT_EQ(ReadFile(expected), lines);
   }
 }
 
 }  // namespace
-}  // namespace clitest
+}  // namespace testsupport

@@ -17,7 +17,7 @@
 #include "support/key_file.h"
 #include "test_util.h"
 
-namespace clitest {
+namespace testsupport {
 namespace {
 
 // Document pieces whose names and texts may hold any bytes.
@@ -486,12 +486,11 @@ TEST(ScriptingImport, AKilledImportLeavesNoneOrAllOfTheDocument) {
   for (int run = 1; run <= kRuns; ++run) {
     std::string value = std::to_string(run);
     const std::string out = in.root_ / "killed";
-    pid_t pid = testsupport::Spawn(in.binary(), Import(document(run)), in.home(), out, out);
+    pid_t pid = Spawn(in.binary(), Import(document(run)), in.home(), out, out);
     std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
     kill(pid, SIGKILL);
-    testsupport::Wait(pid);
-    auto values = testsupport::SectionTexts(testsupport::ReadFile(in.userMachineFile()),
-                                            HostName() + "_user", "K");
+    Wait(pid);
+    auto values = SectionTexts(ReadFile(in.userMachineFile()), HostName() + "_user", "K");
     ASSERT_TRUE(values.has_value()) << "run " << run << " tore the file";
     std::set<std::string> texts;
     for (const auto& entry : *values) texts.insert(entry.second);
@@ -727,7 +726,7 @@ std::vector<std::string> FieldsOf(const Json& document) {
 // Each command's document has the fields of its example in README.md, no
 // more and no fewer.
 TEST(ScriptingJson, DocumentsHaveTheShapesReadmeGives) {
-  const std::string readme = testsupport::ReadFile(SETWISE_README);
+  const std::string readme = ReadFile(SETWISE_README);
   Installation in(/*withSyntax=*/true);
   const struct {
     std::string start;  // where the example's row begins
@@ -878,4 +877,4 @@ TEST(ScriptingGet, AllLevelsTextAndJson) {
 }
 
 }  // namespace
-}  // namespace clitest
+}  // namespace testsupport

@@ -10,9 +10,9 @@
 
 #include "cfgkit/xml_text.h"
 #include "registry/byte_text.h"
+#include "registry/settings_document.h"
 #include "tool/json_output.h"
 #include "tool/key_operations.h"
-#include "registry/settings_document.h"
 #include "tool/tool_options.h"
 
 namespace {
@@ -95,10 +95,19 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
 
 TEST(JsonStrings, EveryByteStringComesBackWhole) {
   const std::string corpus[] = {
-      "",           "plain",          "quote \" and \\ back", std::string("nul\0inside", 10),
-      "\x01\x1f\x7f", "tab\tline\ncr\r", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
-      "\xff",       "\xc0\xaf",       "\xed\xa0\x80",        "\xf4\x90\x80\x80",
-      "\xe2\x82",   "\xc3",
+      "",
+      "plain",
+      "quote \" and \\ back",
+      std::string("nul\0inside", 10),
+      "\x01\x1f\x7f",
+      "tab\tline\ncr\r",
+      "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+      "\xff",
+      "\xc0\xaf",
+      "\xed\xa0\x80",
+      "\xf4\x90\x80\x80",
+      "\xe2\x82",
+      "\xc3",
   };
   std::vector<std::string> texts;
   for (const std::string& bytes : corpus) {
@@ -111,8 +120,9 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
     text += "}";
     const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     ASSERT_FALSE(parsed.is_discarded()) << text;
-    std::string back = parsed.contains("value") ? parsed["value"].get<std::string>()
-                                                : *cfgkit::HexDecode(parsed["value_hex"].get<std::string>());
+    std::string back = parsed.contains("value")
+                           ? parsed["value"].get<std::string>()
+                           : *cfgkit::HexDecode(parsed["value_hex"].get<std::string>());
     EXPECT_EQ(back, bytes) << text;
     EXPECT_EQ(parsed.contains("value"), IsValidUtf8(bytes)) << text;
     Json object = Json::object();
