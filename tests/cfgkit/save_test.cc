@@ -299,14 +299,11 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
   std::filesystem::create_directory(shared);
   WriteFile(target, StoreFile("a", ""));
   ASSERT_EQ(0, ::symlink("../shared/a.XML", link.c_str()));
-  struct Row {
-    const char* row;
-    uid_t linkOwner, folderOwner;
-    bool saves;
-  };
-  const Row rows[] = {{"ours", 0, 0, true},
-                      {"a link of nobody", 65534, 0, false},
-                      {"into a folder of nobody", 0, 65534, false}};
+  // {row, link owner, folder owner, saves}
+  const std::tuple<const char*, uid_t, uid_t, bool> rows[] = {
+      {"ours", 0, 0, true},
+      {"a link of nobody", 65534, 0, false},
+      {"into a folder of nobody", 0, 65534, false}};
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the link to another user";
   for (auto [row, linkOwner, folderOwner, saves] : rows) {
     SCOPED_TRACE(row);

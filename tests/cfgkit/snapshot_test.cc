@@ -483,10 +483,8 @@ TEST(KeyTreeImageTest, AKeyFoundAloneIsTheKeyItsSiblingsListAndDiesWithTheirPare
   for (int i = 0; i < 40; ++i) {
     siblings += testsupport::Key("k" + std::to_string(i), testsupport::Int("v", i));
   }
-  const struct {
-    std::vector<std::string> lookUps;
-    bool listBeforeRemoving;
-  } cases[] = {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      // {look-ups, list before removing}
       {{"k7"}, true},       {{"k7"}, false},        {{"K7", "k7"}, true},
       {{"k7", "k7"}, true}, {{"k39", "k0"}, false}, {{"none", "k12"}, true},
   };

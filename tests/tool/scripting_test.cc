@@ -728,10 +728,8 @@ std::vector<std::string> FieldsOf(const Json& document) {
 TEST(ScriptingJson, DocumentsHaveTheShapesReadmeGives) {
   const std::string readme = ReadFile(SETWISE_README);
   Installation in(/*withSyntax=*/true);
-  const struct {
-    std::string start;  // where the example's row begins
-    Args args;
-  } rows[] = {
+  const std::pair<std::string, Args> rows[] = {
+      // {where the example's row begins, its run}
       {"| Get |", GetAt("Desktop/Theme", "install")},
       {"| Get -AllLevels |", Get("Desktop/Theme", {"-AllLevels"})},
       {"| GetKeys |", Keys({"Options"})},
@@ -741,11 +739,11 @@ TEST(ScriptingJson, DocumentsHaveTheShapesReadmeGives) {
                             {"-RegistryLevel", "install"})},
       {"JSON:\n", {"-Check", "-ProductName", "Meridian"}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.start);
-    const Json example = ReadmeExample(readme, row.start);
+  for (const auto& [start, args] : rows) {
+    SCOPED_TRACE(start);
+    const Json example = ReadmeExample(readme, start);
     ASSERT_TRUE(example.is_object()) << "no example in README.md";
-    EXPECT_EQ(FieldsOf(example), FieldsOf(RunJson(in, row.args).doc));
+    EXPECT_EQ(FieldsOf(example), FieldsOf(RunJson(in, args).doc));
   }
 }
 

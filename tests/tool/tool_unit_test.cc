@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cfgkit/xml_text.h"
@@ -68,25 +69,20 @@ struct Parsed {
 
 TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
   // The -Json runs check the misplaced options they report, notes and all.
-  struct Row {
-    const char* line;
-    int command;
-    bool json, allLevels, dryRun, misplaced;
-  } rows[] = {
+  // {line, command, json, all levels, dry run, misplaced}
+  const std::tuple<const char*, int, bool, bool, bool, bool> rows[] = {
       {"-Get -ProductName P -RegistryKey K -ALLLEVELS /json", CommandGet, true, true, false, false},
       {"-Import - -ProductName P -DryRun", CommandImport, false, false, true, false},
       {"-ProductName P -Import -Json", CommandImport, false, false, false, false},
       {"-GetKeys -ProductName P -AllLevels", CommandGetKeys, false, true, false, true},
   };
-  for (const Row& row : rows) {
-    Parsed parsed(row.line);
+  for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
+    Parsed parsed(line);
     const ToolOptions& o = parsed.options;
-    EXPECT_EQ(o.command, row.command) << row.line;
-    EXPECT_EQ(o.json, row.json) << row.line;
-    EXPECT_EQ(o.allLevels, row.allLevels) << row.line;
-    EXPECT_EQ(o.dryRun, row.dryRun) << row.line;
-    EXPECT_EQ(o.misplacedOption, row.misplaced) << row.line << " " << parsed.notes;
-    EXPECT_EQ(o.misplacedOption, parsed.notes != "[]") << row.line << " " << parsed.notes;
+    EXPECT_EQ(std::tuple(o.command, o.json, o.allLevels, o.dryRun, o.misplacedOption),
+              std::tuple(command, json, allLevels, dryRun, misplaced))
+        << line << " " << parsed.notes;
+    EXPECT_EQ(o.misplacedOption, parsed.notes != "[]") << line << " " << parsed.notes;
   }
   // The file of -Import is taken whatever it begins with.
   EXPECT_EQ(N(Parsed("-ProductName P -Import -Json").options.values[SlotImportFile]), "-Json");
