@@ -58,14 +58,6 @@ TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
     EXPECT_EQ(kTalRegKeyNotFound, OpenStatus(key)) << key;
 }
 
-TEST_F(SaveTest, SavingIntoAMissingFolderFailsAndWritesNothing) {
-  const std::string missing = root + "/gone";
-  ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
-  Create("newkey");
-  EXPECT_EQ(kTalRegIoError, TalRegSave());
-  EXPECT_FALSE(fs::exists(missing));
-}
-
 // A file system without hard links (FAT, many network shares): old files are
 // kept for a roll-back by a flushed copy instead.
 struct NoHardLinks : FaultyFileOps {
@@ -322,9 +314,14 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
   }
 }
 
-// One folder reached by two spellings is one folder to lock, not two.
-TEST_F(SaveTest, AFolderReachedByTwoPathsIsLockedOnce) {
-  const std::string alias = root + "/alias";
+// A missing folder fails the save and is not made; one folder reached by two
+// spellings is one folder to lock, not two.
+TEST_F(SaveTest, AMissingFolderFailsTheSaveAndOneReachedByTwoPathsIsLockedOnce) {
+  const std::string missing = root + "/gone", alias = root + "/alias";
+  ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
+  Create("newkey");
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_FALSE(fs::exists(missing));
   ASSERT_EQ(0, ::symlink(admin.c_str(), alias.c_str()));
   ASSERT_EQ(0, _LoadPathsA(admin.c_str(), alias.c_str()));
   for (const char* key : {"a", "user"})
