@@ -794,6 +794,19 @@ TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   EXPECT_EQ("Desktop/Theme", user.doc["entries"][0]["key"]);
   EXPECT_EQ("light", RunJson(in, Get("Desktop/Theme")).doc["value"]);
 
+  // A deleted key's new content is created as a Set of a new entry would
+  // create it: no value is lost, and the document's type is taken.
+  JsonRun renewed = RunJson(
+      in, Import(Document(
+              in, DelKey("Solver") + Key("solver", Str("THREADS", "-1")) +
+                      Key("Desktop", DelKey("options") + Key("Options", Str("Units", "in"))))));
+  EXPECT_EQ(0, renewed.status) << renewed.doc;
+  EXPECT_EQ((std::vector<std::string>{"deleted", "deleted", "created", "created"}),
+            Outcomes(renewed.doc));
+  JsonRun threads = RunJson(in, Get("Solver/Threads"));
+  EXPECT_EQ((Json{"string", "-1"}), (Json{threads.doc["type"], threads.doc["value"]}));
+  EXPECT_EQ("in", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
+
   // Removals inside a key that the document also removes.
   JsonRun nested = RunJson(
       in, Import(Document(
@@ -803,21 +816,6 @@ TEST(ScriptingImport, DeletionsOfKeysAndValues) {
   EXPECT_EQ(std::vector<std::string>(4, "deleted"), Outcomes(nested.doc));
   EXPECT_EQ("mm", RunJson(in, Get("Desktop/Options/Units")).doc["value"]);
   EXPECT_EQ(1, RunJson(in, Get("Solver/Threads")).status);
-
-  // A deleted key's new content is created as a Set of a new entry would
-  // create it: no value is lost, and the document's type is taken.
-  Installation fresh(/*withSyntax=*/true);
-  JsonRun renewed = RunJson(
-      fresh, Import(Document(fresh, DelKey("Solver") + Key("solver", Str("THREADS", "-1")) +
-                                        Key("Desktop", DelKey("options") +
-                                                           Key("Options", Str("Units", "in"))))));
-  EXPECT_EQ(0, renewed.status) << renewed.doc;
-  EXPECT_EQ((std::vector<std::string>{"deleted", "deleted", "created", "created"}),
-            Outcomes(renewed.doc));
-  JsonRun threads = RunJson(fresh, Get("Solver/Threads"));
-  EXPECT_EQ("string", threads.doc["type"]);
-  EXPECT_EQ("-1", threads.doc["value"]);
-  EXPECT_EQ("in", RunJson(fresh, Get("Desktop/Options/Units")).doc["value"]);
 }
 
 // The text names every level, the JSON the levels that hold a value; both
