@@ -1,7 +1,5 @@
-// Reads: the one read every command shares (the keys of a section at each
-// level, opened from the root or followed from a parent, and the value a read
-// by precedence or at one level takes from them), and the registry's own
-// calls by provider and by precedence, and existence tests.
+// Reads: the level keys every command reads through, and the registry's own
+// reads by provider and by precedence.
 #include "registry/level_keys.h"
 #include "registry_fixture.h"
 

@@ -1,6 +1,5 @@
-// The tool's pure logic: key splitting, the alias table, the new options'
-// grammar, JSON strings and settings documents. The classic option grammar,
-// messages and level names are checked end to end by the CLI tests.
+// The tool's pure logic. The classic option grammar, messages and level
+// names are checked end to end by the CLI tests.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
