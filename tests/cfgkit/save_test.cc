@@ -58,14 +58,6 @@ TEST_F(SaveTest, TopLevelKeysAreSavedInTheirHomeFolderAndDeletedWithTheirFile) {
     EXPECT_EQ(kTalRegKeyNotFound, OpenStatus(key)) << key;
 }
 
-TEST_F(SaveTest, SavingIntoAMissingFolderFailsAndWritesNothing) {
-  const std::string missing = root + "/gone";
-  ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
-  Create("newkey");
-  EXPECT_EQ(kTalRegIoError, TalRegSave());
-  EXPECT_FALSE(fs::exists(missing));
-}
-
 // A file system without hard links (FAT, many network shares): old files are
 // kept for a roll-back by a flushed copy instead.
 struct NoHardLinks : FaultyFileOps {
@@ -299,14 +291,11 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
   std::filesystem::create_directory(shared);
   WriteFile(target, StoreFile("a", ""));
   ASSERT_EQ(0, ::symlink("../shared/a.XML", link.c_str()));
-  struct Row {
-    const char* row;
-    uid_t linkOwner, folderOwner;
-    bool saves;
-  };
-  const Row rows[] = {{"ours", 0, 0, true},
-                      {"a link of nobody", 65534, 0, false},
-                      {"into a folder of nobody", 0, 65534, false}};
+  // {row, link owner, folder owner, saves}
+  const std::tuple<const char*, uid_t, uid_t, bool> rows[] = {
+      {"ours", 0, 0, true},
+      {"a link of nobody", 65534, 0, false},
+      {"into a folder of nobody", 0, 65534, false}};
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the link to another user";
   for (auto [row, linkOwner, folderOwner, saves] : rows) {
     SCOPED_TRACE(row);
@@ -325,9 +314,14 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
   }
 }
 
-// One folder reached by two spellings is one folder to lock, not two.
-TEST_F(SaveTest, AFolderReachedByTwoPathsIsLockedOnce) {
-  const std::string alias = root + "/alias";
+// A missing folder fails the save and is not made; one folder reached by two
+// spellings is one folder to lock, not two.
+TEST_F(SaveTest, AMissingFolderFailsTheSaveAndOneReachedByTwoPathsIsLockedOnce) {
+  const std::string missing = root + "/gone", alias = root + "/alias";
+  ASSERT_EQ(0, _LoadPathsA(missing.c_str(), user.c_str()));
+  Create("newkey");
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_FALSE(fs::exists(missing));
   ASSERT_EQ(0, ::symlink(admin.c_str(), alias.c_str()));
   ASSERT_EQ(0, _LoadPathsA(admin.c_str(), alias.c_str()));
   for (const char* key : {"a", "user"})

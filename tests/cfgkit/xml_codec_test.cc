@@ -1,7 +1,5 @@
-// The store file format: the writer's fixed layout, text of every kind
-// written and read back whole, and shapes of XML that people write by hand,
-// each of which either loads with exactly the values it holds or is damage
-// and stays untouched.
+// The store file format. XML that people write by hand either loads with
+// exactly the values it holds or is damage and stays untouched.
 #include "cfgkit/xml_codec.h"
 
 #include <optional>

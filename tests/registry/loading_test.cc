@@ -1,7 +1,5 @@
-// Loading, product resolution and provider key paths (damaged store files are
-// covered end to end by the reliability tests); the registry syntax: lookups
-// with case correction over the three syntax files, IsRegistryEntryDefined and
-// the flat list of entries.
+// Loading, product resolution and key paths (damaged store files are the
+// reliability tests'), and lookups in the three syntax files.
 #include <algorithm>
 #include <vector>
 

@@ -1,9 +1,6 @@
-// Reads: the one read every command shares (the keys of a section at each
-// level, opened from the root or followed from a parent, and the value a read
-// by precedence or at one level takes from them), and the registry's own
-// calls by provider and by precedence, and existence tests.
+// Reads: the level keys every command reads through, and the registry's own
+// reads by provider and by precedence.
 #include "registry/level_keys.h"
-
 #include "registry_fixture.h"
 
 namespace regtest {
@@ -34,13 +31,8 @@ TEST_F(LevelKeysTest, ReadsByPrecedenceAndAtEachLevelWhateverTheFilesHold) {
   std::ofstream(UserMachineFile()) << "<key name=\"" << host << "_user\"><key name=\"K\">";
   std::filesystem::create_directories(admin + "/" + host + ".XML");
 
-  struct Case {
-    const char* section;
-    const char* entry;
-    std::string precedence;  // ReadSetting without a level
-    std::string install;     // ReadSettingAt install
-  };
-  const Case cases[] = {
+  // {section, entry, ReadSetting without a level, ReadSettingAt install}
+  const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
       {"K", "All", "'i'@install", "'i'@install"},
       {"K", "Typed", "'7'@user", "5@install"},  // a string shadows an integer below it
       {"K", "UserOnly", "'u'@user", "none"},
@@ -54,12 +46,12 @@ TEST_F(LevelKeysTest, ReadsByPrecedenceAndAtEachLevelWhateverTheFilesHold) {
       {"K\\a//b", "Deep", "'ab'@install", "'ab'@install"},
       {"Missing", "All", "none", "none"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [section, entry, precedence, install] : cases) {
     LevelKeys keys;
-    keys.Open(reg, HKCU, c.section, LevelKeys::PrecedenceOf(HKCU));
-    EXPECT_EQ(Shown(reg.ReadSetting(keys, c.entry)), c.precedence) << c.section << "/" << c.entry;
-    EXPECT_EQ(Shown(reg.ReadSettingAt(keys, ProviderInstall, c.entry)), c.install)
-        << c.section << "/" << c.entry;
+    keys.Open(reg, HKCU, section, LevelKeys::PrecedenceOf(HKCU));
+    EXPECT_EQ(Shown(reg.ReadSetting(keys, entry)), precedence) << section << "/" << entry;
+    EXPECT_EQ(Shown(reg.ReadSettingAt(keys, ProviderInstall, entry)), install)
+        << section << "/" << entry;
   }
 
   LevelKeys adminKeys;

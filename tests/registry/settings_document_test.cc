@@ -42,10 +42,8 @@ std::string Write(const std::vector<Added>& values, SettingsDocumentWriter::Orde
 TEST(SettingsDocumentWriter, WritesInWalkOrderAsTheTreeDoesOrSaysItCannot) {
   constexpr auto kWalk = SettingsDocumentWriter::Order::kWalk;
   constexpr auto kAny = SettingsDocumentWriter::Order::kAny;
-  const struct {
-    std::vector<Added> values;
-    bool inOrder;
-  } cases[] = {
+  const std::pair<std::vector<Added>, bool> cases[] = {
+      // {values, in walk order}
       {{}, true},
       {{S("", "top", "t"), S("A", "a", "<&>\""), I("A/B/C", "deep", -7), S("A/B/D", "e", ""),
         S("B", "x\xff", "\x01"), I("B", "y", 1), S("Bz", "tab\tname", "t")},
@@ -53,17 +51,18 @@ TEST(SettingsDocumentWriter, WritesInWalkOrderAsTheTreeDoesOrSaysItCannot) {
       // One key, three spellings.
       {{S("A//B", "a", "1"), S("A/B", "b", "2"), S("A\\B", "c", "3")}, true},
       {{S("A/B", "x", "1"), S("A", "y", "2")}, false},  // a value after its key's subkeys
-      {{S("A", "x", "1"), S("B", "y", "2"), S("A", "z", "3")}, false},  // a key closed, then reached
-      {{S("B", "x", "1"), S("A", "y", "2")}, false},                    // siblings descending
-      {{S("A", "x", "1"), S("A", "x", "2")}, false},                    // a name repeated
-      {{S("A", "y", "1"), S("A", "x", "2")}, false},                    // names descending
+      {{S("A", "x", "1"), S("B", "y", "2"), S("A", "z", "3")},
+       false},                                        // a key closed, then reached
+      {{S("B", "x", "1"), S("A", "y", "2")}, false},  // siblings descending
+      {{S("A", "x", "1"), S("A", "x", "2")}, false},  // a name repeated
+      {{S("A", "y", "1"), S("A", "x", "2")}, false},  // names descending
       {{S("A/B", "x", "1"), S("A/B/C", "y", "2"), S("A/B", "z", "3")}, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.values.size()) + " values, first " +
-                 (c.values.empty() ? "none" : c.values[0].section + "|" + c.values[0].name));
-    const std::string tree = Write(c.values, kAny);
-    EXPECT_EQ(c.inOrder ? tree : "(out of order)", Write(c.values, kWalk));
+  for (const auto& [values, inOrder] : cases) {
+    SCOPED_TRACE(testing::PrintToString(values.size()) + " values, first " +
+                 (values.empty() ? "none" : values[0].section + "|" + values[0].name));
+    const std::string tree = Write(values, kAny);
+    EXPECT_EQ(inOrder ? tree : "(out of order)", Write(values, kWalk));
   }
   EXPECT_EQ(Write({}, kWalk), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<key name=\"P\"/>\n");
   EXPECT_EQ(Write({S("A/B", "x", "1"), S("A", "y", "<2>")}, kAny),

@@ -1,7 +1,5 @@
-// Changes: creating and deleting keys and entries, and listing subkey names
-// (the CLI tests list the syntax files' names through -GetKeys); writes with
-// the change check against the value in force, the admin refusal, the
-// user_machine target and forced writes.
+// Changes to keys and entries, subkey names (the syntax files' names are
+// listed by the CLI tests), and writes checked against the value in force.
 #include <vector>
 
 #include "registry_fixture.h"

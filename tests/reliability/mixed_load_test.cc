@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -98,13 +99,12 @@ std::string NotFound(const std::string& entry, int level) {
 
 // The value and level a Get printed; level -1 when it found nothing.
 std::pair<std::string, int> ParseGet(const std::string& entry, const std::string& out) {
-  const std::string head = "Registry setting <S/" + entry + "> has value <";
-  const std::string middle = "> of type <string> at level <";
-  size_t split = out.find(middle);
-  if (out.rfind(head, 0) != 0 || split == std::string::npos) return {out, -1};
-  std::string value = out.substr(head.size(), split - head.size());
+  std::smatch found;
+  const std::regex pattern(
+      R"(Registry setting <S/[^>]*> has value <(.*)> of type <string> [\s\S]*)");
+  if (!std::regex_match(out, found, pattern)) return {out, -1};
   for (int level = 0; level < kLevels; ++level) {
-    if (out == Found(entry, value, level)) return {value, level};
+    if (out == Found(entry, found[1], level)) return {found[1], level};
   }
   return {out, -1};
 }

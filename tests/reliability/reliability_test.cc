@@ -199,7 +199,9 @@ TEST(ReliabilityTest, AnAddressSpaceLimitFailsARunWithItsStatus) {
 const std::string kBase =
     "Registry setting <S/Base> has value <install> of type <string> at level <install>.\n";
 
-TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
+// A run reads only the files it uses, unless the debug log is there to name
+// every damaged one.
+TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAreAndNamedOnTheDebugLog) {
   const std::string top = "<key name='" + HostName() + "_user'>";
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<key name='k'>";
@@ -212,25 +214,19 @@ TEST(ReliabilityTest, DamagedFilesAreLeftExactlyAsTheyAre) {
   for (const auto& [kind, content] : kinds) {
     Installation in;
     std::ofstream(in.userMachineFile(), std::ios::binary) << content;
+    std::ofstream(in.adminDir() / "Unused.XML") << "<key name='Unused'>";
     auto get = in.Run(Get("Base"));
     EXPECT_EQ(kBase, get.out) << kind;
+    const std::string log = in.root_ / "debug.log";
+    auto logged = in.Run(Get("Base"), "", {"TALVEN_DEBUG_LEVEL=1", "TALVEN_DEBUG_FILE=" + log});
+    EXPECT_EQ(kBase, logged.out) << kind;
+    EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("Unused.XML")) << kind;
     auto set = in.Run(Set("New", "1"));
     EXPECT_EQ("error on to set registry value at <S/New>\n", set.out) << kind;
     EXPECT_EQ(255, set.status) << kind;
     EXPECT_EQ("", get.err + set.err) << kind;
     EXPECT_EQ(content, testsupport::ReadFile(in.userMachineFile())) << kind;
   }
-}
-
-// A run reads only the files it uses, unless the debug log is there to name
-// every damaged one.
-TEST(ReliabilityTest, EveryDamagedFileIsNamedOnTheDebugLog) {
-  Installation in;
-  std::ofstream(in.adminDir() / "Unused.XML") << "<key name='Unused'>";
-  const std::string log = in.root_ / "debug.log";
-  auto get = in.Run(Get("Base"), "", {"TALVEN_DEBUG_LEVEL=1", "TALVEN_DEBUG_FILE=" + log});
-  EXPECT_EQ(kBase, get.out);
-  EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("Unused.XML"));
 }
 
 }  // namespace

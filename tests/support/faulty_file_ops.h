@@ -16,10 +16,9 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
 
   // Fails the n-th mutating call (counting from 1); 0 fails none.
   explicit FaultyFileOps(int failAt) : FileOpsWrapper(fsio::PosixFileOps()), failAt_(failAt) {}
-  // Fails the first call named `call` (CreateTemp, ChangeMode, WriteAcl, Write,
-  // Sync, Close, Rename, SyncDir, Link, Remove, LockFile, WriteAt, ReadAt,
-  // MapUnchanging), or
-  // every such call when `always`; null or unknown fails none.
+  // Fails the first call named `call` (CreateTemp, ChangeMode, Write, Sync,
+  // Close, Rename, SyncDir, Link, LockFile, WriteAt, ReadAt), or every such
+  // call when `always`; null or unknown fails none.
   explicit FaultyFileOps(const char* call, Status error = Full(), bool always = false)
       : FileOpsWrapper(fsio::PosixFileOps()),
         failCall_(call == nullptr ? "" : call),
@@ -37,9 +36,6 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
   Status ChangeMode(int fd, uint32_t mode) override {
     return Hit("ChangeMode") ? error_ : FileOpsWrapper::ChangeMode(fd, mode);
   }
-  Status WriteAcl(int fd, std::string_view acl) override {
-    return HitByName("WriteAcl") ? error_ : FileOpsWrapper::WriteAcl(fd, acl);
-  }
   Status Write(int fd, std::string_view data) override {
     return Hit("Write") ? error_ : FileOpsWrapper::Write(fd, data);
   }
@@ -48,9 +44,6 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
   }
   Status ReadAt(int fd, uint64_t offset, char* buffer, size_t size) override {
     return HitByName("ReadAt") ? error_ : FileOpsWrapper::ReadAt(fd, offset, buffer, size);
-  }
-  Status MapUnchanging(int fd, size_t size, const char** data) override {
-    return HitByName("MapUnchanging") ? error_ : FileOpsWrapper::MapUnchanging(fd, size, data);
   }
   Status Sync(int fd) override { return Hit("Sync") ? error_ : FileOpsWrapper::Sync(fd); }
   Status Close(int fd) override {
@@ -65,9 +58,6 @@ class FaultyFileOps : public fsio::FileOpsWrapper {
   }
   Status Link(const std::string& from, const std::string& to) override {
     return Hit("Link") ? error_ : FileOpsWrapper::Link(from, to);
-  }
-  Status Remove(const std::string& path) override {
-    return HitByName("Remove") ? error_ : FileOpsWrapper::Remove(path);
   }
   Status LockFile(const std::string& path, int* fd) override {
     return Hit("LockFile") ? Status::Busy(path) : FileOpsWrapper::LockFile(path, fd);

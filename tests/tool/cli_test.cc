@@ -1,6 +1,5 @@
-// Runs the real Setwise binary in throw-away installations, as people and
-// scripts run it: the whole standard output, the (empty) standard error and
-// the exit status of the text commands and of -Check.
+// The real Setwise binary's text commands and -Check: the whole standard
+// output, the (empty) standard error and the exit status.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 
 #include "test_util.h"
 
-namespace clitest {
+namespace testsupport {
 namespace {
 
 // One run and what it must print and return. Without checks the run must leave
@@ -27,9 +26,8 @@ void RunSteps(const std::vector<Step>& steps, bool withSyntax = true, bool share
     if (!shared) installation = std::make_unique<Installation>(withSyntax);
     const Unwritten unwritten{*installation};
     auto run = installation->Run(step.args);
-    EXPECT_EQ(run.out, step.out) << Show(step.args);
-    EXPECT_EQ(run.err, "") << Show(step.args);
-    EXPECT_EQ(run.status, step.status) << Show(step.args);
+    EXPECT_EQ(std::tie(run.out, run.err, run.status), std::tuple(step.out, "", step.status))
+        << Show(step.args);
     if (step.checks.empty()) unwritten.Check(Show(step.args));
     for (const auto& [args, out] : step.checks) {
       auto check = installation->Run(args);
@@ -267,7 +265,7 @@ std::string Listing(const Installation& installation, const std::string& product
   auto quiet = installation.RunAsIs(keys);
   EXPECT_EQ(quiet.out, logged.out);
   EXPECT_EQ(255, quiet.status);
-  EXPECT_NE(std::string::npos, testsupport::ReadFile(log).find("GetRegistryString"));
+  EXPECT_NE(std::string::npos, ReadFile(log).find("GetRegistryString"));
   return quiet.out;
 }
 
@@ -383,7 +381,7 @@ std::map<std::string, std::string> DiskState(const fs::path& root) {
     entry = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
             std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
     if (item.is_regular_file() && path != root / "inst/Setwise") {
-      entry += " " + testsupport::ReadFile(path);
+      entry += " " + ReadFile(path);
     }
   }
   return listing;
@@ -508,14 +506,12 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
     const std::string summary = "Checked " + std::to_string(row.filesChecked) +
                                 " files: " + std::to_string(row.findings.size()) + " findings.";
     const int status = row.findings.empty() ? 0 : 1;
-    EXPECT_EQ(expected + summary + "\n", text.out);
-    EXPECT_EQ(status, text.status);
-    EXPECT_EQ("", text.err);
-    EXPECT_EQ(status, json.status);
+    EXPECT_EQ(std::tie(text.out, text.err, text.status, json.status),
+              std::tuple(expected + summary + "\n", "", status, status));
     const Json document = Parse(json);
     ASSERT_TRUE(document.is_object()) << json.out;
-    EXPECT_EQ(row.filesChecked, document.value("files_checked", -1));
-    EXPECT_EQ(summary, document.value("summary", ""));
+    EXPECT_EQ((Json{row.filesChecked, summary}),
+              (Json{document["files_checked"], document["summary"]}));
     ASSERT_EQ(row.findings.size(), document["findings"].size()) << json.out;
     for (size_t i = 0; i < row.findings.size(); ++i) {
       const std::string line = Expand(row.findings[i], paths);
@@ -531,4 +527,4 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
 }
 
 }  // namespace
-}  // namespace clitest
+}  // namespace testsupport

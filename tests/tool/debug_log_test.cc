@@ -6,22 +6,19 @@
 // To record them anew: SETWISE_RECORD_LOGS=1 build/default/tests/tool/cli_tests
 //   --gtest_filter='CliDebugLog.*'
 
-#include <cctype>
+#include <regex>
 
 #include "test_util.h"
 
-namespace clitest {
+namespace testsupport {
 namespace {
 
 // The host name where it stands as a name of its own ("vm_user", "vm.XML").
 void ReplaceHost(std::string& text, const std::string& host) {
-  auto isNamePart = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
-  for (size_t at = text.find(host); at != std::string::npos; at = text.find(host, at + 1)) {
-    const size_t end = at + host.size();
-    if ((at > 0 && isNamePart(text[at - 1])) || (end < text.size() && isNamePart(text[end])))
-      continue;
-    text.replace(at, host.size(), "{host}");
-  }
+  const std::string literal =
+      std::regex_replace(host, std::regex(R"([.^$|()\[\]{}*+?\\-])"), R"(\$&)");
+  text = std::regex_replace(text, std::regex("(^|[^[:alnum:]])" + literal + "(?![[:alnum:]])"),
+                            "$1{host}");
 }
 
 std::string Normalised(std::string log, const Installation& in) {
@@ -61,15 +58,15 @@ TEST(CliDebugLog, EveryRunLogsAsRecorded) {
     fs::remove(log);
     auto run = in.Run(args, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
     EXPECT_EQ("", run.err);
-    const std::string lines = Normalised(testsupport::ReadFile(log), in);
+    const std::string lines = Normalised(ReadFile(log), in);
     const fs::path expected = recorded / (std::string(name) + ".log");
     if (record) {
       fs::create_directories(recorded);
       std::ofstream(expected, std::ios::binary) << lines;
     }
-    EXPECT_EQ(testsupport::ReadFile(expected), lines);
+    EXPECT_EQ(ReadFile(expected), lines);
   }
 }
 
 }  // namespace
-}  // namespace clitest
+}  // namespace testsupport

@@ -1,6 +1,5 @@
 // Shared by the suites that run the real binary: their common headers, the
-// installation's helpers by their short names, the documents of -Json runs,
-// and the check that a run wrote nothing.
+// documents of -Json runs, and the check that a run wrote nothing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,32 +14,13 @@
 
 #include "support/installation.h"
 
-namespace clitest {
+// They join the installation's helpers in its namespace.
+namespace testsupport {
 
-namespace fs = std::filesystem;
 using Json = nlohmann::json;
-using testsupport::Args;
-using testsupport::Command;
-using testsupport::Delete;
-using testsupport::Found;
-using testsupport::Get;
-using testsupport::GetAt;
-using testsupport::GiveHomeToNobody;
-using testsupport::HostName;
-using testsupport::Import;
-using testsupport::Installation;
-using testsupport::Int;
-using testsupport::Key;
-using testsupport::Keys;
-using testsupport::NotFound;
-using testsupport::RunAsNobody;
-using testsupport::Set;
-using testsupport::Show;
-using testsupport::Str;
-using testsupport::WriteStoreFile;
 
 // Standard output must be one JSON document and one line break; standard error empty.
-inline Json Parse(const testsupport::RunResult& run) {
+inline Json Parse(const RunResult& run) {
   EXPECT_EQ("", run.err);
   EXPECT_EQ(run.out.size() - 1, run.out.find('\n')) << run.out;
   Json document = Json::parse(run.out, nullptr, /*allow_exceptions=*/false);
@@ -72,4 +52,4 @@ inline void ReplaceAll(std::string& text, const std::string& from, const std::st
     text.replace(at, from.size(), to);
 }
 
-}  // namespace clitest
+}  // namespace testsupport

@@ -1,18 +1,18 @@
-// The tool's pure logic: key splitting, the alias table, the new options'
-// grammar, JSON strings and settings documents. The classic option grammar,
-// messages and level names are checked end to end by the CLI tests.
+// The tool's pure logic. The classic option grammar, messages and level
+// names are checked end to end by the CLI tests.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cfgkit/xml_text.h"
 #include "registry/byte_text.h"
+#include "registry/settings_document.h"
 #include "tool/json_output.h"
 #include "tool/key_operations.h"
-#include "registry/settings_document.h"
 #include "tool/tool_options.h"
 
 namespace {
@@ -68,25 +68,20 @@ struct Parsed {
 
 TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
   // The -Json runs check the misplaced options they report, notes and all.
-  struct Row {
-    const char* line;
-    int command;
-    bool json, allLevels, dryRun, misplaced;
-  } rows[] = {
+  // {line, command, json, all levels, dry run, misplaced}
+  const std::tuple<const char*, int, bool, bool, bool, bool> rows[] = {
       {"-Get -ProductName P -RegistryKey K -ALLLEVELS /json", CommandGet, true, true, false, false},
       {"-Import - -ProductName P -DryRun", CommandImport, false, false, true, false},
       {"-ProductName P -Import -Json", CommandImport, false, false, false, false},
       {"-GetKeys -ProductName P -AllLevels", CommandGetKeys, false, true, false, true},
   };
-  for (const Row& row : rows) {
-    Parsed parsed(row.line);
+  for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
+    Parsed parsed(line);
     const ToolOptions& o = parsed.options;
-    EXPECT_EQ(o.command, row.command) << row.line;
-    EXPECT_EQ(o.json, row.json) << row.line;
-    EXPECT_EQ(o.allLevels, row.allLevels) << row.line;
-    EXPECT_EQ(o.dryRun, row.dryRun) << row.line;
-    EXPECT_EQ(o.misplacedOption, row.misplaced) << row.line << " " << parsed.notes;
-    EXPECT_EQ(o.misplacedOption, parsed.notes != "[]") << row.line << " " << parsed.notes;
+    EXPECT_EQ(std::tuple(o.command, o.json, o.allLevels, o.dryRun, o.misplacedOption),
+              std::tuple(command, json, allLevels, dryRun, misplaced))
+        << line << " " << parsed.notes;
+    EXPECT_EQ(o.misplacedOption, parsed.notes != "[]") << line << " " << parsed.notes;
   }
   // The file of -Import is taken whatever it begins with.
   EXPECT_EQ(N(Parsed("-ProductName P -Import -Json").options.values[SlotImportFile]), "-Json");
@@ -95,10 +90,19 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
 
 TEST(JsonStrings, EveryByteStringComesBackWhole) {
   const std::string corpus[] = {
-      "",           "plain",          "quote \" and \\ back", std::string("nul\0inside", 10),
-      "\x01\x1f\x7f", "tab\tline\ncr\r", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
-      "\xff",       "\xc0\xaf",       "\xed\xa0\x80",        "\xf4\x90\x80\x80",
-      "\xe2\x82",   "\xc3",
+      "",
+      "plain",
+      "quote \" and \\ back",
+      std::string("nul\0inside", 10),
+      "\x01\x1f\x7f",
+      "tab\tline\ncr\r",
+      "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+      "\xff",
+      "\xc0\xaf",
+      "\xed\xa0\x80",
+      "\xf4\x90\x80\x80",
+      "\xe2\x82",
+      "\xc3",
   };
   std::vector<std::string> texts;
   for (const std::string& bytes : corpus) {
@@ -111,8 +115,9 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
     text += "}";
     const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     ASSERT_FALSE(parsed.is_discarded()) << text;
-    std::string back = parsed.contains("value") ? parsed["value"].get<std::string>()
-                                                : *cfgkit::HexDecode(parsed["value_hex"].get<std::string>());
+    std::string back = parsed.contains("value")
+                           ? parsed["value"].get<std::string>()
+                           : *cfgkit::HexDecode(parsed["value_hex"].get<std::string>());
     EXPECT_EQ(back, bytes) << text;
     EXPECT_EQ(parsed.contains("value"), IsValidUtf8(bytes)) << text;
     Json object = Json::object();
