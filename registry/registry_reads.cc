@@ -55,13 +55,13 @@ bool MorixRegistryImpl::ReadRegistryIntFromProvider(uint32_t& value, uint32_t to
 LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_view entry,
                                           const TalRegValueView* found) {
   const auto order = LevelKeys::PrecedenceOf(keys.top());
-  if (found == nullptr) {
-    // One look-up answers both reads; each logs as if it had asked on its own.
-    TalRegValueView views[std::size(kProviderPrecedence)];
-    keys.FindAll(order, entry, views);
-    return ReadSetting(keys, entry, views);
-  }
   const bool log = my_tal_debug_data.Debug(5);
+  // One look-up answers both reads; each logs as if it had asked on its own.
+  TalRegValueView views[std::size(kProviderPrecedence)];
+  if (found == nullptr) {
+    keys.FindAll(order, entry, views);
+    found = views;
+  }
   const LevelKeys::Located at = keys.Locate(order, found, false);
   LevelValue value = keys.ValueAt(order, found, at.string, kTalRegTypeString);
   if (log) {
@@ -82,12 +82,12 @@ LevelValue MorixRegistryImpl::ReadSetting(const LevelKeys& keys, std::string_vie
 LevelValue MorixRegistryImpl::ReadSettingAt(const LevelKeys& keys, ConfigurationProvider level,
                                             std::string_view entry, const TalRegValueView* found) {
   const ConfigurationProvider only[] = {level};
-  if (found == nullptr) {
-    TalRegValueView view;
-    keys.FindAll(only, entry, &view);
-    return ReadSettingAt(keys, level, entry, &view);
-  }
   const bool log = my_tal_debug_data.Debug(5);
+  TalRegValueView view;
+  if (found == nullptr) {
+    keys.FindAll(only, entry, &view);
+    found = &view;
+  }
   const LevelKeys::Located at = keys.Locate(only, found, false);
   if (log) keys.LogOpensUpTo(only, at.string);
   const LevelValue value = keys.ValueAt(only, found, at.string, kTalRegTypeString);

@@ -95,6 +95,15 @@ class MergedNames {
   std::vector<uint8_t> marks_;
 };
 
+// Where `name` has its first NUL, or npos. Names are short: a scan in place
+// costs less than a call for each.
+size_t NulAt(std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\0') return i;
+  }
+  return std::string_view::npos;
+}
+
 // Where the walk stands: the key in each syntax file and at each level.
 struct Position {
   StoreKey syntax[kSyntaxFiles];
@@ -169,7 +178,7 @@ struct Walker {
       const bool first = i == firstFile;
       auto add = [this, first](const TalRegValueView& value) {
         if (value.name.size() > kLongestValueName) return;
-        const size_t cut = value.name.find('\0');
+        const size_t cut = NulAt(value.name);
         values.Add(value.name.substr(0, cut), first && cut == std::string_view::npos);
       };
       static_cast<void>(TalRegVisitValuesByNameA(
