@@ -31,7 +31,12 @@ class MergedNames {
 
   // `marked` is kept for a name if any of its copies has it.
   void Add(std::string_view name, bool marked = false) {
-    names_.push_back({Prefix(name), name, marked});
+    // Written in place: a copy of a record just made on the stack stalls on
+    // reading back bytes still being stored.
+    Name& added = names_.emplace_back();
+    added.prefix = Prefix(name);
+    added.text = name;
+    added.marked = marked;
   }
   void AddCopy(std::string_view name) {
     copies_.emplace_back(bytes_.size(), name.size());
