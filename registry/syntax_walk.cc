@@ -127,6 +127,7 @@ struct Walker {
   int firstFile = -1;  // the first syntax file there is, or -1
   std::string path;
   MergedNames values;  // of the key being visited
+  std::vector<std::string_view> valueNames;  // of one syntax file's key
   // By depth: the subkeys of the keys the walk is below.
   std::vector<std::unique_ptr<MergedNames>> subkeysByDepth;
   size_t depth = 0;
@@ -177,21 +178,18 @@ struct Walker {
   void VisitKey(const Position& at) {
     values.Clear();
     for (int i = 0; i < kSyntaxFiles; ++i) {
-      if (at.syntax[i].get() == nullptr) continue;
+      if (at.syntax[i].get() == nullptr ||
+          TalRegValueNamesByNameA(at.syntax[i].get(), &valueNames) != kTalRegOk) {
+        continue;
+      }
       // A name the syntax search takes as spelled: one the first file there
       // is defines here whole, not cut at a NUL.
       const bool first = i == firstFile;
-      auto add = [this, first](const TalRegValueView& value) {
-        if (value.name.size() > kLongestValueName) return;
-        const size_t cut = NulAt(value.name);
-        values.Add(value.name.substr(0, cut), first && cut == std::string_view::npos);
-      };
-      static_cast<void>(TalRegVisitValuesByNameA(
-          at.syntax[i].get(),
-          [](void* target, const TalRegValueView& value) {
-            (*static_cast<decltype(add)*>(target))(value);
-          },
-          &add));
+      for (const std::string_view name : valueNames) {
+        if (name.size() > kLongestValueName) continue;
+        const size_t cut = NulAt(name);
+        values.Add(name.substr(0, cut), first && cut == std::string_view::npos);
+      }
     }
     const std::span<const std::string_view> names = values.Sorted();
     visit(context, {path, names, values.marks(), at.levels});

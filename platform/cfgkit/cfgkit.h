@@ -103,12 +103,10 @@ struct TalRegValueView {
 [[nodiscard]] int TalRegVisitValuesA(TalRegKey key,
                                      void (*visit)(void* context, const TalRegValueView& value),
                                      void* context);
-// The same in ascending byte order of the names: for listing a key's values
+// Replaces `names` with the names of `key`'s values in ascending byte order,
+// seen in place as TalRegVisitValuesA shows them: for listing a key's values
 // in order.
-[[nodiscard]] int TalRegVisitValuesByNameA(TalRegKey key,
-                                           void (*visit)(void* context,
-                                                         const TalRegValueView& value),
-                                           void* context);
+[[nodiscard]] int TalRegValueNamesByNameA(TalRegKey key, std::vector<std::string_view>* names);
 
 // Looks up each of `nameCount` names, called exactly so, in each of
 // `keyCount` keys at once: values[n * keyCount + k] is names[n]'s value in

@@ -263,23 +263,28 @@ void KeyTree::VisitValues(KeyId key, void (*visit)(void* context, const ValueVie
       });
 }
 
-void KeyTree::VisitValuesByName(KeyId key, void (*visit)(void* context, const ValueView& value),
-                                void* context) const {
+bool KeyTree::ValuesInImage(KeyId key, const Snapshot** image, const SnapshotKey** record) const {
+  const Node& node = keys_[key];
+  if (!node.valuesPending) return false;
+  *image = node.image;
+  *record = node.image->Key(node.imageKey);
+  return *record != nullptr;
+}
+
+void KeyTree::ValueNamesByName(KeyId key, std::vector<std::string_view>* names) const {
+  names->clear();
   const Node& node = keys_[key];
   if (node.valuesPending &&
       node.image->ForEachValueByName(
           *node.image->Key(node.imageKey),
-          [&](const SnapshotValue& stored, std::string_view name, std::string_view text) {
-            visit(context, {name, static_cast<ValueType>(stored.type), text, stored.number});
+          [names](const SnapshotValue&, std::string_view name, std::string_view) {
+            names->push_back(name);
           })) {
     return;
   }
   // Built values, or an image whose order cannot be read: sorted here.
-  std::vector<ValueView> views;
-  ForEachValue(key, [&views](const ValueView& value) { views.push_back(value); });
-  std::sort(views.begin(), views.end(),
-            [](const ValueView& a, const ValueView& b) { return a.name < b.name; });
-  for (const ValueView& value : views) visit(context, value);
+  ForEachValue(key, [names](const ValueView& value) { names->push_back(value.name); });
+  std::sort(names->begin(), names->end());
 }
 
 void KeyTree::LoadValues(KeyId key) const {

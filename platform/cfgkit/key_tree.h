@@ -25,6 +25,7 @@
 namespace cfgkit {
 
 class Snapshot;
+struct SnapshotKey;
 struct SnapshotValue;
 
 using KeyId = uint32_t;
@@ -86,9 +87,14 @@ class KeyTree {
   // still in its image is read there, without building its values.
   void VisitValues(KeyId key, void (*visit)(void* context, const ValueView& value),
                    void* context) const;
-  // The same in ascending byte order of the names.
-  void VisitValuesByName(KeyId key, void (*visit)(void* context, const ValueView& value),
-                         void* context) const;
+  // The image and the record there that `key`'s values are read from while
+  // they are not built: VisitValues then gives what image->ForEachValue
+  // gives, which a caller may ask itself without a call per value. False
+  // once they are built.
+  bool ValuesInImage(KeyId key, const Snapshot** image, const SnapshotKey** record) const;
+  // Replaces `names` with the names of `key`'s values in ascending byte
+  // order, seen in place as VisitValues shows them.
+  void ValueNamesByName(KeyId key, std::vector<std::string_view>* names) const;
   template <class Use>
   void ForEachValue(KeyId key, Use&& use) const {
     using Target = std::remove_reference_t<Use>;

@@ -9,6 +9,7 @@
 
 #include "cfgkit/cfgkit.h"
 #include "cfgkit/key_path.h"
+#include "cfgkit/snapshot.h"
 #include "cfgkit/store.h"
 
 namespace {
@@ -48,13 +49,30 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
   for (size_t k = 0; k < keyCount; ++k) {
     if (ids[k] == kNoKey) continue;
     size_t found = 0;
-    tree.ForEachValue(ids[k], [&](const cfgkit::ValueView& value) {
-      const uint32_t n = index.Find(value.name, nameCount, nameAt);
+    auto match = [&](std::string_view name, uint32_t type, std::string_view text,
+                     uint32_t number) {
+      const uint32_t n = index.Find(name, nameCount, nameAt);
       if (n == cfgkit::NameIndex::kNone) return;
-      values[n * keyCount + k] = {value.name, static_cast<int32_t>(value.type), value.text,
-                                  static_cast<int32_t>(value.number)};
+      TalRegValueView& row = values[n * keyCount + k];
+      row.name = name;
+      row.type = static_cast<int32_t>(type);
+      row.text = text;
+      row.number = static_cast<int32_t>(number);
       ++found;
-    });
+    };
+    // Read in place without a call per value: a listing matches every value.
+    const cfgkit::Snapshot* image = nullptr;
+    const cfgkit::SnapshotKey* record = nullptr;
+    if (tree.ValuesInImage(ids[k], &image, &record)) {
+      image->ForEachValue(*record, [&](const cfgkit::SnapshotValue& stored, std::string_view name,
+                                       std::string_view text) {
+        match(name, stored.type, text, stored.number);
+      });
+    } else {
+      tree.ForEachValue(ids[k], [&](const cfgkit::ValueView& value) {
+        match(value.name, static_cast<uint32_t>(value.type), value.text, value.number);
+      });
+    }
     *missed |= found < nameCount;
   }
   return true;
@@ -333,10 +351,8 @@ int TalRegGetValueNameA(TalRegKey key, int32_t index, char* buffer, int32_t* siz
   return NameAt(key, index, buffer, size, false);
 }
 
-namespace {
-
-int VisitValues(TalRegKey key, bool byName,
-                void (*visit)(void* context, const TalRegValueView& value), void* context) {
+int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegValueView& value),
+                       void* context) {
   if (visit == nullptr) return kTalRegInvalidArgument;
   KeyId id = kNoKey;
   int status = ResolveKey(key, &id);
@@ -345,31 +361,24 @@ int VisitValues(TalRegKey key, bool byName,
     void (*visit)(void* context, const TalRegValueView& value);
     void* context;
   } forward{visit, context};
-  auto forwardValue = [](void* target, const cfgkit::ValueView& value) {
-    const Forward& to = *static_cast<const Forward*>(target);
-    to.visit(to.context, {value.name, static_cast<int32_t>(value.type), value.text,
-                          static_cast<int32_t>(value.number)});
-  };
-  const cfgkit::KeyTree& tree = State().store->tree();
-  if (byName) {
-    tree.VisitValuesByName(id, forwardValue, &forward);
-  } else {
-    tree.VisitValues(id, forwardValue, &forward);
-  }
+  State().store->tree().VisitValues(
+      id,
+      [](void* target, const cfgkit::ValueView& value) {
+        const Forward& to = *static_cast<const Forward*>(target);
+        to.visit(to.context, {value.name, static_cast<int32_t>(value.type), value.text,
+                              static_cast<int32_t>(value.number)});
+      },
+      &forward);
   return kTalRegOk;
 }
 
-}  // namespace
-
-int TalRegVisitValuesA(TalRegKey key, void (*visit)(void* context, const TalRegValueView& value),
-                       void* context) {
-  return VisitValues(key, false, visit, context);
-}
-
-int TalRegVisitValuesByNameA(TalRegKey key,
-                             void (*visit)(void* context, const TalRegValueView& value),
-                             void* context) {
-  return VisitValues(key, true, visit, context);
+int TalRegValueNamesByNameA(TalRegKey key, std::vector<std::string_view>* names) {
+  if (names == nullptr) return kTalRegInvalidArgument;
+  KeyId id = kNoKey;
+  int status = ResolveKey(key, &id);
+  if (status != kTalRegOk) return status;
+  State().store->tree().ValueNamesByName(id, names);
+  return kTalRegOk;
 }
 
 int TalRegFindValuesA(const TalRegKey* keys, size_t keyCount, const std::string_view* names,

@@ -97,13 +97,10 @@ class SnapshotTest : public StoreTest {
     return byName ? all + ValuesByName(tree, tree.Root()) : all;
   }
   static std::string ValuesByName(const cfgkit::KeyTree& tree, cfgkit::KeyId key) {
+    std::vector<std::string_view> byName;
+    tree.ValueNamesByName(key, &byName);
     std::string names;
-    tree.VisitValuesByName(
-        key,
-        [](void* to, const cfgkit::ValueView& value) {
-          static_cast<std::string*>(to)->append(value.name).append("|");
-        },
-        &names);
+    for (std::string_view name : byName) names.append(name).append("|");
     for (size_t i = 0; i < tree.SubkeyCount(key); ++i) {
       names += "/" + ValuesByName(tree, tree.SubkeyAt(key, i));
     }
