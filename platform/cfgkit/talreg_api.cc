@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "cfgkit/cfgkit.h"
 #include "cfgkit/key_path.h"
@@ -34,6 +35,14 @@ ProcessStore& State() {
 
 std::string_view NameOf(const char* name) { return name == nullptr ? std::string_view() : name; }
 
+// Makes `count` views empty. Zero bytes are an empty view, and clearing them
+// so costs less than copying an empty one into each: a listing clears a row
+// for every entry at every level.
+void ClearViews(TalRegValueView* views, size_t count) {
+  static_assert(std::is_trivially_copyable_v<TalRegValueView>);
+  std::memset(static_cast<void*>(views), 0, count * sizeof(TalRegValueView));
+}
+
 // Fills `values` as TalRegFindValuesA does by visiting each key's values once
 // and finding each among the names: for a key's worth of names, one look-up
 // per value instead of one per name and key. False, with nothing filled, when
@@ -44,7 +53,7 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
   auto nameAt = [names](size_t i) { return names[i]; };
   cfgkit::NameIndex index;
   if (!index.RebuildDistinct(nameCount, nameAt)) return false;
-  std::fill(values, values + nameCount * keyCount, TalRegValueView{});
+  ClearViews(values, nameCount * keyCount);
   *missed = false;
   for (size_t k = 0; k < keyCount; ++k) {
     if (ids[k] == kNoKey) continue;
