@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cfgkit/key_path.h"
+#include "registry/byte_text.h"
 #include "registry/morix_registry_impl.h"
 #include "registry/store_names.h"
 
@@ -100,25 +101,9 @@ class MergedNames {
   std::vector<uint8_t> marks_;
 };
 
-// Where `name` has its first NUL, or npos. Names are short and seldom hold
-// one: eight bytes are tested at once, the last eight overlapping the ones
-// before, and a name is only searched when it holds a NUL.
+// Where `name` has its first NUL, or npos: names seldom hold one.
 size_t NulAt(std::string_view name) {
-  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
-  auto holdsZero = [](uint64_t word) { return ((word - kOnes) & ~word & kHigh) != 0; };
-  bool holds = false;
-  if (name.size() < 8) {
-    for (char c : name) holds |= c == '\0';
-  } else {
-    uint64_t word;
-    for (size_t i = 0; i + 8 < name.size() && !holds; i += 8) {
-      std::memcpy(&word, name.data() + i, 8);
-      holds = holdsZero(word);
-    }
-    std::memcpy(&word, name.data() + name.size() - 8, 8);
-    holds |= holdsZero(word);
-  }
-  return holds ? name.find('\0') : std::string_view::npos;
+  return HoldsEither(name, '\0', '\0') ? name.find('\0') : std::string_view::npos;
 }
 
 // Where the walk stands: the key in each syntax file and at each level.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/byte_text.h"
 #include "registry/syntax_walk.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
@@ -59,29 +60,8 @@ class OutputBlocks {
   size_t used_ = 0;
 };
 
-// Eight bytes at a time, the last eight overlapping the ones before: names
-// are scanned once per entry listed, and most are short.
-inline bool HasSeparator(std::string_view text) {
-  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
-  auto anyZeroByte = [](uint64_t word) { return ((word - kOnes) & ~word & kHigh) != 0; };
-  auto holds = [&](uint64_t word) {
-    return anyZeroByte(word ^ (kOnes * '/')) || anyZeroByte(word ^ (kOnes * '\\'));
-  };
-  const size_t size = text.size();
-  if (size < 8) {
-    for (char c : text) {
-      if (c == '/' || c == '\\') return true;
-    }
-    return false;
-  }
-  uint64_t word;
-  for (size_t i = 0; i + 8 < size; i += 8) {
-    std::memcpy(&word, text.data() + i, 8);
-    if (holds(word)) return true;
-  }
-  std::memcpy(&word, text.data() + size - 8, 8);
-  return holds(word);
-}
+// A name holding a separator splits elsewhere than where the walk joined it.
+inline bool HasSeparator(std::string_view text) { return HoldsEither(text, '/', '\\'); }
 
 // Whether an entry of `section` may be one the alias table accepts.
 bool MayBeAliased(std::string_view section) {

@@ -66,6 +66,23 @@ struct Parsed {
   std::string notes;
 };
 
+// Names are tested eight bytes at a time: the byte sought is found at every
+// place in every length, and no other byte, high ones included, passes for it.
+TEST(HoldsEither, FindsTheByteAtEveryPlaceAndNothingElse) {
+  for (size_t size = 0; size <= 20; ++size) {
+    const std::string plain(size, '\xAF');
+    EXPECT_FALSE(HoldsEither(plain, '/', '\\')) << size;
+    EXPECT_FALSE(HoldsEither(std::string(size, '.'), '/', '\0')) << size;
+    for (size_t at = 0; at < size; ++at) {
+      for (char sought : {'/', '\\', '\0'}) {
+        std::string text = plain;
+        text[at] = sought;
+        EXPECT_TRUE(HoldsEither(text, sought, sought == '\0' ? '\0' : '/')) << size << " " << at;
+      }
+    }
+  }
+}
+
 TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
   // The -Json runs check the misplaced options they report, notes and all.
   // {line, command, json, all levels, dry run, misplaced}
