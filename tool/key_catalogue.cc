@@ -61,7 +61,9 @@ class OutputBlocks {
 };
 
 // A name holding a separator splits elsewhere than where the walk joined it.
-inline bool HasSeparator(std::string_view text) { return HoldsEither(text, '/', '\\'); }
+[[gnu::always_inline]] inline bool HasSeparator(std::string_view text) {
+  return HoldsEither(text, '/', '\\');
+}
 
 // Whether an entry of `section` may be one the alias table accepts.
 bool MayBeAliased(std::string_view section) {

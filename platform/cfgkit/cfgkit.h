@@ -164,6 +164,11 @@ void TalRegSetLogSink(void (*sink)(int level, const char* line));
 // restores the defaults, which follow the environment at each load.
 void TalRegSetStoreOptions(const cfgkit::StoreOptions* options);
 
+// Which top-level keys' images keep each key's values in name order (see
+// StoreOptions::keepsNameOrder) from the next _LoadPathsA on, whatever the
+// options; null: none.
+void TalRegKeepNameOrderOf(bool (*keeps)(std::string_view topKey));
+
 // The file operations the next _LoadPathsA and everything after it use;
 // null restores the real file system. `ops` must outlive its use.
 void TalRegUseFileOps(cfgkit::FileOps* ops);

@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'S', 'N', 'A', 'P', '\0'};
 // Bump whenever the layout changes; images of other versions are ignored.
-constexpr uint32_t kVersion = 6;
+constexpr uint32_t kVersion = 7;
 constexpr uint64_t kBlockSize = Snapshot::kBlockSize;
 
 }  // namespace
@@ -30,6 +30,8 @@ struct SnapshotHeader {
   uint64_t imageSize;
   uint64_t bodySize;
   uint32_t keyCount, valueCount, poolSize, blockCount;
+  uint32_t hasNameOrder;  // 1: the body holds each key's values in name order
+  uint32_t unused;
   uint64_t tableHash;  // of the source path and the block checksums
   uint64_t checksum;   // of the header above, so a torn or stray header is refused
 };
@@ -57,7 +59,8 @@ Layout LayoutOf(const Header& header) {
   layout.keysAt = 0;
   layout.valuesAt = Align8(uint64_t{header.keyCount} * sizeof(SnapshotKey));
   layout.orderAt = Align8(layout.valuesAt + uint64_t{header.valueCount} * sizeof(SnapshotValue));
-  layout.poolAt = Align8(layout.orderAt + uint64_t{header.valueCount} * sizeof(uint32_t));
+  const uint64_t ordered = header.hasNameOrder != 0 ? header.valueCount : 0;
+  layout.poolAt = Align8(layout.orderAt + ordered * sizeof(uint32_t));
   layout.bodySize = layout.poolAt + header.poolSize;
   return layout;
 }
@@ -144,6 +147,7 @@ void Snapshot::Adopt(const SnapshotHeader& header) {
   poolAt_ = layout.poolAt;
   keyCount_ = header.keyCount;
   valueCount_ = header.valueCount;
+  hasNameOrder_ = header.hasNameOrder != 0;
   poolSize_ = header.poolSize;
   imageSize_ = header.imageSize;
   checked_.assign(header.blockCount, 0);
@@ -213,6 +217,7 @@ bool Snapshot::ValuesInPlace(const SnapshotKey& key, const SnapshotValue** value
 }
 
 bool Snapshot::NameOrderInPlace(const SnapshotKey& key, const uint32_t** order) const {
+  if (!hasNameOrder_) return false;
   const uint64_t first = key.firstValue, count = key.valueCount;
   const uint64_t at = orderAt_ + first * sizeof(uint32_t);
   if (count == 0 || first + count > valueCount_ || !Ensure(at, count * sizeof(uint32_t))) {
@@ -293,7 +298,8 @@ bool Snapshot::Rebuild() const {
   }
   ImageBody parsed;
   if (!ParseKeyFile(&bytes, KeyNameOfPath(sourcePath_), &parsed).ok()) return false;
-  std::string image = SealImage(parsed, sourcePath_, sourceIdentity_, contentHash_, settledNs_);
+  std::string image = SealImage(parsed, sourcePath_, sourceIdentity_, contentHash_, settledNs_,
+                                hasNameOrder_);
   Header header;
   if (image.size() < sizeof header) return false;
   std::memcpy(&header, image.data(), sizeof header);
@@ -380,7 +386,8 @@ std::vector<uint32_t> NameOrder(const ImageBody& body) {
 }  // namespace
 
 std::string SealImage(const ImageBody& body, const std::string& sourcePath,
-                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs) {
+                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs,
+                      bool withNameOrder) {
   const std::vector<SnapshotKey>& keys = body.keys;
   const std::vector<SnapshotValue>& values = body.values;
   const std::string& pool = body.pool;
@@ -398,6 +405,7 @@ std::string SealImage(const ImageBody& body, const std::string& sourcePath,
   header.keyCount = static_cast<uint32_t>(keys.size());
   header.valueCount = static_cast<uint32_t>(values.size());
   header.poolSize = static_cast<uint32_t>(pool.size());
+  header.hasNameOrder = withNameOrder ? 1 : 0;
   Layout layout = LayoutOf(header);
   header.bodySize = layout.bodySize;
   header.blockCount = static_cast<uint32_t>((layout.bodySize + kBlockSize - 1) / kBlockSize);
@@ -412,8 +420,10 @@ std::string SealImage(const ImageBody& body, const std::string& sourcePath,
   image.resize(layout.bodyAt + layout.valuesAt, '\0');
   image.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(SnapshotValue));
   image.resize(layout.bodyAt + layout.orderAt, '\0');
-  const std::vector<uint32_t> order = NameOrder(body);
-  image.append(reinterpret_cast<const char*>(order.data()), order.size() * sizeof(uint32_t));
+  if (withNameOrder) {
+    const std::vector<uint32_t> order = NameOrder(body);
+    image.append(reinterpret_cast<const char*>(order.data()), order.size() * sizeof(uint32_t));
+  }
   image.resize(layout.bodyAt + layout.poolAt, '\0');
   image += pool;
   for (uint64_t block = 0; block < header.blockCount; ++block) {

@@ -103,8 +103,9 @@ class Snapshot {
   template <class Use>
   void ForEachValue(const SnapshotKey& key, const Use& use) const;
 
-  // As ForEachValue, in ascending byte order of the names, which the image
-  // holds; false, having called nothing, when that order cannot be read.
+  // As ForEachValue, in ascending byte order of the names, which an image
+  // made with that order holds; false, having called nothing, when it has
+  // none or it cannot be read.
   template <class Use>
   bool ForEachValueByName(const SnapshotKey& key, const Use& use) const;
 
@@ -146,6 +147,7 @@ class Snapshot {
   uint64_t bodySize_ = 0;
   uint64_t keysAt_ = 0, valuesAt_ = 0, orderAt_ = 0, poolAt_ = 0;  // within the body
   uint32_t keyCount_ = 0, valueCount_ = 0, poolSize_ = 0;
+  bool hasNameOrder_ = false;
   std::vector<uint64_t> blockHashes_;
   // Filled in as the body is first read, hence mutable. Bytes once handed out
   // stay where they are and as they are until the image is destroyed.
@@ -217,8 +219,10 @@ bool Snapshot::ForEachValueByName(const SnapshotKey& key, const Use& use) const 
 
 // The image of `body`, for the file `sourcePath` with `identity` and the
 // digest `contentHash` of its bytes, made at `createdNs`.
+// With `withNameOrder`, it also holds each key's values in name order.
 std::string SealImage(const ImageBody& body, const std::string& sourcePath,
-                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs);
+                      const FileIdentity& identity, uint64_t contentHash, int64_t createdNs,
+                      bool withNameOrder);
 
 // The body of the top-level key `top` of `tree`; false when it is too large
 // for an image.

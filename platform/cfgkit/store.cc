@@ -178,8 +178,8 @@ void Store::LoadFileContent(TopLevelFile& file) {
   }
   if (status.ok()) {
     source.bytes = std::string();
-    std::string image =
-        SealImage(body, path, source.identity, file.contentHash, source.readStartNs);
+    std::string image = SealImage(body, path, source.identity, file.contentHash,
+                                  source.readStartNs, KeepsNameOrder(file.name));
     body = ImageBody();
     if (cache_) cache_->Write(path, image);
     ReadKeyFrom(file, Snapshot::InMemory(ops_, std::move(image)));
@@ -263,7 +263,8 @@ void Store::WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
   if (!cache_) return;
   ImageBody body;
   if (!BodyOfKey(tree_, tree_.FindSubkey(tree_.Root(), file.name), &body)) return;
-  cache_->Write(path, SealImage(body, path, identity, file.contentHash, settledNs));
+  cache_->Write(path, SealImage(body, path, identity, file.contentHash, settledNs,
+                                KeepsNameOrder(file.name)));
 }
 
 bool Store::HasReliableTimes(const std::string& dir) {

@@ -185,6 +185,9 @@ class Store {
   void WriteSnapshotOf(const TopLevelFile& file, const std::string& path,
                        const FileIdentity& identity, int64_t settledNs);
   bool HasReliableTimes(const std::string& dir);
+  bool KeepsNameOrder(std::string_view topKey) const {
+    return options_.keepsNameOrder != nullptr && options_.keepsNameOrder(topKey);
+  }
 
   FileOps& ops_;
   LogSink log_;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace cfgkit {
 
@@ -20,6 +21,11 @@ struct StoreOptions {
   // then reported when first used, or never; the root's subkeys are the keys
   // read so far. Otherwise Load reads every file.
   bool readFilesWhenUsed = false;
+  // Whether the image of the file of top-level key `topKey` also holds each
+  // key's values in name order, for a listing that reads them so. Sorting
+  // them costs the run that makes the image, so only the files listed that
+  // way should; null: none.
+  bool (*keepsNameOrder)(std::string_view topKey) = nullptr;
 };
 
 // The options of a process's store: images in $XDG_CACHE_HOME/setwise, by

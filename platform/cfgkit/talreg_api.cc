@@ -22,6 +22,7 @@ struct ProcessStore {
   cfgkit::FileOps* ops = &cfgkit::PosixFileOps();
   void (*sink)(int level, const char* line) = nullptr;
   std::optional<cfgkit::StoreOptions> options;  // unset: the defaults at each load
+  bool (*keepsNameOrder)(std::string_view topKey) = nullptr;
   std::unique_ptr<cfgkit::Store> store;
   cfgkit::HandleTable handles;
 };
@@ -242,6 +243,7 @@ int _LoadPathsA(const char* adminDir, const char* userDir) {
   cfgkit::StoreOptions options = state.options ? *state.options : cfgkit::DefaultStoreOptions();
   // With nobody to hear of a damaged file, a run reads only the files it uses.
   options.readFilesWhenUsed = state.sink == nullptr;
+  options.keepsNameOrder = state.keepsNameOrder;
   state.store = std::make_unique<cfgkit::Store>(
       *state.ops,
       [](int level, const std::string& line) {
@@ -470,6 +472,10 @@ int TalRegForeseeSave() {
 }
 
 void TalRegSetLogSink(void (*sink)(int level, const char* line)) { State().sink = sink; }
+
+void TalRegKeepNameOrderOf(bool (*keeps)(std::string_view topKey)) {
+  State().keepsNameOrder = keeps;
+}
 
 void TalRegSetStoreOptions(const cfgkit::StoreOptions* options) {
   if (options == nullptr) {

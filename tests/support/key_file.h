@@ -26,7 +26,7 @@ inline bool ReadKeyFile(std::string bytes, const std::string& keyName, KeyFile* 
   cfgkit::ImageBody body;
   if (!cfgkit::ParseKeyFile(&bytes, keyName, &body).ok()) return false;
   out->image = cfgkit::Snapshot::InMemory(
-      fsio::PosixFileOps(), cfgkit::SealImage(body, keyName + ".XML", {}, 0, 0));
+      fsio::PosixFileOps(), cfgkit::SealImage(body, keyName + ".XML", {}, 0, 0, false));
   out->tree = cfgkit::KeyTree();
   out->top = out->tree.AddTopFromSnapshot(keyName, out->image.get());
   return true;
@@ -52,7 +52,7 @@ inline std::string ImageOf(const cfgkit::KeyTree& tree, cfgkit::KeyId top,
                            uint64_t contentHash, int64_t createdNs) {
   cfgkit::ImageBody body;
   if (!cfgkit::BodyOfKey(tree, top, &body)) return std::string();
-  return cfgkit::SealImage(body, sourcePath, identity, contentHash, createdNs);
+  return cfgkit::SealImage(body, sourcePath, identity, contentHash, createdNs, false);
 }
 
 }  // namespace testsupport
