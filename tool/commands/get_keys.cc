@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr size_t kOutputBlock = 1 << 16;
 
 // The listing as one JSON document, written entry by entry.
@@ -37,7 +39,7 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   bool first = true;
   const CatalogueCount count =
       BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
-        out.append(first ? "{" : ",{");
+        out.append(first ? "{"sv : ",{"sv);
         first = false;
         AppendBytesField(&out, "path", entry.path);
         if (entry.isKey) {
@@ -46,10 +48,10 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
           out.append(noValue);
         } else {
           if (entry.isNumber) {
-            out.append(",\"type\":\"integer\",\"value\":");
+            out.append(",\"type\":\"integer\",\"value\":"sv);
             out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
           } else {
-            out.append(",\"type\":\"string\",");
+            out.append(",\"type\":\"string\","sv);
             AppendBytesField(&out, "value", entry.text);
           }
           out.append(atLevel[entry.level]);
