@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -362,23 +363,61 @@ bool BodyOfKey(const KeyTree& tree, KeyId top, ImageBody* body) {
 
 namespace {
 
+// A value's name by its first sixteen bytes as two numbers that order as the
+// bytes do, zero-padded, and its length: most names differ there, so most
+// comparisons read neither the names nor anything but these records.
+struct SortableName {
+  uint64_t high, low;
+  uint32_t index, size;
+};
+
+uint64_t BigEndianWord(const char* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
+SortableName SortableNameOf(std::string_view name, uint32_t index) {
+  SortableName sortable{0, 0, index, static_cast<uint32_t>(name.size())};
+  if (name.size() >= 16) {
+    sortable.high = BigEndianWord(name.data());
+    sortable.low = BigEndianWord(name.data() + 8);
+  } else if (name.size() > 8) {
+    // Bytes 8 on, read as the last eight and shifted over the ones before.
+    sortable.high = BigEndianWord(name.data());
+    sortable.low = BigEndianWord(name.data() + name.size() - 8) << (8 * (16 - name.size()));
+  } else {
+    for (size_t i = 0; i < name.size(); ++i) {
+      sortable.high |= uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+    }
+  }
+  return sortable;
+}
+
 // By key, the positions of its values in ascending byte order of their names:
 // a listing reads them so, and sorting them at every run cost more than
-// reading them.
+// reading them. The run that makes the image pays for this sort.
 std::vector<uint32_t> NameOrder(const ImageBody& body) {
   std::vector<uint32_t> order(body.values.size());
   const std::string_view pool = body.pool;
+  std::vector<SortableName> run;
   for (const SnapshotKey& key : body.keys) {
     const uint64_t end = std::min<uint64_t>(uint64_t{key.firstValue} + key.valueCount, order.size());
     if (key.firstValue >= end) continue;
-    uint32_t* run = order.data() + key.firstValue;
     const SnapshotValue* values = body.values.data() + key.firstValue;
-    const size_t count = end - key.firstValue;
-    for (uint32_t i = 0; i < count; ++i) run[i] = i;
-    std::sort(run, run + count, [&](uint32_t a, uint32_t b) {
-      return pool.substr(values[a].nameOffset, values[a].nameLength) <
-             pool.substr(values[b].nameOffset, values[b].nameLength);
+    auto nameOf = [&](uint32_t index) {
+      return pool.substr(std::min<size_t>(values[index].nameOffset, pool.size()),
+                         values[index].nameLength);
+    };
+    run.clear();
+    for (uint32_t i = 0; i < end - key.firstValue; ++i) run.push_back(SortableNameOf(nameOf(i), i));
+    std::sort(run.begin(), run.end(), [&](const SortableName& a, const SortableName& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low) return a.low < b.low;
+      if (a.size <= 16 && b.size <= 16) return a.size < b.size;
+      return nameOf(a.index) < nameOf(b.index);
     });
+    for (size_t i = 0; i < run.size(); ++i) order[key.firstValue + i] = run[i].index;
   }
   return order;
 }
