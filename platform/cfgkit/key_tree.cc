@@ -275,11 +275,9 @@ void KeyTree::ValueNamesByName(KeyId key, std::vector<std::string_view>* names) 
   names->clear();
   const Node& node = keys_[key];
   if (node.valuesPending &&
-      node.image->ForEachValueByName(
-          *node.image->Key(node.imageKey),
-          [names](const SnapshotValue&, std::string_view name, std::string_view) {
-            names->push_back(name);
-          })) {
+      node.image->ForEachValueByName(*node.image->Key(node.imageKey),
+                                     [names](const SnapshotValue&, std::string_view name,
+                                             std::string_view) { names->push_back(name); })) {
     return;
   }
   // Built values, or an image whose order cannot be read: sorted here.

@@ -159,7 +159,8 @@ class KeyTree {
   // Calls `use(value, name, text)` for each value of `node` in its image.
   template <class Use>
   static void ForEachImageValue(const Node& node, const Use& use);
-  KeyId AddImageKey(KeyId parent, std::string_view name, const Snapshot* image, uint32_t imageKey) const;
+  KeyId AddImageKey(KeyId parent, std::string_view name, const Snapshot* image,
+                    uint32_t imageKey) const;
 
   auto SubkeyNames(const Node& node) const {
     return [this, &node](size_t i) -> std::string_view { return keys_[node.subkeys[i]].name; };

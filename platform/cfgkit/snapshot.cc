@@ -32,7 +32,7 @@ struct SnapshotHeader {
   uint64_t bodySize;
   uint32_t keyCount, valueCount, poolSize, blockCount;
   uint32_t hasNameOrder;  // 1: the body holds each key's values in name order
-  uint32_t unused;
+  uint32_t unused;        // keeps what follows on 8 bytes
   uint64_t tableHash;  // of the source path and the block checksums
   uint64_t checksum;   // of the header above, so a torn or stray header is refused
 };
@@ -299,8 +299,8 @@ bool Snapshot::Rebuild() const {
   }
   ImageBody parsed;
   if (!ParseKeyFile(&bytes, KeyNameOfPath(sourcePath_), &parsed).ok()) return false;
-  std::string image = SealImage(parsed, sourcePath_, sourceIdentity_, contentHash_, settledNs_,
-                                hasNameOrder_);
+  std::string image =
+      SealImage(parsed, sourcePath_, sourceIdentity_, contentHash_, settledNs_, hasNameOrder_);
   Header header;
   if (image.size() < sizeof header) return false;
   std::memcpy(&header, image.data(), sizeof header);
@@ -402,7 +402,8 @@ std::vector<uint32_t> NameOrder(const ImageBody& body) {
   const std::string_view pool = body.pool;
   std::vector<SortableName> run;
   for (const SnapshotKey& key : body.keys) {
-    const uint64_t end = std::min<uint64_t>(uint64_t{key.firstValue} + key.valueCount, order.size());
+    const uint64_t end =
+        std::min<uint64_t>(uint64_t{key.firstValue} + key.valueCount, order.size());
     if (key.firstValue >= end) continue;
     const SnapshotValue* values = body.values.data() + key.firstValue;
     auto nameOf = [&](uint32_t index) {

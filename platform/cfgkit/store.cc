@@ -178,8 +178,8 @@ void Store::LoadFileContent(TopLevelFile& file) {
   }
   if (status.ok()) {
     source.bytes = std::string();
-    std::string image = SealImage(body, path, source.identity, file.contentHash,
-                                  source.readStartNs, KeepsNameOrder(file.name));
+    std::string image = SealImage(body, path, source.identity, file.contentHash, source.readStartNs,
+                                  KeepsNameOrder(file.name));
     body = ImageBody();
     if (cache_) cache_->Write(path, image);
     ReadKeyFrom(file, Snapshot::InMemory(ops_, std::move(image)));

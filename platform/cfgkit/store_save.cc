@@ -226,9 +226,9 @@ Status Store::StartFromDisk(TopLevelFile& file, const DiskFile& disk) {
     ImageBody body;
     Status status = ParseKeyFile(&bytes, file.name, &body);
     if (!status.ok()) return Status::Corruption(disk.path + ": " + status.message());
-    image = Snapshot::InMemory(
-        ops_, SealImage(body, disk.path, disk.identity, fsio::Hash64(disk.bytes), 0,
-                        KeepsNameOrder(file.name)));
+    image =
+        Snapshot::InMemory(ops_, SealImage(body, disk.path, disk.identity, fsio::Hash64(disk.bytes),
+                                           0, KeepsNameOrder(file.name)));
   }
   KeyId old = tree_.FindSubkey(tree_.Root(), file.name);
   if (old != kNoKey) tree_.RemoveKey(old);

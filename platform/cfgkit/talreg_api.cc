@@ -59,8 +59,7 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
   for (size_t k = 0; k < keyCount; ++k) {
     if (ids[k] == kNoKey) continue;
     size_t found = 0;
-    auto match = [&](std::string_view name, uint32_t type, std::string_view text,
-                     uint32_t number) {
+    auto match = [&](std::string_view name, uint32_t type, std::string_view text, uint32_t number) {
       const uint32_t n = index.Find(name, nameCount, nameAt);
       if (n == cfgkit::NameIndex::kNone) return;
       TalRegValueView& row = values[n * keyCount + k];
@@ -74,10 +73,9 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
     const cfgkit::Snapshot* image = nullptr;
     const cfgkit::SnapshotKey* record = nullptr;
     if (tree.ValuesInImage(ids[k], &image, &record)) {
-      image->ForEachValue(*record, [&](const cfgkit::SnapshotValue& stored, std::string_view name,
-                                       std::string_view text) {
-        match(name, stored.type, text, stored.number);
-      });
+      image->ForEachValue(
+          *record, [&](const cfgkit::SnapshotValue& stored, std::string_view name,
+                       std::string_view text) { match(name, stored.type, text, stored.number); });
     } else {
       tree.ForEachValue(ids[k], [&](const cfgkit::ValueView& value) {
         match(value.name, static_cast<uint32_t>(value.type), value.text, value.number);

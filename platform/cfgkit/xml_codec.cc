@@ -560,8 +560,8 @@ void XmlKeyWriter::AddValue(const ValueView& value) {
     AppendLine(depth_, "<value", attribute, name, "\" type=\"string\">", textScratch, "</value>\n");
   } else {
     textScratch = HexEncode(value.text);
-    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\" encoding=\"hex\">", textScratch,
-               "</value>\n");
+    AppendLine(depth_, "<value", attribute, name, "\" type=\"string\" encoding=\"hex\">",
+               textScratch, "</value>\n");
   }
 }
 
