@@ -127,6 +127,9 @@ struct Walker {
   std::vector<std::string_view> valueNames;  // of one syntax file's key
   // By depth: the subkeys of the keys the walk is below.
   std::vector<std::unique_ptr<MergedNames>> subkeysByDepth;
+  // By depth: the child being visited, reused for each sibling so that its
+  // buffers are made once, not for every key.
+  std::vector<std::unique_ptr<Position>> childrenByDepth;
   size_t depth = 0;
 
   // Adds the names as the enumerations read them: up to the first NUL, the
@@ -144,8 +147,12 @@ struct Walker {
   }
 
   void VisitChildren(const Position& at) {
-    if (subkeysByDepth.size() == depth) subkeysByDepth.push_back(std::make_unique<MergedNames>());
+    if (subkeysByDepth.size() == depth) {
+      subkeysByDepth.push_back(std::make_unique<MergedNames>());
+      childrenByDepth.push_back(std::make_unique<Position>());
+    }
     MergedNames& subkeys = *subkeysByDepth[depth];
+    Position& child = *childrenByDepth[depth];
     subkeys.Clear();
     ++depth;
     for (const StoreKey& key : at.syntax) {
@@ -156,11 +163,9 @@ struct Walker {
       const std::span<const std::string_view> names = cfgkit::KeyPathComponents(name, &split);
       // A name of separators alone names its parent again: the walk would not end.
       if (names.empty()) continue;
-      Position child;
       for (int i = 0; i < kSyntaxFiles; ++i) {
-        if (at.syntax[i].get() != nullptr || at.syntaxAtRoot[i]) {
-          child.syntax[i] = OpenNames(at.syntax[i].get(), names);
-        }
+        const bool below = at.syntax[i].get() != nullptr || at.syntaxAtRoot[i];
+        child.syntax[i] = below ? OpenNames(at.syntax[i].get(), names) : StoreKey();
       }
       child.levels.OpenChild(at.levels, name);
       const size_t pathSize = path.size();
