@@ -44,8 +44,10 @@ void MorixRegistryImpl::EnsureMorixRegistryIsLoaded() {
   // the files this run does not use.
   TalRegSetLogSink(my_tal_debug_data.Debug(1) ? &ForwardStoreLog : nullptr);
   // A listing reads the syntax files' values in name order; their images keep it.
-  TalRegKeepNameOrderOf(
-      [](std::string_view topKey) { return topKey.ends_with(kRegistrySyntaxName.ASCII()); });
+  TalRegKeepNameOrderOf([](std::string_view topKey) {
+    static const std::string kSyntax = kRegistrySyntaxName.ASCII();
+    return topKey.ends_with(kSyntax);
+  });
   int status = _LoadPathsA(adminDir.ASCII().c_str(), userDir.ASCII().c_str());
   trace.Message(L"_LoadPathA() returned %d", status);
 

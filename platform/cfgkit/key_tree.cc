@@ -194,7 +194,7 @@ KeyId KeyTree::AddImageKey(KeyId parent, std::string_view name, const Snapshot* 
   return id;
 }
 
-KeyId KeyTree::AddTopFromSnapshot(std::string name, const Snapshot* image) {
+KeyId KeyTree::AddTopFromSnapshot(std::string_view name, const Snapshot* image) {
   Subkeys(Root());
   KeyId id = AddImageKey(Root(), name, image, 0);
   Node& root = keys_[Root()];
@@ -273,11 +273,11 @@ bool KeyTree::ValuesInImage(KeyId key, const Snapshot** image, const SnapshotKey
 
 void KeyTree::ValueNamesByName(KeyId key, std::vector<std::string_view>* names) const {
   names->clear();
-  const Node& node = keys_[key];
-  if (node.valuesPending &&
-      node.image->ForEachValueByName(*node.image->Key(node.imageKey),
-                                     [names](const SnapshotValue&, std::string_view name,
-                                             std::string_view) { names->push_back(name); })) {
+  const Snapshot* image = nullptr;
+  const SnapshotKey* record = nullptr;
+  if (ValuesInImage(key, &image, &record) &&
+      image->ForEachValueByName(*record, [names](const SnapshotValue&, std::string_view name,
+                                                 std::string_view) { names->push_back(name); })) {
     return;
   }
   // Built values, or an image whose order cannot be read: sorted here.

@@ -114,7 +114,7 @@ class KeyTree {
 
   // Adds the top-level key `name` whose content is read from `image` when
   // needed. `image` must outlive the tree.
-  KeyId AddTopFromSnapshot(std::string name, const Snapshot* image);
+  KeyId AddTopFromSnapshot(std::string_view name, const Snapshot* image);
 
  private:
   struct Node {
