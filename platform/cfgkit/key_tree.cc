@@ -197,6 +197,7 @@ KeyId KeyTree::AddImageKey(KeyId parent, std::string_view name, const Snapshot* 
 KeyId KeyTree::AddTopFromSnapshot(std::string_view name, const Snapshot* image) {
   Subkeys(Root());
   KeyId id = AddImageKey(Root(), name, image, 0);
+  imageKeys_ += image->KeyCount();
   Node& root = keys_[Root()];
   root.subkeys.push_back(id);
   root.subkeyIndex.Appended(root.subkeys.size(), SubkeyNames(root));
@@ -223,11 +224,12 @@ void KeyTree::LoadSubkeys(KeyId key) const {
   // The subkeys a probe built, in image order like the rest.
   auto probed = keys_[key].subkeyProbed ? probedSubkeys_.lower_bound(ProbedKey(key, 0))
                                         : probedSubkeys_.end();
-  // Once an image's keys are read in bulk, room for every key it may build:
-  // a listing builds them all, and moving the arena as it grows cost more
-  // than the listing's own work. A Get, which probes, seldom gets here.
+  // Once an image's keys are read in bulk, room for every key the images may
+  // build: a listing builds them all, and moving the arena as it grows, even
+  // once from one image's room to the next, cost more than the listing's own
+  // work. A Get, which probes, seldom gets here.
   if (keys_.capacity() - keys_.size() < image->Key(keys_[key].imageKey)->subkeyCount) {
-    keys_.reserve(keys_.size() + image->KeyCount());
+    keys_.reserve(keys_.size() + imageKeys_);
   }
   std::vector<KeyId> subkeys;
   ForEachImageSubkey(*image, keys_[key].imageKey, [&](uint32_t index, std::string_view name) {

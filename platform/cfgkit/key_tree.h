@@ -178,6 +178,8 @@ class KeyTree {
   // The values of removed keys, kept for the tree's life: a key is removed
   // when its file is read again under a reader that still views its values.
   std::vector<std::vector<Value>> retiredValues_;
+  // How many keys the images added so far hold: what reading them all builds.
+  uint64_t imageKeys_ = 0;
 };
 
 }  // namespace cfgkit

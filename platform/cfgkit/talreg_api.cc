@@ -52,7 +52,9 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
                         const std::string_view* names, size_t nameCount, TalRegValueView* values,
                         bool* missed) {
   auto nameAt = [names](size_t i) { return names[i]; };
-  cfgkit::NameIndex index;
+  // Kept between calls: a listing matches every key, and its table would
+  // otherwise be allocated for each.
+  static cfgkit::NameIndex index;
   if (!index.RebuildDistinct(nameCount, nameAt)) return false;
   ClearViews(values, nameCount * keyCount);
   *missed = false;
