@@ -140,6 +140,7 @@ struct Walker {
   std::string path;
   MergedNames values;  // of the key being visited
   std::vector<std::string_view> valueNames;  // of one syntax file's key
+  std::vector<uint8_t> singleFileMarks;      // of a key in one syntax file
   // By depth: the subkeys of the keys the walk is below.
   std::vector<std::unique_ptr<MergedNames>> subkeysByDepth;
   // By depth: the child being visited, reused for each sibling so that its
@@ -193,6 +194,30 @@ struct Walker {
   }
 
   void VisitKey(const Position& at) {
+    std::span<const uint8_t> marks;
+    const std::span<const std::string_view> names = ValueNames(at, &marks);
+    visit(context, {path, names, marks, at.levels});
+    VisitChildren(at);
+  }
+
+  // The names of the key's entries over the syntax files, sorted, each once,
+  // and their marks (see SyntaxWalkKey::spelledAsDefined).
+  std::span<const std::string_view> ValueNames(const Position& at,
+                                               std::span<const uint8_t>* marks) {
+    int files = 0, only = -1;
+    for (int i = 0; i < kSyntaxFiles; ++i) {
+      if (at.syntax[i].get() != nullptr) ++files, only = i;
+    }
+    // A key of one file whose names are all kept whole comes sorted and
+    // distinct from the store: nothing to merge.
+    if (files == 1 && TalRegValueNamesByNameA(at.syntax[only].get(), &valueNames) == kTalRegOk &&
+        std::none_of(valueNames.begin(), valueNames.end(), [](std::string_view name) {
+          return name.size() > kLongestValueName || NulAt(name) != std::string_view::npos;
+        })) {
+      singleFileMarks.assign(valueNames.size(), only == firstFile);
+      *marks = singleFileMarks;
+      return valueNames;
+    }
     values.Clear();
     for (int i = 0; i < kSyntaxFiles; ++i) {
       if (at.syntax[i].get() == nullptr ||
@@ -209,8 +234,8 @@ struct Walker {
       }
     }
     const std::span<const std::string_view> names = values.Sorted();
-    visit(context, {path, names, values.marks(), at.levels});
-    VisitChildren(at);
+    *marks = values.marks();
+    return names;
   }
 };
 

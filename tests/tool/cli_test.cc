@@ -281,7 +281,8 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
                  Key("Desktop", Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") + nulName +
                                     Str("Mixed") + Str("Cut") +
                                     Key("ZSRConfigurations", Str("Item3") + Str("item3")) +
-                                    Key("Options", Str("Units") + Str("Extra")) + Key("Empty")));
+                                    Key("Options", Str("Units") + Str("Extra") + nulName) +
+                                    Key("Empty")));
   WriteStoreFile(admin, "CoreRegistrySyntax",
                  Key("desktop", Str("THEME") + Int("fontsize")) +
                      Key("Desktop", Str("Theme") + Int("Recent")));
@@ -309,6 +310,7 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
             "Desktop/Empty: no value (key only)\n"
             "Desktop/Options: no value (key only)\n"
             "Desktop/Options/Extra: value is <x> at level <install>\n"
+            "Desktop/Options/N: no value found in registry\n"
             "Desktop/Options/Units: value is <in> at level <user_machine>\n"
             "Desktop/ZSRConfigurations: no value (key only)\n"
             "Desktop/ZSRConfigurations/Item3: value is <zsr3> at level <user>\n"
