@@ -41,7 +41,7 @@ KeyId KeyTree::TopLevelOf(KeyId key) const {
 KeyId KeyTree::FindSubkey(KeyId parent, std::string_view name) const {
   // A second look-up under the same key reads all its subkeys: a listing
   // would otherwise scan them once for each.
-  if (keys_[parent].subkeysPending && !keys_[parent].subkeyProbed) {
+  if (keys_[parent].subkeysPending && !keys_[parent].subkeyProbed && !wholeReads_) {
     return ProbeImageSubkey(parent, name);
   }
   Subkeys(parent);

@@ -112,6 +112,10 @@ class KeyTree {
   // False when `key` has no value called `name`.
   bool RemoveValue(KeyId key, std::string_view name);
 
+  // The run will read most keys: a key's subkeys are read from its image all
+  // at once, not probed one by one first.
+  void ExpectWholeReads() { wholeReads_ = true; }
+
   // Adds the top-level key `name` whose content is read from `image` when
   // needed. `image` must outlive the tree.
   KeyId AddTopFromSnapshot(std::string_view name, const Snapshot* image);
@@ -180,6 +184,7 @@ class KeyTree {
   std::vector<std::vector<Value>> retiredValues_;
   // How many keys the images added so far hold: what reading them all builds.
   uint64_t imageKeys_ = 0;
+  bool wholeReads_ = false;
 };
 
 }  // namespace cfgkit

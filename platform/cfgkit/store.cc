@@ -247,6 +247,7 @@ bool Store::LoadFromSnapshot(TopLevelFile& file, const std::string& path, Source
 
 void Store::ExpectWholeReads() {
   wholeReads_ = true;
+  tree_.ExpectWholeReads();
   for (const std::unique_ptr<Snapshot>& image : images_) image->ExpectWholeReads();
 }
 
