@@ -25,6 +25,9 @@ struct ProcessStore {
   bool (*keepsNameOrder)(std::string_view topKey) = nullptr;
   std::unique_ptr<cfgkit::Store> store;
   cfgkit::HandleTable handles;
+  // MatchValuesToNames's table, kept between calls: a listing matches every
+  // key, and the table would otherwise be allocated for each.
+  cfgkit::NameIndex matchIndex;
 };
 
 // Lives until the process ends and is never torn down: freeing a large tree
@@ -52,9 +55,7 @@ bool MatchValuesToNames(const cfgkit::KeyTree& tree, const KeyId* ids, size_t ke
                         const std::string_view* names, size_t nameCount, TalRegValueView* values,
                         bool* missed) {
   auto nameAt = [names](size_t i) { return names[i]; };
-  // Kept between calls: a listing matches every key, and its table would
-  // otherwise be allocated for each.
-  static cfgkit::NameIndex index;
+  cfgkit::NameIndex& index = State().matchIndex;
   if (!index.RebuildDistinct(nameCount, nameAt)) return false;
   ClearViews(values, nameCount * keyCount);
   *missed = false;
