@@ -1,11 +1,10 @@
 #include "registry/syntax_walk.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <memory>
 
 #include "cfgkit/key_path.h"
+#include "cfgkit/order_prefix.h"
 #include "registry/byte_text.h"
 #include "registry/morix_registry_impl.h"
 #include "registry/store_names.h"
@@ -35,7 +34,7 @@ class MergedNames {
     // Written in place: a copy of a record just made on the stack stalls on
     // reading back bytes still being stored.
     Name& added = names_.emplace_back();
-    added.prefix = Prefix(name);
+    added.prefix = cfgkit::OrderPrefix(name);
     added.text = name;
     added.marked = marked;
   }
@@ -79,35 +78,6 @@ class MergedNames {
     std::string_view text;
     bool marked;
   };
-
-  // The first eight bytes as a number that orders as the bytes do, zeros
-  // after a shorter name. Many names are short: they are read in at most
-  // three loads, overlapping, with no loop over their bytes.
-  static uint64_t Prefix(std::string_view text) {
-    constexpr bool kLittle = std::endian::native == std::endian::little;
-    const char* bytes = text.data();
-    const size_t size = text.size();
-    if (size >= sizeof(uint64_t)) {
-      uint64_t word;
-      std::memcpy(&word, bytes, sizeof word);
-      return kLittle ? __builtin_bswap64(word) : word;
-    }
-    if (size >= sizeof(uint32_t)) {
-      uint32_t first, last;
-      std::memcpy(&first, bytes, sizeof first);
-      std::memcpy(&last, bytes + size - sizeof last, sizeof last);
-      if constexpr (kLittle) {
-        first = __builtin_bswap32(first);
-        last = __builtin_bswap32(last);
-      }
-      return uint64_t{first} << 32 | uint64_t{last} << (8 * (8 - size));
-    }
-    if (size == 0) return 0;
-    auto byteAt = [bytes](size_t i) -> uint64_t { return static_cast<unsigned char>(bytes[i]); };
-    const size_t middle = size / 2;
-    return byteAt(0) << 56 | byteAt(middle) << (56 - 8 * middle) |
-           byteAt(size - 1) << (56 - 8 * (size - 1));
-  }
 
   std::string bytes_;
   std::vector<std::pair<size_t, size_t>> copies_;

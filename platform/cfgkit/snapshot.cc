@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstring>
 
+#include "cfgkit/order_prefix.h"
 #include "cfgkit/xml_codec.h"
 #include "fsio/content_hash.h"
 
@@ -371,27 +371,9 @@ struct SortableName {
   uint32_t index, size;
 };
 
-uint64_t BigEndianWord(const char* bytes) {
-  uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
-}
-
 SortableName SortableNameOf(std::string_view name, uint32_t index) {
-  SortableName sortable{0, 0, index, static_cast<uint32_t>(name.size())};
-  if (name.size() >= 16) {
-    sortable.high = BigEndianWord(name.data());
-    sortable.low = BigEndianWord(name.data() + 8);
-  } else if (name.size() > 8) {
-    // Bytes 8 on, read as the last eight and shifted over the ones before.
-    sortable.high = BigEndianWord(name.data());
-    sortable.low = BigEndianWord(name.data() + name.size() - 8) << (8 * (16 - name.size()));
-  } else {
-    for (size_t i = 0; i < name.size(); ++i) {
-      sortable.high |= uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
-    }
-  }
-  return sortable;
+  return {OrderPrefix(name), name.size() > 8 ? OrderPrefix(name.substr(8)) : 0, index,
+          static_cast<uint32_t>(name.size())};
 }
 
 // By key, the positions of its values in ascending byte order of their names:
