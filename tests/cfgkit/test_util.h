@@ -54,9 +54,6 @@ inline std::vector<std::pair<int, std::string>> logs;
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/cfgkit_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = pattern, admin = root + "/admin", user = root + "/user";
     std::filesystem::create_directory(admin), std::filesystem::create_directory(user);
     logs.clear();
     static const cfgkit::StoreOptions noImages;
@@ -67,7 +64,6 @@ class StoreTest : public ::testing::Test {
     TalRegUseFileOps(nullptr);
     TalRegSetStoreOptions(nullptr);
     TalRegSetLogSink(nullptr);
-    std::filesystem::remove_all(root);
   }
 
   void Put(const std::string& dir, const std::string& key, const std::string& body) {
@@ -102,7 +98,8 @@ class StoreTest : public ::testing::Test {
     return text;
   }
 
-  std::string root, admin, user;
+  testsupport::TempDir temp;
+  std::string root = temp.path, admin = root + "/admin", user = root + "/user";
 };
 
 }  // namespace cfgtest

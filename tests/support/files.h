@@ -3,14 +3,37 @@
 // include path can use it too.
 #pragma once
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
 namespace testsupport {
+
+// A fresh folder under /tmp, removed with its content.
+struct TempDir {
+  TempDir() { mkdtemp(path.data()); }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string path = "/tmp/setwise_test.XXXXXX";
+};
+
+// Sets (nullopt: unsets) one environment variable until the end of the scope.
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
+    if (const char* old = getenv(name)) previous = old;
+    Set(value);
+  }
+  ~ScopedEnv() { Set(previous); }
+  void Set(const std::optional<std::string>& value) {
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  }
+  std::string name;
+  std::optional<std::string> previous;
+};
 
 // Store file names hold it: "<host>_user.XML".
 inline std::string HostName() {

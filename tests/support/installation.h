@@ -1,22 +1,82 @@
 // A throw-away installation of the product Meridian for tests that run the
-// real binary (SETWISE_BINARY, defined by the test target).
+// real binary (SETWISE_BINARY, defined by the test target), run as a script
+// runs it: a clean environment, standard output and error captured, the exit
+// status as the shell sees it.
 #pragma once
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "support/spawn.h"
+#include "support/files.h"
 
 namespace testsupport {
 
 namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+using Json = nlohmann::json;
+
+struct RunResult {
+  std::string out, err;
+  int status = -1;  // the exit code, or 1000 + the wait status when killed
+};
+
+// Starts `binary` with `args`, HOME=`home` and `extraEnv`; PATH and the
+// sanitizers' options are kept, nothing else. Output goes to `outPath` and
+// `errPath`; standard input comes from `inPath` when one is given.
+inline pid_t Spawn(const std::string& binary, Args args, const std::string& home,
+                   const std::string& outPath, const std::string& errPath,
+                   const Args& extraEnv = {}, const std::string& inPath = "") {
+  args.insert(args.begin(), binary);
+  Args env{"HOME=" + home};
+  for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> argv, envp;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  for (std::string& entry : env) envp.push_back(entry.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  if (!inPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+inline int Wait(pid_t pid) {
+  int status = -1;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status;
+}
+
+// Runs to the end; `scratch` holds the captured output files.
+inline RunResult Run(const std::string& binary, const Args& args, const std::string& home,
+                     const fs::path& scratch, const Args& extraEnv = {},
+                     const std::string& inPath = "") {
+  const std::string out = scratch / "out", err = scratch / "err";
+  int status = Wait(Spawn(binary, args, home, out, err, extraEnv, inPath));
+  return {ReadFile(out), ReadFile(err), status};
+}
 
 // The product Meridian with settings at every level (unless `withValues` is false):
 //   Desktop/Theme          install "light", user "dark"
@@ -73,18 +133,23 @@ class Installation {
   std::string home() const { return root_ / "home"; }
 
   // Every store, list and own-registry file (not the snapshot cache, which
-  // is no part of the registry) with its inode, modification time and bytes:
-  // a rewrite shows even when it writes the same bytes.
-  std::map<std::string, std::string> Snapshot() const {
+  // is no part of the registry) with its inode, mode, modification time and
+  // bytes: a rewrite shows even when it writes the same bytes. With `all`,
+  // everything below the root but the captured output, folders and cache too.
+  std::map<std::string, std::string> Snapshot(bool all = false) const {
     std::map<std::string, std::string> files;
-    for (const char* folder : {"inst/config", "home"}) {
-      for (const auto& item : fs::recursive_directory_iterator(root_ / folder)) {
+    for (const std::string& top : all ? Args{root_} : Args{adminDir(), home()}) {
+      for (const auto& item : fs::recursive_directory_iterator(top)) {
         const std::string path = item.path();
-        if (!item.is_regular_file() || path.find("/.cache/") != std::string::npos) continue;
+        const bool file = item.is_regular_file();
+        if (path == root_ / "out" || path == root_ / "err") continue;
+        if (!all && (!file || path.find("/.cache/") != std::string::npos)) continue;
         struct stat info {};
-        ::stat(path.c_str(), &info);
-        files[path] = std::to_string(info.st_ino) + " " + std::to_string(info.st_mtim.tv_sec) +
-                      "." + std::to_string(info.st_mtim.tv_nsec) + " " + ReadFile(path);
+        (all ? ::lstat : ::stat)(path.c_str(), &info);
+        files[path] = std::to_string(info.st_ino) + " " + std::to_string(info.st_mode) + " " +
+                      std::to_string(info.st_mtim.tv_sec) + "." +
+                      std::to_string(info.st_mtim.tv_nsec) +
+                      (file && path != binary() ? " " + ReadFile(path) : "");
       }
     }
     return files;
@@ -188,6 +253,39 @@ inline bool GiveHomeToNobody(const Installation& in) {
 inline RunResult RunAsNobody(const Installation& in, Args args) {
   args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", in.binary()});
   return Run("/usr/bin/setpriv", args, in.home(), in.root_);
+}
+
+// Standard output must be one JSON document and one line break; standard error empty.
+inline Json Parse(const RunResult& run) {
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(run.out.size() - 1, run.out.find('\n')) << run.out;
+  Json document = Json::parse(run.out, nullptr, /*allow_exceptions=*/false);
+  EXPECT_FALSE(document.is_discarded()) << run.out;
+  return document;
+}
+
+struct JsonRun {
+  Json doc;
+  int status;
+};
+inline JsonRun RunJson(const Installation& in, Args args, const std::string& input = "") {
+  args.push_back("-Json");
+  auto run = in.Run(args, input);
+  return {Parse(run), run.status};
+}
+
+// The store files and their stamps, to show that a run wrote nothing.
+struct Unwritten {
+  const Installation& in;
+  std::map<std::string, std::string> files = in.Snapshot();
+  void Check(const std::string& what) const {
+    EXPECT_TRUE(files == in.Snapshot()) << what << " changed or rewrote a file";
+  }
+};
+
+inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
 }
 
 }  // namespace testsupport

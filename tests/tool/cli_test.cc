@@ -1,11 +1,14 @@
-// The real Setwise binary's text commands and -Check: the whole standard
-// output, the (empty) standard error and the exit status.
+// The real Setwise binary's text commands (reads also as -Json), -Check and
+// debug log: the whole standard output, the (empty) standard error and the
+// exit status.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
+#include <regex>
 
-#include "test_util.h"
+#include "support/installation.h"
 
 namespace testsupport {
 namespace {
@@ -87,6 +90,9 @@ TEST(CliOptions, UsageAndOptionErrors) {
        "Parameter option <> must started with - or /\nMissing ProductName parameter\n" + kUsage,
        255},
       {GetAt("Flag", "machine"), "unknown RegistryLevel <machine>\n" + kUsage, 255},
+      {GetAt("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install"),
+       255},
+      {Get(""), NotFound(""), 255},
       {{"-Get", "-ProductName", "Merid", "-RegistryKey", "Flag"},
        "<Merid> is not an installed product\n" + kUsage, 255},
       // The list's spelling names the user folder that holds Flag.
@@ -129,23 +135,71 @@ TEST(CliOptions, UsageAndOptionErrors) {
   }
 }
 
-TEST(CliGet, PrecedenceLevelsAndSpelling) {
-  std::vector<Step> steps;
-  // clang-format off
-  for (auto& [args, out] : std::vector<std::pair<Args, std::string>>{
-      {Get("Desktop/Theme"), Found("Desktop/Theme", "dark", "string", "user")},
-      {GetAt("desktop\\THEME", "Install"), Found("Desktop/Theme", "light", "string", "install")},
-      {Get("Desktop/FontSize"), Found("Desktop/FontSize", "14", "integer")},
-      {Get("Solver/Threads"), Found("Solver/Threads", "-1", "integer")},
-      {GetAt("Solver/Threads", "user_machine"), Found("Solver/Threads", "4294967295", "integer")},
-      {GetAt("logging/file", "ADMIN"), Found("Logging/File", "/var/log/m.log", "string", "admin")},
-      {Get("desktop/zsrconfigurations/item3"),
-       Found("Desktop/ZSRConfigurations/Item3", "zsr3", "string", "user")},
-      {Get("Desktop/TempDirectory"), NotFound("Desktop/TempDirectory")},
-      {Get(""), NotFound("")}})
-    steps.push_back({args, out, 255});
-  // clang-format on
-  RunSteps(steps, true, /*shared=*/true);
+// Each key's every level read alone, all at once (-AllLevels) and by
+// precedence, as text and as JSON, none of which writes anything. The text of
+// -AllLevels is the lines a Get at each level prints, then what a plain Get
+// finds; read at a level, an integer shows unsigned in the text.
+TEST(CliGet, EachLevelAloneAllLevelsAndByPrecedence) {
+  Installation in(/*withSyntax=*/true);
+  const Unwritten unwritten{in};
+  const struct {
+    std::string key, declared;
+    Json values;  // {level: value}
+  } rows[] = {
+      {"desktop/theme", "Desktop/Theme", {{"user", "dark"}, {"install", "light"}}},
+      {"Desktop\\FontSize", "Desktop/FontSize", {{"user_machine", 14}, {"install", 10}}},
+      {"solver/threads", "Solver/Threads", {{"user_machine", -1}}},
+      {"logging/file", "Logging/File", {{"admin", "/var/log/m.log"}}},
+      {"Desktop/Recent", "Desktop/Recent", Json::object()},
+      {"desktop/zsrconfigurations/item3", "Desktop/ZSRConfigurations/Item3", {{"user", "zsr3"}}},
+      {"Desktop/TempDirectory", "Desktop/TempDirectory", Json::object()},
+  };
+  // What a Get of `key` shows of `value` (null for none) at `level`, as JSON and as text.
+  auto document = [](const std::string& key, const Json& value, const Json& level) {
+    Json doc = {{"key", key}, {"level", level}, {"found", !value.is_null()}};
+    if (!value.is_null()) doc["type"] = value.is_number() ? "integer" : "string";
+    if (!value.is_null()) doc["value"] = value;
+    return doc;
+  };
+  auto text = [](const std::string& key, const Json& value, const Json& level, bool atLevel) {
+    if (value.is_null()) return NotFound(key, level.is_null() ? "" : level.get<std::string>());
+    if (!value.is_number()) return Found(key, value.get<std::string>(), "string", level);
+    return Found(key, atLevel ? std::to_string(value.get<uint32_t>()) : value.dump(), "integer",
+                 level);
+  };
+  // Runs a read as text and as JSON, whose status says whether it found a value.
+  auto expect = [&](const Args& args, const std::string& text, int status, const Json& doc) {
+    const auto run = in.Run(args);
+    const JsonRun json = RunJson(in, args);
+    EXPECT_EQ((Json{text, status, doc, doc["found"] == true ? 0 : 1}),
+              (Json{run.out, run.status, json.doc, json.status}));
+    return json.doc;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.key);
+    std::string lines;
+    Json levels = Json::array(), finds;
+    for (const char* level : {"user_machine", "user", "install_machine", "install", "admin"}) {
+      const Json value = row.values.value(level, Json());
+      lines += text(row.declared, value, level, true);
+      levels.push_back(expect(GetAt(row.key, level), text(row.declared, value, level, true), 255,
+                              document(row.declared, value, level)));
+      levels.back().erase("key");
+      if (finds.is_null() && !value.is_null() && level != std::string("admin")) finds = level;
+    }
+    lines += finds.is_null() ? "A Get without a level finds no value.\n"
+                             : "A Get without a level finds level <" + std::string(finds) + ">.\n";
+    expect(Get(row.key, {"-AllLevels"}), lines, row.values.empty() ? 1 : 0,
+           {{"key", row.declared},
+            {"levels", levels},
+            {"found", !row.values.empty()},
+            {"get_finds", finds}});
+    // A plain Get shows the value of the level it finds, an integer signed.
+    const Json found = finds.is_null() ? Json() : row.values[std::string(finds)];
+    expect(Get(row.key), text(row.declared, found, finds, false), 255,
+           document(row.declared, found, finds));
+  }
+  unwritten.Check("a read");
 }
 
 TEST(CliSet, OutcomesAndRefusals) {
@@ -255,91 +309,94 @@ TEST(CliGetKeys, ListingAndPatterns) {
   RunSteps({{Keys({}), "No registry keys found.\n", 255}}, /*withSyntax=*/false);
 }
 
-// The listing of `product`, read entry by entry like a Get; the same with a
-// debug log at level 5, which must not change what is printed.
-std::string Listing(const Installation& installation, const std::string& product) {
-  const std::string log = installation.root_ / "log";
-  const Args keys = {"-GetKeys", "-ProductName", product};
-  auto logged =
-      installation.RunAsIs(keys, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
-  auto quiet = installation.RunAsIs(keys);
-  EXPECT_EQ(quiet.out, logged.out);
-  EXPECT_EQ(255, quiet.status);
-  EXPECT_NE(std::string::npos, ReadFile(log).find("GetRegistryString"));
-  return quiet.out;
-}
-
 // Each entry reads as a Get of its path would: names the syntax respells, the
 // alias table, names with a NUL or an empty one, a name that does not split
 // back into its key and name, an integer shadowed by a string further down.
+// In a store of several products where the product cannot be told, the
+// registry's key names stay empty, and a path "/<section>" then names the
+// top-level key <section>. A debug log at level 5 must not change the listing.
 TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
-  Installation installation(true);
-  const fs::path admin = installation.adminDir();
   // "N\0" (a name with a NUL) lists as "N"; "Cut" is a text with a NUL.
   const std::string nulName = "<value hexname=\"4e00\" type=\"string\"/>";
-  WriteStoreFile(admin, "RegistrySyntax",
-                 Key("Desktop", Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") + nulName +
-                                    Str("Mixed") + Str("Cut") +
-                                    Key("ZSRConfigurations", Str("Item3") + Str("item3")) +
-                                    Key("Options", Str("Units") + Str("Extra") + nulName) +
-                                    Key("Empty")));
-  WriteStoreFile(admin, "CoreRegistrySyntax",
-                 Key("desktop", Str("THEME") + Int("fontsize")) +
-                     Key("Desktop", Str("Theme") + Int("Recent")));
-  WriteStoreFile(admin, "default",
-                 Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") + Str("", "unnamed") +
-                                    Str("a\\b", "slash") + Str("N", "n") + Str("Mixed", "text") +
-                                    "<value name=\"Cut\" type=\"string\" encoding=\"hex\">"
-                                    "61006200</value>" +
-                                    Key("a", Str("b", "ab")) +
-                                    Key("Options", Int("Units", "5") + Str("Extra", "x"))));
-  WriteStoreFile(installation.userDir(), HostName() + "_user",
-                 Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
-                                    Key("Options", Str("Units", "in"))));
-  EXPECT_EQ(Listing(installation, "Meridian"),
-            "Registry keys:\n"
-            "Desktop: no value (key only)\n"
-            "Desktop: no value found in registry\n"
-            "Desktop/Cut: value is <a> at level <install>\n"
-            "Desktop/FontSize: value is <14> at level <user_machine>\n"
-            "Desktop/Mixed: value is <text> at level <install>\n"
-            "Desktop/N: value is <n> at level <install>\n"
-            "Desktop/Recent: no value found in registry\n"
-            "Desktop/Theme: value is <dark> at level <user>\n"
-            "Desktop/a\\b: value is <ab> at level <install>\n"
-            "Desktop/Empty: no value (key only)\n"
-            "Desktop/Options: no value (key only)\n"
-            "Desktop/Options/Extra: value is <x> at level <install>\n"
-            "Desktop/Options/N: no value found in registry\n"
-            "Desktop/Options/Units: value is <in> at level <user_machine>\n"
-            "Desktop/ZSRConfigurations: no value (key only)\n"
-            "Desktop/ZSRConfigurations/Item3: value is <zsr3> at level <user>\n"
-            "Desktop/ZSRConfigurations/item3: value is <zsr3> at level <user>\n"
-            "desktop: no value (key only)\n"
-            "desktop/THEME: value is <dark> at level <user>\n"
-            "desktop/fontsize: value is <14> at level <user_machine>\n");
-}
-
-// A store of several products in which the product cannot be told: the
-// registry's key names stay empty, and a path "/<section>" then names the
-// top-level key <section>.
-TEST(CliGetKeys, ListingWhenTheProductsKeysAreUnknown) {
-  Installation installation(true);
-  const fs::path admin = installation.adminDir();
-  WriteStoreFile(admin, "admin", Int("SupportsMultipleApplications", "1"));
-  WriteStoreFile(admin, "Desktop",
-                 Str("Theme", "dark") + Int("Extra", "3") + Key("Sub", Str("Deep", "d")));
-  std::ofstream(admin / "ProductList.txt") << "2024\n";
-  EXPECT_EQ(Listing(installation, "2024"),
-            "Registry keys:\n"
-            "Desktop: no value (key only)\n"
-            "Desktop/Extra: value is <3> at level <install_machine>\n"
-            "Desktop/Recent: no value found in registry\n"
-            "Desktop/Theme: value is <dark> at level <install_machine>\n"
-            "Desktop/Sub: no value (key only)\n"
-            "Desktop/Sub/Deep: value is <d> at level <install_machine>\n"
-            "Logging: no value (key only)\n"
-            "Logging/File: no value found in registry\n");
+  const struct {
+    const char* product;
+    std::function<void(const fs::path& admin, const fs::path& user)> prepare;
+    std::string listing;
+  } rows[] = {
+      {"Meridian",
+       [&](const fs::path& admin, const fs::path& user) {
+         WriteStoreFile(
+             admin, "RegistrySyntax",
+             Key("Desktop",
+                 Str("Theme") + Int("FontSize") + Str("") + Str("a\\b") + nulName + Str("Mixed") +
+                     Str("Cut") + Key("ZSRConfigurations", Str("Item3") + Str("item3")) +
+                     Key("Options", Str("Units") + Str("Extra") + nulName) + Key("Empty")));
+         WriteStoreFile(admin, "CoreRegistrySyntax",
+                        Key("desktop", Str("THEME") + Int("fontsize")) +
+                            Key("Desktop", Str("Theme") + Int("Recent")));
+         WriteStoreFile(
+             admin, "default",
+             Key("Desktop", Str("Theme", "light") + Int("FontSize", "10") + Str("", "unnamed") +
+                                Str("a\\b", "slash") + Str("N", "n") + Str("Mixed", "text") +
+                                "<value name=\"Cut\" type=\"string\" encoding=\"hex\">"
+                                "61006200</value>" +
+                                Key("a", Str("b", "ab")) +
+                                Key("Options", Int("Units", "5") + Str("Extra", "x"))));
+         WriteStoreFile(user, HostName() + "_user",
+                        Key("Desktop", Int("FontSize", "14") + Int("Mixed", "7") +
+                                           Key("Options", Str("Units", "in"))));
+       },
+       "Registry keys:\n"
+       "Desktop: no value (key only)\n"
+       "Desktop: no value found in registry\n"
+       "Desktop/Cut: value is <a> at level <install>\n"
+       "Desktop/FontSize: value is <14> at level <user_machine>\n"
+       "Desktop/Mixed: value is <text> at level <install>\n"
+       "Desktop/N: value is <n> at level <install>\n"
+       "Desktop/Recent: no value found in registry\n"
+       "Desktop/Theme: value is <dark> at level <user>\n"
+       "Desktop/a\\b: value is <ab> at level <install>\n"
+       "Desktop/Empty: no value (key only)\n"
+       "Desktop/Options: no value (key only)\n"
+       "Desktop/Options/Extra: value is <x> at level <install>\n"
+       "Desktop/Options/N: no value found in registry\n"
+       "Desktop/Options/Units: value is <in> at level <user_machine>\n"
+       "Desktop/ZSRConfigurations: no value (key only)\n"
+       "Desktop/ZSRConfigurations/Item3: value is <zsr3> at level <user>\n"
+       "Desktop/ZSRConfigurations/item3: value is <zsr3> at level <user>\n"
+       "desktop: no value (key only)\n"
+       "desktop/THEME: value is <dark> at level <user>\n"
+       "desktop/fontsize: value is <14> at level <user_machine>\n"},
+      {"2024",
+       [](const fs::path& admin, const fs::path&) {
+         WriteStoreFile(admin, "admin", Int("SupportsMultipleApplications", "1"));
+         WriteStoreFile(admin, "Desktop",
+                        Str("Theme", "dark") + Int("Extra", "3") + Key("Sub", Str("Deep", "d")));
+         std::ofstream(admin / "ProductList.txt") << "2024\n";
+       },
+       "Registry keys:\n"
+       "Desktop: no value (key only)\n"
+       "Desktop/Extra: value is <3> at level <install_machine>\n"
+       "Desktop/Recent: no value found in registry\n"
+       "Desktop/Theme: value is <dark> at level <install_machine>\n"
+       "Desktop/Sub: no value (key only)\n"
+       "Desktop/Sub/Deep: value is <d> at level <install_machine>\n"
+       "Logging: no value (key only)\n"
+       "Logging/File: no value found in registry\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.product);
+    Installation installation(true);
+    row.prepare(installation.adminDir(), installation.userDir());
+    const std::string log = installation.root_ / "log";
+    const Args keys = {"-GetKeys", "-ProductName", row.product};
+    auto logged =
+        installation.RunAsIs(keys, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log});
+    auto quiet = installation.RunAsIs(keys);
+    EXPECT_EQ(std::tie(row.listing, logged.out), std::tie(quiet.out, quiet.out));
+    EXPECT_EQ(255, quiet.status);
+    EXPECT_NE(std::string::npos, ReadFile(log).find("GetRegistryString"));
+  }
 }
 
 TEST(CliTempDirectory, OwnRegistryByLevel) {
@@ -368,25 +425,6 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
         {GetAt("TempDirectory", "user"), found("/scratch/u", "user")}}},
   }, true, /*shared=*/true);
   // clang-format on
-}
-
-// Every file and folder below `root` but the captured output, with its mode,
-// size and modification time, and the bytes of the registry's files.
-std::map<std::string, std::string> DiskState(const fs::path& root) {
-  std::map<std::string, std::string> listing;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    const fs::path& path = item.path();
-    if (path == root / "out" || path == root / "err") continue;
-    struct stat info = {};
-    lstat(path.c_str(), &info);
-    std::string& entry = listing[path];
-    entry = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
-            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
-    if (item.is_regular_file() && path != root / "inst/Setwise") {
-      entry += " " + ReadFile(path);
-    }
-  }
-  return listing;
 }
 
 // The kind a JSON finding has for a text line.
@@ -482,7 +520,6 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Installation installation(true);
-    const fs::path& root = installation.root_;
     const Paths paths{installation.adminDir(), installation.userDir(), HostName()};
     // A clean base: the registry's records of products, an alias entry at user.
     WriteStoreFile(paths.admin, "admin",
@@ -495,13 +532,13 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
       ASSERT_TRUE(GiveHomeToNobody(installation));
     }
     row.change(paths);
-    const auto before = DiskState(root);
+    const auto before = installation.Snapshot(/*all=*/true);
     auto run = [&](const Args& args) {
       return row.asNobody ? RunAsNobody(installation, args) : installation.RunAsIs(args);
     };
     const auto text = run({"-Check", "-ProductName", "Meridian"});
     const auto json = run({"-Check", "-ProductName", "Meridian", "-Json"});
-    EXPECT_TRUE(DiskState(root) == before) << "the check changed or created something";
+    EXPECT_TRUE(installation.Snapshot(true) == before) << "the check changed or created something";
 
     std::string expected;
     for (const std::string& finding : row.findings) expected += Expand(finding, paths) + "\n";
@@ -525,6 +562,65 @@ TEST(CliCheck, OneInstallationPerKindOfFinding) {
         EXPECT_TRUE(line.find("<" + finding.value("key", "?") + ">") != std::string::npos) << line;
       }
     }
+  }
+}
+
+// The host name where it stands as a name of its own ("vm_user", "vm.XML").
+void ReplaceHost(std::string& text, const std::string& host) {
+  const std::string literal =
+      std::regex_replace(host, std::regex(R"([.^$|()\[\]{}*+?\\-])"), R"(\$&)");
+  text = std::regex_replace(text, std::regex("(^|[^[:alnum:]])" + literal + "(?![[:alnum:]])"),
+                            "$1{host}");
+}
+
+std::string Normalised(std::string log, const Installation& in) {
+  std::string root = in.root_.string(), backslashed = root;
+  for (char& c : backslashed) c = c == '/' ? '\\' : c;
+  ReplaceAll(log, root, "{root}");
+  ReplaceAll(log, backslashed, "{root}");
+  ReplaceHost(log, HostName());
+  return log;
+}
+
+// The debug log at level 5 of a table of runs, line for line as recorded in
+// tests/data/debug_logs/ (the installation's root and the host name written
+// {root} and {host}), whatever reads the registry underneath. To record them anew:
+//   SETWISE_RECORD_LOGS=1 build/default/tests/tool/cli_tests --gtest_filter='CliDebugLog.*'
+TEST(CliDebugLog, EveryRunLogsAsRecorded) {
+  Installation in(/*withSyntax=*/true);
+  // A second syntax file that spells a key and an entry in other letter case.
+  WriteStoreFile(
+      in.adminDir(), "CoreRegistrySyntax",
+      Key("desktop", Int("Recent") + Str("THEME") + Str("Zoom")) + Key("Logging", Str("File")));
+  const std::pair<const char*, Args> runs[] = {
+      {"get_by_precedence", Get("desktop/theme")},
+      {"get_integer_at_level", GetAt("Desktop/FontSize", "user_machine")},
+      {"get_alias", Get("Desktop/ZSRConfigurations/Item3")},
+      {"get_undefined", Get("Desktop/Nope")},
+      {"getkeys", Keys()},
+      {"getkeys_pattern", Keys({"*THEME*"})},
+      {"getkeys_case", Keys({"Desk*Units", "-Case"})},
+      {"set_second_syntax", Set("DESKTOP/zoom", "big", {"-RegistryLevel", "user"})},
+      {"set_integer", Set("Solver/Threads", "4", {"-RegistryLevel", "install"})},
+      {"delete_value", Delete("Desktop/Options/Units")},
+      {"delete_key", Delete("Desktop/Options/Extra")},
+      {"getkeys_after_changes", Keys()},
+  };
+  const fs::path recorded = fs::path(SETWISE_TEST_DATA) / "debug_logs";
+  const bool record = getenv("SETWISE_RECORD_LOGS") != nullptr;
+  for (const auto& [name, args] : runs) {
+    SCOPED_TRACE(name);
+    const fs::path log = in.root_ / "debug.log";
+    fs::remove(log);
+    auto run = in.Run(args, "", {"TALVEN_DEBUG_LEVEL=5", "TALVEN_DEBUG_FILE=" + log.string()});
+    EXPECT_EQ("", run.err);
+    const std::string lines = Normalised(ReadFile(log), in);
+    const fs::path expected = recorded / (std::string(name) + ".log");
+    if (record) {
+      fs::create_directories(recorded);
+      std::ofstream(expected, std::ios::binary) << lines;
+    }
+    EXPECT_EQ(ReadFile(expected), lines);
   }
 }
 
