@@ -183,11 +183,13 @@ class CatalogueReader {
   }
 
  private:
-  // The section and name as SplitKeyPath cuts the path.
-  static void Split(ListedEntry& entry) {
-    const size_t sectionLength = SectionLength(entry.path);
-    entry.section = entry.path.substr(0, sectionLength);
-    entry.name = sectionLength == 0 ? entry.path : entry.path.substr(sectionLength + 1);
+  // The section and name as SplitKeyPath cuts the line's path.
+  void Split(ListedEntry& entry) {
+    joined_.assign(entry.parent).append(entry.leaf);
+    const std::string_view path = joined_;
+    const size_t sectionLength = SectionLength(path);
+    entry.section = path.substr(0, sectionLength);
+    entry.name = sectionLength == 0 ? path : path.substr(sectionLength + 1);
   }
 
   // The spelling NormaliseKey gives: the alias table's, else the syntax's.
@@ -208,6 +210,7 @@ class CatalogueReader {
   bool batched_ = false;  // rows_ holds the key's entries
   std::vector<TalRegValueView> rows_;
   std::string respelledSection_, respelledName_;
+  std::string joined_;  // the path Split cuts
   LevelKeys elsewhere_;
 };
 
@@ -218,10 +221,13 @@ class PathMatch {
     if (filter.pattern != nullptr) pattern_.Format(L"*%s*", filter.pattern);
   }
 
-  bool operator()(std::string_view path) {
+  bool operator()(std::string_view parent, std::string_view leaf = {}) {
     if (filter_.pattern == nullptr) return true;
-    wide_.resize(path.size());
-    for (size_t i = 0; i < path.size(); ++i) wide_[i] = static_cast<unsigned char>(path[i]);
+    wide_.resize(parent.size() + leaf.size());
+    for (size_t i = 0; i < parent.size(); ++i) wide_[i] = static_cast<unsigned char>(parent[i]);
+    for (size_t i = 0; i < leaf.size(); ++i) {
+      wide_[parent.size() + i] = static_cast<unsigned char>(leaf[i]);
+    }
     return filter_.caseSensitive ? wide_.Match(pattern_) : wide_.MatchNoCase(pattern_);
   }
 
@@ -240,11 +246,11 @@ CatalogueCount VisitKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
   CatalogueReader reader(registry, level);
   PathMatch matches(filter);
   CatalogueCount count;
-  std::string path;
+  std::string parent;
   SyntaxWalk::Run(registry, reader.top(), reader.providers(), [&](const SyntaxWalkKey& key) {
     count.defined += 1 + key.names.size();
     ListedEntry entry{};
-    entry.path = key.path;
+    entry.parent = key.path;
     entry.isKey = true;
     if (matches(key.path)) {
       ++count.shown;
@@ -252,15 +258,13 @@ CatalogueCount VisitKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
     }
     entry.isKey = false;
     reader.StartKey(key);
-    path.assign(key.path).push_back('/');
-    const size_t prefix = path.size();
+    parent.assign(key.path).push_back('/');
     for (size_t i = 0; i < key.names.size(); ++i) {
       const std::string_view name = key.names[i];
-      path.resize(prefix);
-      path.append(name);
       // An empty name joins on nothing.
-      entry.path = name.empty() ? key.path : std::string_view(path);
-      if (!matches(entry.path)) continue;
+      entry.parent = name.empty() ? key.path : std::string_view(parent);
+      entry.leaf = name;
+      if (!matches(entry.parent, entry.leaf)) continue;
       ++count.shown;
       reader.Read(key, i, entry);
       use(context, entry);
@@ -291,15 +295,15 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
           header(filter);
         }
         if (entry.isKey) {
-          out.PutLine(entry.path, std::string_view(keyOnly));
+          out.PutLine(entry.parent, entry.leaf, std::string_view(keyOnly));
         } else if (entry.level == 0) {
-          out.PutLine(entry.path, std::string_view(noValue));
+          out.PutLine(entry.parent, entry.leaf, std::string_view(noValue));
         } else if (entry.isNumber) {
           const char* end = std::to_chars(number, number + sizeof number, entry.number).ptr;
-          out.PutLine(entry.path, std::string_view(valueIs), std::string_view(number, end),
-                      std::string_view(atLevel[entry.level]));
+          out.PutLine(entry.parent, entry.leaf, std::string_view(valueIs),
+                      std::string_view(number, end), std::string_view(atLevel[entry.level]));
         } else {
-          out.PutLine(entry.path, std::string_view(valueIs), entry.text,
+          out.PutLine(entry.parent, entry.leaf, std::string_view(valueIs), entry.text,
                       std::string_view(atLevel[entry.level]));
         }
       });

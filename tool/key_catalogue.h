@@ -14,7 +14,12 @@
 
 // One line of the listing, valid during the visit.
 struct ListedEntry {
-  std::string_view path;     // the key's path, or the entry's with its name
+  // The line's path is `parent` then `leaf`: a key's path and nothing, or an
+  // entry's key path with its '/' and its name (the key's path alone for an
+  // empty name). A printer copies the two pieces: no line is joined only to
+  // be copied again.
+  std::string_view parent;
+  std::string_view leaf;
   bool isKey;                // a key's own line, which has no value
   std::string_view section;  // an entry's, as a Get splits its path
   std::string_view name;

@@ -37,11 +37,13 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   }
   char number[16];
   bool first = true;
+  std::string path;
   const CatalogueCount count =
       BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
         out.append(first ? "{"sv : ",{"sv);
         first = false;
-        AppendBytesField(&out, "path", entry.path);
+        path.assign(entry.parent).append(entry.leaf);
+        AppendBytesField(&out, "path", path);
         if (entry.isKey) {
           out.append(keyOnly);
         } else if (entry.level == 0) {
