@@ -81,16 +81,18 @@ bool AnyNotPlain(uint64_t word) {
 
 }  // namespace
 
-void AppendBytesField(std::string* out, std::string_view field, std::string_view bytes) {
+void JsonBlocks::PutBytesField(std::string_view field, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
-  const size_t start = out->size();
-  out->push_back('"');
-  out->append(field);
-  out->append("\":\""sv);
+  // The most either form takes: six bytes for each byte escaped as \u00XX.
+  char* const start = Room(field.size() + 10 + 6 * bytes.size());
+  char* out = start;
+  *out++ = '"';
+  out = Copy(out, field);
+  out = Copy(out, "\":\""sv);
   // One pass over the bytes: the UTF-8 check waits for the first byte that
   // is not ASCII, which most texts never have.
   bool utf8 = false;
-  size_t plain = 0;  // start of the run not yet appended
+  size_t plain = 0;  // start of the run not yet copied
   for (size_t i = 0; i < bytes.size(); ++i) {
     // Eight plain bytes at a time: most texts hold nothing else.
     uint64_t word;
@@ -110,38 +112,51 @@ void AppendBytesField(std::string* out, std::string_view field, std::string_view
     if (c >= 0x80) {
       if (utf8) continue;
       if (!IsValidUtf8(bytes)) {
-        out->resize(start);
-        out->push_back('"');
-        out->append(field).append("_hex\":\"").append(HexEncode(bytes)).push_back('"');
+        out = start;
+        *out++ = '"';
+        out = Copy(out, field);
+        out = Copy(out, "_hex\":\""sv);
+        out = Copy(out, HexEncode(bytes));
+        *out++ = '"';
+        used_ = static_cast<size_t>(out - buffer_.data());
         return;
       }
       utf8 = true;
       continue;
     }
-    out->append(bytes.substr(plain, i - plain));
+    out = Copy(out, bytes.substr(plain, i - plain));
     plain = i + 1;
-    out->push_back('\\');
+    *out++ = '\\';
     switch (c) {
       case '"':
       case '\\':
-        out->push_back(static_cast<char>(c));
+        *out++ = static_cast<char>(c);
         break;
       case '\n':
-        out->push_back('n');
+        *out++ = 'n';
         break;
       case '\t':
-        out->push_back('t');
+        *out++ = 't';
         break;
       case '\r':
-        out->push_back('r');
+        *out++ = 'r';
         break;
       default:
-        out->append("u00").push_back(kHex[c >> 4]);
-        out->push_back(kHex[c & 0xF]);
+        out = Copy(out, "u00"sv);
+        *out++ = kHex[c >> 4];
+        *out++ = kHex[c & 0xF];
         break;
     }
   }
-  out->append(bytes.substr(plain)).push_back('"');
+  out = Copy(out, bytes.substr(plain));
+  *out++ = '"';
+  used_ = static_cast<size_t>(out - buffer_.data());
+}
+
+void JsonBlocks::Flush(bool all) {
+  if (used_ == 0 || (!all && used_ < kBlock)) return;
+  json_.PrintRaw(std::string_view(buffer_.data(), used_));
+  used_ = 0;
 }
 
 std::string JsonText(const Json& value) {

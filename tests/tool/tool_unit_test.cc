@@ -126,10 +126,24 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
     // Also inside longer texts, where eight bytes are read at once around them.
     texts.insert(texts.end(), {bytes, "abcdefgh" + bytes + "ijklmnopq", "abc" + bytes + "defghij"});
   }
+  // What the document writer prints, through the sink -Json prints to.
+  struct Printed : core::OutputSink {
+    void Write(const char* data, size_t size) override { text.append(data, size); }
+    std::string text;
+  };
   for (const std::string& bytes : texts) {
-    std::string text = "{";
-    AppendBytesField(&text, "value", bytes);
-    text += "}";
+    Printed printed;
+    core::OutputSink* previous = core::SetOutputSink(&printed);
+    {
+      JsonOutput json;
+      JsonBlocks blocks(json);
+      blocks.Put(std::string_view("{"));
+      blocks.PutBytesField("value", bytes);
+      blocks.Put(std::string_view("}"));
+      blocks.Flush(/*all=*/true);
+    }
+    core::SetOutputSink(previous);
+    const std::string& text = printed.text;
     const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     ASSERT_FALSE(parsed.is_discarded()) << text;
     std::string back = parsed.contains("value")

@@ -13,8 +13,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr size_t kOutputBlock = 1 << 16;
-
 // The listing as one JSON document, written entry by entry.
 // At `level`, the values that level holds; 0: those a Get without a level finds.
 int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter, int level,
@@ -25,9 +23,9 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   }
   head["case_sensitive"] = options.caseSensitive;
   if (level != ProviderNone) head["level"] = LevelName(level).ASCII();
-  std::string out = JsonText(head);
-  out.pop_back();
-  out.append(",\"entries\":[");
+  const std::string headText = JsonText(head);
+  JsonBlocks out(json);
+  out.Put(std::string_view(headText).substr(0, headText.size() - 1), ",\"entries\":["sv);
   // Each entry's pieces after its path, joined once.
   const std::string keyOnly = ",\"why\":\"" + std::string(msg::kKeyOnly) + "\"}";
   const std::string noValue = ",\"why\":\"" + std::string(msg::kNoValueFound) + "\"}";
@@ -40,39 +38,35 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   std::string path;
   const CatalogueCount count =
       BuildKeyCatalogue(registry, filter, level, [&](const ListedEntry& entry) {
-        out.append(first ? "{"sv : ",{"sv);
+        out.Put(first ? "{"sv : ",{"sv);
         first = false;
         path.assign(entry.parent).append(entry.leaf);
-        AppendBytesField(&out, "path", path);
+        out.PutBytesField("path", path);
         if (entry.isKey) {
-          out.append(keyOnly);
+          out.Put(keyOnly);
         } else if (entry.level == 0) {
-          out.append(noValue);
+          out.Put(noValue);
+        } else if (entry.isNumber) {
+          const char* end = std::to_chars(number, number + sizeof number, entry.number).ptr;
+          out.Put(",\"type\":\"integer\",\"value\":"sv, std::string_view(number, end),
+                  atLevel[entry.level]);
         } else {
-          if (entry.isNumber) {
-            out.append(",\"type\":\"integer\",\"value\":"sv);
-            out.append(number, std::to_chars(number, number + sizeof number, entry.number).ptr);
-          } else {
-            out.append(",\"type\":\"string\","sv);
-            AppendBytesField(&out, "value", entry.text);
-          }
-          out.append(atLevel[entry.level]);
+          out.Put(",\"type\":\"string\","sv);
+          out.PutBytesField("value", entry.text);
+          out.Put(atLevel[entry.level]);
         }
-        if (out.size() >= kOutputBlock) {
-          json.PrintRaw(out);
-          out.clear();
-        }
+        out.Flush();
       });
-  out.append("]");
+  out.Put("]"sv);
   const Json warnings = level == ProviderNone
                             ? StoreWarnings(registry, {ProviderUserMachine, ProviderUser,
                                                        ProviderInstallMachine, ProviderInstall})
                             : StoreWarnings(registry, {level});
-  if (!warnings.is_null()) out.append(",\"warnings\":").append(JsonText(warnings));
+  if (!warnings.is_null()) out.Put(",\"warnings\":"sv, JsonText(warnings));
   Json notes = json.TakeNotes();
-  if (!notes.empty()) out.append(",\"notes\":").append(JsonText(notes));
-  out.append("}\n");
-  json.PrintRaw(out);
+  if (!notes.empty()) out.Put(",\"notes\":"sv, JsonText(notes));
+  out.Put("}\n"sv);
+  out.Flush(/*all=*/true);
   return count.shown == 0 ? JsonNotFound : JsonDone;
 }
 
