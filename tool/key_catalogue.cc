@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,15 +42,16 @@ class OutputBlocks {
   }
 
  private:
+  // Copies, not memcpy: a key's line has an empty name that may have no address.
   void Put(std::string_view bytes) {
     while (used_ + bytes.size() >= kSize) {
       const size_t part = kSize - used_;
-      std::memcpy(block_.get() + used_, bytes.data(), part);
+      std::copy_n(bytes.data(), part, block_.get() + used_);
       used_ = kSize;
       Flush();
       bytes.remove_prefix(part);
     }
-    std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
+    std::copy_n(bytes.data(), bytes.size(), block_.get() + used_);
     used_ += bytes.size();
   }
 
