@@ -66,9 +66,7 @@ class StoreTest : public ::testing::Test {
     TalRegSetLogSink(nullptr);
   }
 
-  void Put(const std::string& dir, const std::string& key, const std::string& body) {
-    testsupport::WriteStoreFile(dir, key, body);
-  }
+  static constexpr auto Put = &testsupport::WriteStoreFile;
   int Load() { return _LoadPathsA(admin.c_str(), user.c_str()); }
 
   static TalRegKey Open(const char* path, TalRegKey parent = nullptr) {

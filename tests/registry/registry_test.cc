@@ -69,9 +69,7 @@ class RegistryTest : public ::testing::Test {
   std::string UserDir() const { return home + "/Documents/Talven/Product12.1/config"; }
   std::string UserMachineFile() const { return UserDir() + "/" + host + "_user.XML"; }
 
-  void Put(const std::string& dir, const std::string& key, const std::string& body) {
-    testsupport::WriteStoreFile(dir, key, body);
-  }
+  static constexpr auto Put = &testsupport::WriteStoreFile;
   void PutAdmin(const std::string& body) { Put(admin, "admin", body); }
   void PutInstall(const std::string& body) { Put(admin, "default", body); }
   void PutUser(const std::string& body) { Put(UserDir(), "user", body); }
@@ -148,17 +146,6 @@ INSTANTIATE_TEST_SUITE_P(Registry, ProductTest,
                                                      "Product1"},
                                            std::pair{Key("Other"), "Product"}));
 
-TEST_F(LoadingTest, ProviderKeyPathsWithoutAnAdminKey) {
-  reg.EnsureMorixRegistryIsLoaded();
-  EXPECT_TRUE(Logged(kLoad + "Error! unable to locate admin key admin\n"));
-  // HKLM means admin whatever the provider; any other top means HKCU.
-  EXPECT_EQ(A(reg.GetProviderKeyPath(HKLM, L"x", ProviderUser)), "admin/x");
-  EXPECT_EQ(A(reg.GetProviderKeyPath(HKCU, L"x", ProviderAdmin)), "admin/x");
-  EXPECT_EQ(A(reg.GetProviderKeyPath(7, L"x", ProviderInstall)), "default/x");
-  EXPECT_EQ(A(reg.GetProviderKeyPath(HKCU, L"x", ProviderNone)), "/x");
-  EXPECT_TRUE(Logged("Assertion failed: !\"Invalid configuration provider\""));
-}
-
 class SyntaxTest : public RegistryTest {
  protected:
   // "<result> <section>|<entry>" after the lookup, with " (no syntax)" when none was found.
@@ -194,7 +181,16 @@ TEST_F(SyntaxTest, LookupCorrectsSpellingAcrossFiles) {
   }
 }
 
-TEST_F(SyntaxTest, NoSyntaxFilesDefineEverything) {
+// No store file at all: no admin key, and no syntax, which defines everything.
+TEST_F(SyntaxTest, AnEmptyStoreHasProviderKeyPathsAndDefinesEverything) {
+  reg.EnsureMorixRegistryIsLoaded();
+  EXPECT_TRUE(Logged(kLoad + "Error! unable to locate admin key admin\n"));
+  // HKLM means admin whatever the provider; any other top means HKCU.
+  EXPECT_EQ(A(reg.GetProviderKeyPath(HKLM, L"x", ProviderUser)), "admin/x");
+  EXPECT_EQ(A(reg.GetProviderKeyPath(HKCU, L"x", ProviderAdmin)), "admin/x");
+  EXPECT_EQ(A(reg.GetProviderKeyPath(7, L"x", ProviderInstall)), "default/x");
+  EXPECT_EQ(A(reg.GetProviderKeyPath(HKCU, L"x", ProviderNone)), "/x");
+  EXPECT_TRUE(Logged("Assertion failed: !\"Invalid configuration provider\""));
   EXPECT_EQ(Lookup(L"A/B", L"C"), "0 A/B|C (no syntax)");
   EXPECT_TRUE(reg.IsRegistryEntryDefined(L"A/B/C"));
   std::vector<RegistrySyntaxEntry> entries;

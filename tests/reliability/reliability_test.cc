@@ -86,8 +86,7 @@ TEST(ReliabilityTest, ConcurrentWritersLoseNothing) {
       const std::string name = "r" + std::to_string(round) + "_" + std::to_string(i);
       imported += Str(name, "i" + name);
     }
-    const std::string document = in.root_ / "document.xml";
-    std::ofstream(document) << Key("Document", Key("I", imported));
+    const std::string document = testsupport::Document(in, Key("I", imported));
     const std::string out = in.root_ / "out";
     std::vector<pid_t> runs = {
         testsupport::Spawn(in.binary(), Import(document), in.home(), out + "i", out + "i")};
@@ -168,8 +167,7 @@ TEST(ReliabilityTest, AFileSizeLimitFailsEverySaveAndKeepsTheFiles) {
     return run.out;
   };
   EXPECT_EQ(kNotSaved + "\n", limited(Set("Old", "new"), 255));
-  const std::string document = in.root_ / "document.xml";
-  std::ofstream(document) << Key("Document", Key("S", Str("Old", "imported")));
+  const std::string document = testsupport::Document(in, Key("S", Str("Old", "imported")));
   const std::pair<Args, const char*> jsonRuns[] = {
       {Set("Old", "new"), "saved"}, {Delete("S/Old"), "saved"}, {Import(document), "written"}};
   for (auto [args, field] : jsonRuns) {

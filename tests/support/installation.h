@@ -217,6 +217,14 @@ inline Args Import(const std::string& file, Args more = {}) {
   return more;
 }
 
+// Writes a settings document into the installation's folder; its path.
+inline std::string Document(const Installation& in, const std::string& body,
+                            const std::string& name = "doc.xml") {
+  const fs::path path = in.root_ / name;
+  std::ofstream(path, std::ios::binary) << Key("Document", body);
+  return path;
+}
+
 // A run's arguments, each cut short, for failure messages.
 inline std::string Show(const Args& args) {
   std::string text;

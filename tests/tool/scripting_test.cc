@@ -38,14 +38,6 @@ std::string DelKey(const std::string& name) {
   return "<delete type=\"key\" name=\"" + name + "\"/>";
 }
 
-// Writes a settings document into the installation's folder; its path.
-std::string Document(const Installation& in, const std::string& body,
-                     const std::string& name = "doc.xml") {
-  const fs::path path = in.root_ / name;
-  std::ofstream(path, std::ios::binary) << Key("Document", body);
-  return path;
-}
-
 // The bytes under `field`, or under `field`_hex decoded; never both.
 std::string Bytes(const Json& object, const std::string& field) {
   const bool plain = object.contains(field), hex = object.contains(field + "_hex");
