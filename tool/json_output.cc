@@ -118,7 +118,7 @@ void JsonBlocks::PutBytesField(std::string_view field, std::string_view bytes) {
         out = Copy(out, "_hex\":\""sv);
         out = Copy(out, HexEncode(bytes));
         *out++ = '"';
-        used_ = static_cast<size_t>(out - buffer_.data());
+        Written(out);
         return;
       }
       utf8 = true;
@@ -150,13 +150,7 @@ void JsonBlocks::PutBytesField(std::string_view field, std::string_view bytes) {
   }
   out = Copy(out, bytes.substr(plain));
   *out++ = '"';
-  used_ = static_cast<size_t>(out - buffer_.data());
-}
-
-void JsonBlocks::Flush(bool all) {
-  if (used_ == 0 || (!all && used_ < kBlock)) return;
-  json_.PrintRaw(std::string_view(buffer_.data(), used_));
-  used_ = 0;
+  Written(out);
 }
 
 std::string JsonText(const Json& value) {

@@ -2,13 +2,12 @@
 // tool would print meanwhile (the option parser's notes) goes into it.
 #pragma once
 
-#include <algorithm>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "tool/output_blocks.h"
 #include "vxcore/console_output.h"
 
 // Keys in the order they are written, so that documents read naturally.
@@ -56,43 +55,20 @@ class JsonOutput : public core::OutputSink {
 void PutBytes(Json& object, const char* field, std::string_view bytes);
 
 // A document written piece by piece, where a JSON object per piece would cost
-// more than the listing itself: the pieces of an entry are copied into one
-// buffer after one check for room, and the buffer goes out through
-// `JsonOutput::PrintRaw` in blocks of at least kBlock bytes.
-class JsonBlocks {
+// more than the listing itself; its blocks go out through
+// `JsonOutput::PrintRaw`.
+class JsonBlocks : public OutputBlocks {
  public:
-  static constexpr size_t kBlock = size_t{1} << 16;
+  explicit JsonBlocks(JsonOutput& json)
+      : OutputBlocks(
+            [](void* target, std::string_view bytes) {
+              static_cast<JsonOutput*>(target)->PrintRaw(bytes);
+            },
+            &json) {}
 
-  explicit JsonBlocks(JsonOutput& json) : json_(json), buffer_(kBlock + kBlock / 16, '\0') {}
-  JsonBlocks(const JsonBlocks&) = delete;
-  JsonBlocks& operator=(const JsonBlocks&) = delete;
-
-  template <class... Pieces>
-  void Put(const Pieces&... pieces) {
-    char* cursor = Room((std::string_view(pieces).size() + ...));
-    ((cursor = Copy(cursor, pieces)), ...);
-    used_ = static_cast<size_t>(cursor - buffer_.data());
-  }
   // Puts `"field":"bytes"`, escaped, or `"field_hex":"..."` when the bytes
   // are not UTF-8: PutBytes for a document written piece by piece.
   void PutBytesField(std::string_view field, std::string_view bytes);
-  // Prints what the buffer holds once it fills a block; everything with `all`.
-  void Flush(bool all = false);
-
- private:
-  // Where `size` more bytes can be written.
-  char* Room(size_t size) {
-    if (used_ + size > buffer_.size()) buffer_.resize(used_ + size);
-    return buffer_.data() + used_;
-  }
-  // A view of nothing may hold no address, which memcpy must not be given.
-  static char* Copy(char* cursor, std::string_view piece) {
-    return std::copy_n(piece.data(), piece.size(), cursor);
-  }
-
-  JsonOutput& json_;
-  std::string buffer_;
-  size_t used_ = 0;
 };
 
 // The compact text of `value`.

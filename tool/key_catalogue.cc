@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,55 +9,12 @@
 #include "registry/syntax_walk.h"
 #include "tool/key_operations.h"
 #include "tool/messages.h"
+#include "tool/output_blocks.h"
 #include "tool/tool_options.h"
 #include "vxcore/console_output.h"
 #include "vxcore/tal_debug.h"
 
 namespace {
-
-// The listing's bytes, gathered into blocks: a line is a few short pieces,
-// copied after one check for room.
-class OutputBlocks {
- public:
-  OutputBlocks() : block_(std::make_unique_for_overwrite<char[]>(kSize)) {}
-  ~OutputBlocks() { Flush(); }
-
-  template <class... Pieces>
-  void PutLine(const Pieces&... pieces) {
-    const size_t size = (pieces.size() + ...);
-    if (used_ + size > kSize) {
-      // Blocks go out full: a print of a whole block is written without a copy.
-      (Put(pieces), ...);
-      return;
-    }
-    char* cursor = block_.get() + used_;
-    ((cursor = std::copy_n(pieces.data(), pieces.size(), cursor)), ...);
-    used_ += size;
-  }
-
-  void Flush() {
-    if (used_ > 0) core::PrintBytes(std::string_view(block_.get(), used_));
-    used_ = 0;
-  }
-
- private:
-  // Copies, not memcpy: a key's line has an empty name that may have no address.
-  void Put(std::string_view bytes) {
-    while (used_ + bytes.size() >= kSize) {
-      const size_t part = kSize - used_;
-      std::copy_n(bytes.data(), part, block_.get() + used_);
-      used_ = kSize;
-      Flush();
-      bytes.remove_prefix(part);
-    }
-    std::copy_n(bytes.data(), bytes.size(), block_.get() + used_);
-    used_ += bytes.size();
-  }
-
-  static constexpr size_t kSize = 1 << 16;
-  std::unique_ptr<char[]> block_;
-  size_t used_ = 0;
-};
 
 // A name holding a separator splits elsewhere than where the walk joined it.
 [[gnu::always_inline]] inline bool HasSeparator(std::string_view text) {
@@ -285,7 +241,7 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
     atLevel[level] =
         std::string(msg::kAtLevel) + LevelName(level).ASCII() + std::string(msg::kLevelEnd) + "\n";
   }
-  OutputBlocks out;
+  OutputBlocks out([](void*, std::string_view bytes) { core::PrintBytes(bytes); }, nullptr);
   char number[16];
   bool first = true;
   const CatalogueCount count =
@@ -295,18 +251,18 @@ CatalogueCount PrintKeyCatalogue(MorixRegistryImpl& registry, const CatalogueFil
           header(filter);
         }
         if (entry.isKey) {
-          out.PutLine(entry.parent, entry.leaf, std::string_view(keyOnly));
+          out.Put(entry.parent, entry.leaf, std::string_view(keyOnly));
         } else if (entry.level == 0) {
-          out.PutLine(entry.parent, entry.leaf, std::string_view(noValue));
+          out.Put(entry.parent, entry.leaf, std::string_view(noValue));
         } else if (entry.isNumber) {
           const char* end = std::to_chars(number, number + sizeof number, entry.number).ptr;
-          out.PutLine(entry.parent, entry.leaf, std::string_view(valueIs),
-                      std::string_view(number, end), std::string_view(atLevel[entry.level]));
+          out.Put(entry.parent, entry.leaf, std::string_view(valueIs),
+                  std::string_view(number, end), std::string_view(atLevel[entry.level]));
         } else {
-          out.PutLine(entry.parent, entry.leaf, std::string_view(valueIs), entry.text,
-                      std::string_view(atLevel[entry.level]));
+          out.Put(entry.parent, entry.leaf, std::string_view(valueIs), entry.text,
+                  std::string_view(atLevel[entry.level]));
         }
       });
-  out.Flush();
+  out.Finish();
   return count;
 }

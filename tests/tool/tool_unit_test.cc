@@ -140,7 +140,7 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
       blocks.Put(std::string_view("{"));
       blocks.PutBytesField("value", bytes);
       blocks.Put(std::string_view("}"));
-      blocks.Flush(/*all=*/true);
+      blocks.Finish();
     }
     core::SetOutputSink(previous);
     const std::string& text = printed.text;

@@ -55,7 +55,6 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
           out.PutBytesField("value", entry.text);
           out.Put(atLevel[entry.level]);
         }
-        out.Flush();
       });
   out.Put("]"sv);
   const Json warnings = level == ProviderNone
@@ -66,7 +65,7 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
   Json notes = json.TakeNotes();
   if (!notes.empty()) out.Put(",\"notes\":"sv, JsonText(notes));
   out.Put("}\n"sv);
-  out.Flush(/*all=*/true);
+  out.Finish();
   return count.shown == 0 ? JsonNotFound : JsonDone;
 }
 
