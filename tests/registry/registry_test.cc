@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "registry/level_keys.h"
@@ -332,8 +333,11 @@ TEST_F(ReadTest, PrecedenceTypesAndKeys) {
 using KeysTest = RegistryTest;
 using Names = std::vector<AString>;
 
-TEST_F(KeysTest, AdminSideIsRefusedBeforeLoading) {
+// Only HKCU keys change: the admin side is refused before the store loads.
+TEST_F(KeysTest, AdminSideIsRefusedBeforeLoadingAndUserSideCreatesAndDeletes) {
   PutAdmin(Key("K", Str("A", "a")));
+  PutUserMachine(Key("K", Key("Sub", Key("Deep", Str("X", "x")))) +
+                 Key("K3", Str("E", "e") + Str("F", "f")));
   const std::string adminBytes = ReadFile(admin + "/admin.XML");
   EXPECT_FALSE(reg.CreateRegistryKey(HKLM, L"K"));
   EXPECT_FALSE(reg.DeleteRegistryKey(HKLM, L"K"));
@@ -350,13 +354,7 @@ TEST_F(KeysTest, AdminSideIsRefusedBeforeLoading) {
             "Error: MorixRegistry DeleteRegistryEntry: Entry not deleted from admin file;\n"
             "top=HKLM, section='K', entry='A'.\n");
   EXPECT_EQ(A(reg.GetRegistryString(HKLM, L"K", L"A", L"")), "a");
-  EXPECT_TRUE(reg.CommitRegistryChanges());
-  EXPECT_EQ(ReadFile(admin + "/admin.XML"), adminBytes);
-}
 
-TEST_F(KeysTest, CreateAndDelete) {
-  PutUserMachine(Key("K", Key("Sub", Key("Deep", Str("X", "x")))) +
-                 Key("K3", Str("E", "e") + Str("F", "f")));
   // What a deletion logs is in the CLI suite's recorded debug logs.
   EXPECT_TRUE(reg.DeleteRegistryKey(HKCU, L"K"));
   EXPECT_TRUE(reg.CreateRegistryKey(HKCU, L"Created"));
@@ -368,6 +366,7 @@ TEST_F(KeysTest, CreateAndDelete) {
   EXPECT_TRUE(reg.DeleteRegistryEntry(HKCU, L"K3", L"E"));
 
   EXPECT_TRUE(reg.CommitRegistryChanges());
+  EXPECT_EQ(ReadFile(admin + "/admin.XML"), adminBytes);
   EXPECT_EQ(ReadFile(UserMachineFile()),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<key name=\"" + host + "_user\">\n" +
                 "  <key name=\"K3\">\n    <value name=\"F\" type=\"string\">f</value>\n  </key>\n"
@@ -399,11 +398,12 @@ const std::string kInfo = "Info: MorixRegistry WriteRegistryString: ";
 const std::string kInfoInt = "Info: MorixRegistry WriteRegistryInt: ";
 const std::string kUnchanged = "Value not written because it is not changed;\ntop=";
 
-TEST_F(WriteTest, ValueInForceIsNotWrittenAndAdminIsRefused) {
+TEST_F(WriteTest, OnlyChangesAreWrittenIntoUserMachineAndAdminIsRefused) {
   ::setenv("TALVEN_FORCE_REGISTRY_WRITES", "", 1);  // empty: not forced
   PutAdmin(Key("K", Str("A", "old")));
   PutInstall(Key("K", Str("E", "v") + Int("N", -5)));
   const std::string adminBytes = ReadFile(admin + "/admin.XML");
+  const std::string installBytes = ReadFile(admin + "/default.XML");
 
   EXPECT_TRUE(reg.WriteRegistryString(HKCU, L"K", L"E", L"v"));
   EXPECT_TRUE(
@@ -418,18 +418,11 @@ TEST_F(WriteTest, ValueInForceIsNotWrittenAndAdminIsRefused) {
       Logged("Error: MorixRegistry WriteRegistryString: Value not written to admin file;\n"
              "top=HKLM, section='K', entry='A', value='new'.\n"));
   EXPECT_FALSE(reg.WriteRegistryInt(HKLM, L"K", L"I", 3));
-
   EXPECT_TRUE(reg.CommitRegistryChanges());
   EXPECT_FALSE(Exists(UserMachineFile()));
   EXPECT_EQ(ReadFile(admin + "/admin.XML"), adminBytes);
-}
 
-TEST_F(WriteTest, ChangedValuesLandInUserMachine) {
-  PutAdmin(Key("K"));
-  PutInstall(Key("K", Str("E", "v") + Int("N", -5)));
-  const std::string installBytes = ReadFile(admin + "/default.XML");
   const std::string toUserMachine = "Value written to user_machine;\ntop=HKCU, section=";
-
   EXPECT_TRUE(reg.WriteRegistryString(HKCU, L"K", L"E", L"V"));  // compared case-sensitively
   EXPECT_TRUE(Logged(kInfo + toUserMachine +
                      "'K', entry='E', value='V'\nprevious value='v', provider=install.\n"));
@@ -464,28 +457,22 @@ TEST_F(WriteTest, AnyNonEmptyForceSettingWritesIntoTheSyntaxKey) {
   EXPECT_NE(ReadFile(admin + "/RegistrySyntax.XML").find(Str("E", "v")), std::string::npos);
 }
 
+// A string or an integer value.
 struct Added {
   std::string section, name;
-  bool isNumber;
-  std::string text;
-  int32_t number;
+  std::variant<std::string, int32_t> value;
 };
-
-Added S(std::string section, std::string name, std::string text) {
-  return {std::move(section), std::move(name), false, std::move(text), 0};
-}
-Added I(std::string section, std::string name, int32_t number) {
-  return {std::move(section), std::move(name), true, "", number};
-}
+Added S(std::string section, std::string name, std::string text) { return {section, name, text}; }
+Added I(std::string section, std::string name, int32_t number) { return {section, name, number}; }
 
 // The document, or "(out of order)" when the writer gave up.
 std::string Write(const std::vector<Added>& values, SettingsDocumentWriter::Order order) {
   SettingsDocumentWriter writer("P", order);
-  for (const Added& value : values) {
-    if (value.isNumber) {
-      writer.AddInteger(value.section, value.name, value.number);
+  for (const auto& [section, name, value] : values) {
+    if (const int32_t* number = std::get_if<int32_t>(&value)) {
+      writer.AddInteger(section, name, *number);
     } else {
-      writer.AddString(value.section, value.name, value.text);
+      writer.AddString(section, name, std::get<std::string>(value));
     }
   }
   if (!writer.InOrder()) return "(out of order)";
