@@ -167,6 +167,13 @@ TEST_F(SnapshotTest, FilesReadWhenUsedAreReadOnceAndOnlyWhenTheirKeyIsUsed) {
 // again within the clock tick of its last change keeps its identity; only its
 // bytes tell. So do files on FAT and network shares.
 TEST_F(SnapshotTest, AnImageIsUsedOnlyForItsFileAndARecentOneOnlyWhenTheBytesMatch) {
+  // An image counts as made when its file was read, not when the slow parse
+  // that followed ended: the file may have changed in between, unseen.
+  ops.afterRead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
+  const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
+  LoadAndWriteAll(window);
+  EXPECT_FALSE(OpenImage()->IsSettled(window));
+  ops.afterRead = nullptr;
   const FileIdentity identity = IdentityOfFile();
   const int64_t settled = identity.changedNs + 1;
   EXPECT_TRUE(UsesForgedImage(identity, 0, settled));
@@ -192,7 +199,7 @@ TEST_F(SnapshotTest, AnImageIsUsedOnlyForItsFileAndARecentOneOnlyWhenTheBytesMat
 // A warm load reads no file and sees exactly what a cold one sees. Every
 // byte an answer rests on is checked: a changed byte anywhere in a settled
 // image, or an image cut short while in use, reads as the file does.
-TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHolds) {
+TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageOrFileWhatTheFileHolds) {
   Put(user, "user", "<value name='u' type='string' encoding='hex'>0d0a</value>");
   const std::string cold = LoadAndWriteAll(0, true);
   ops.xmlReads = 0;
@@ -207,6 +214,13 @@ TEST_F(SnapshotTest, AWarmLoadSeesWhatAColdLoadSeesAndACorruptImageWhatTheFileHo
     WriteFile(image, broken[i]);
     EXPECT_EQ(cold, LoadAndWriteAll(0, true)) << "damaged image " << i;
   }
+  // An edit changes the file's identity, which the forged images above check;
+  // damage met behind an image is reported as the file's.
+  WriteFile(file, "<key name='a'><broken>");
+  logs.clear();
+  EXPECT_FALSE(Has(LoadAndWriteAll(), "<key name=\"a\""));
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_TRUE(Has(logs[0].second, file)) << logs[0].second;
 }
 
 // A listing reads a key's values in byte order of their names: from an image
@@ -311,9 +325,8 @@ TEST_F(SnapshotTest, AnImageCutShortWhileInUseNeverStopsARun) {
     EXPECT_EQ(cold, cfgkit::SerializeKey(tree, tree.FindSubkey(tree.Root(), "a")));
   }
   std::string many;
-  for (int i = 0; i < 2000; ++i) {
-    many += "<key name='k" + std::to_string(i) + "'><value name='v' type='int'>1</value></key>";
-  }
+  for (int i = 0; i < 2000; ++i)
+    many += testsupport::Key("k" + std::to_string(i), testsupport::Int("v", 1));
   Put(admin, "a", many);
   LoadAndWriteAll();  // still without leases
   std::unique_ptr<cfgkit::Snapshot> open = OpenImage();
@@ -349,10 +362,9 @@ TEST_F(SnapshotTest, AListingMapsEachImageInWhole) {
 TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   std::string many;
   for (int i = 0; i < 400; ++i) {
-    many += "<value name='v" + std::to_string(i) + "' type='string'>text " + std::to_string(i) +
-            "</value>";
+    many += testsupport::Str("v" + std::to_string(i), "text " + std::to_string(i));
   }
-  Put(admin, "a", "<key name='big'>" + many + "</key>");
+  Put(admin, "a", testsupport::Key("big", many));
   LoadAndWriteAll();
   std::string bytes = ReadFile(image);
   bytes.back() ^= 1;  // in the last block, which only writing the key out touches
@@ -374,7 +386,8 @@ TEST_F(SnapshotTest, ASaveNeverWritesOutWhatABrokenImageGave) {
   EXPECT_EQ("text 399", saved.tree.FindValue(big, "v399")->text);
 }
 
-TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
+// A save leaves an image of every file it wrote, and starts from what the file holds.
+TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWroteAndWritesWhatTheFileHoldsNow) {
   cfgkit::Store store = Loaded(kHour);
   SetAndSave(store, {"a", "A"}, "w", "saved");
   std::unique_ptr<cfgkit::Snapshot> saved = OpenImage();
@@ -393,39 +406,13 @@ TEST_F(SnapshotTest, ASaveLeavesAnImageOfEveryFileItWrote) {
   // ...and an edit at once, at the same size and within the same clock tick, is seen.
   ReplaceIn(file, "saved", "SAVED");
   EXPECT_TRUE(Has(LoadAndWriteAll(kHour), ">SAVED<"));
-}
-
-// An edit through a shared mapping may keep the file's identity: a save then
-// starts from the bytes on disk, never from the image.
-TEST_F(SnapshotTest, ASaveWritesOnlyWhatTheFileHoldsNow) {
-  LoadAndWriteAll();
+  // An edit through a shared mapping may keep the file's identity: a save then
+  // starts from the bytes on disk, never from the image.
   ops.kept = {file, IdentityOfFile()};
-  cfgkit::Store store = Loaded(0);
+  cfgkit::Store kept = Loaded(0);
   ReplaceIn(file, "one", "ONE");
-  SetAndSave(store, {"a", "C"}, "w", "two");
+  SetAndSave(kept, {"a", "C"}, "w", "two");
   EXPECT_TRUE(Has(ReadFile(file), ">ONE<") && Has(ReadFile(file), ">two<")) << ReadFile(file);
-}
-
-// An image counts as made when its file was read, not when the slow parse
-// that followed ended: the file may have changed in between, unseen.
-TEST_F(SnapshotTest, AnImageCountsAsMadeWhenItsFileWasRead) {
-  ops.afterRead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
-  const int64_t window = 1000 * 1000000LL;  // far more than the file's age when it is read
-  LoadAndWriteAll(window);
-  std::unique_ptr<cfgkit::Snapshot> made = OpenImage();
-  ASSERT_TRUE(made != nullptr);
-  EXPECT_FALSE(made->IsSettled(window));
-}
-
-// Edits and renames over the file change its identity, which the forged
-// images above check; damage met behind an image is reported as the file's.
-TEST_F(SnapshotTest, AFileDamagedBehindItsImageIsReported) {
-  LoadAndWriteAll();
-  WriteFile(file, "<key name='a'><broken>");
-  logs.clear();
-  EXPECT_EQ("", LoadAndWriteAll());
-  ASSERT_EQ(1u, logs.size());
-  EXPECT_TRUE(Has(logs[0].second, file)) << logs[0].second;
 }
 
 // The cache copies private settings and answers in place of the XML: it is
