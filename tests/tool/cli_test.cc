@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -427,15 +428,11 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
   // clang-format on
 }
 
-// The kind a JSON finding has for a text line.
+// The kind a JSON finding has for a text line: its first word, but for a string too long.
 std::string KindOf(const std::string& line) {
-  const std::pair<const char*, const char*> kinds[] = {
-      {"Damaged ", "damaged"}, {"Unreadable ", "unreadable"}, {"Undefined ", "undefined"},
-      {"Type ", "type"},       {"Spelling ", "spelling"},     {"String ", "too_long"}};
-  for (const auto& [start, kind] : kinds) {
-    if (line.starts_with(start)) return kind;
-  }
-  return "?";
+  std::string kind = line.substr(0, line.find(' '));
+  std::transform(kind.begin(), kind.end(), kind.begin(), ::tolower);
+  return kind == "string" ? "too_long" : kind;
 }
 
 struct Paths {

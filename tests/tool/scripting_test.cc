@@ -515,6 +515,13 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       return fs::create_directory(in.root_ / file);
     };
   };
+  // A file where the folder `folder` belongs.
+  auto aFileAt = [](const fs::path& folder) {
+    return [folder](const Installation& in) {
+      fs::remove_all(in.root_ / folder);
+      return bool(std::ofstream(in.root_ / folder) << "x");
+    };
+  };
   const std::string config = "home/Documents/Talven/Meridian/config";
   const struct {
     const char* state;
@@ -537,20 +544,9 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
        "inst/config/default.XML", "cannot be read: not a regular file"},
       {"unreadable user file", unreadable(config + "/user.XML"), nullptr, false, "user",
        config + "/user.XML", "cannot be read: not a regular file"},
-      {"unlisted user folder",
-       [](const Installation& in) {
-         fs::remove_all(in.userDir());
-         std::ofstream(in.userDir()) << "x";
-         return true;
-       },
-       nullptr, false, "user", config + "/", "cannot be listed: Not a directory"},
-      {"user folder cannot be created",
-       [](const Installation& in) {
-         fs::remove_all(in.home() + "/Documents");
-         std::ofstream(in.home() + "/Documents") << "x";
-         return true;
-       },
-       nullptr},
+      {"unlisted user folder", aFileAt(config), nullptr, false, "user", config + "/",
+       "cannot be listed: Not a directory"},
+      {"user folder cannot be created", aFileAt("home/Documents"), nullptr},
       // Last: where the file system has no such flag, the test ends here.
       {"immutable install file",
        [](const Installation& in) { return SetImmutable(in.adminDir() / "default.XML", true); },

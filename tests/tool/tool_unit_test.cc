@@ -1,13 +1,12 @@
 // The tool's pure logic. The classic option grammar, messages and level
 // names are checked end to end by the CLI tests.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "../support/files.h"
 #include "cfgkit/xml_text.h"
 #include "registry/byte_text.h"
 #include "registry/settings_document.h"
@@ -158,13 +157,10 @@ TEST(JsonStrings, EveryByteStringComesBackWhole) {
 }
 
 std::string DocumentLines(const std::string& xml) {
-  char path[] = "/tmp/setwise_document.XXXXXX";
-  const int fd = mkstemp(path);
-  close(fd);
-  std::ofstream(path) << xml;
+  const testsupport::TempDir dir;
+  testsupport::WriteFile(dir.path + "/document.xml", xml);
   std::vector<DocumentEntry> entries;
-  const DocumentProblem problem = ReadSettingsDocument(path, &entries);
-  unlink(path);
+  const DocumentProblem problem = ReadSettingsDocument(dir.path + "/document.xml", &entries);
   if (!problem.ok()) return problem.reason;
   std::string lines;
   for (const DocumentEntry& e : entries) {

@@ -45,18 +45,6 @@ TEST(AStringTest, EightBitTextSurvivesByteForByte) {
   EXPECT_EQ(wide.ASCII(), allBytes);
 }
 
-TEST(AStringTest, CompareNoCaseFoldsAsciiLettersOnly) {
-  auto sign = [](const char* left, const char* right) {
-    const int result = AString(left).CompareNoCase(AString(right));
-    return (result > 0) - (result < 0);
-  };
-  EXPECT_EQ(sign("TempDirectory", "tempdirectory"), 0);
-  EXPECT_EQ(sign("abc", "ABD"), -1);
-  EXPECT_EQ(sign("abc", "AB"), 1);
-  // Only ASCII letters fold, as in the wildcard test.
-  EXPECT_EQ(sign("@", "`"), -1);
-}
-
 TEST(AStringTest, IsNumberAcceptsWholeDecimalTextInThe32BitRange) {
   // The value, or "no" when refused with the output left alone.
   auto parse = [](const wchar_t* text) -> std::string {
@@ -98,7 +86,7 @@ std::wstring F(const wchar_t* format, ...) {
   return out;
 }
 
-TEST(WideFormatTest, DirectivesFormatLikePrintf) {
+TEST(WideFormatTest, DirectivesFormatLikePrintfAndLongArgumentsWhole) {
   const wchar_t* nullText = nullptr;
   const std::pair<std::wstring, const wchar_t*> rows[] = {
       {F(L"<%s> <%ls> %s %s", L"wide", L"too", nullText, L"\x20AC\xE9"),
@@ -118,9 +106,7 @@ TEST(WideFormatTest, DirectivesFormatLikePrintf) {
       {F(L"cut %-5"), L"cut %-5"},
       {F(L"%hs|%5hs", "\xE9", "ab"), L"\xE9|   ab"}};  // 8-bit text in
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
-}
-
-TEST(WideFormatTest, EightBitTextOutAndLongArgumentsWhole) {
+  // 8-bit text out, and long arguments whole.
   std::string out = "x";
   core::AppendFormat(out, L"<%s|%hs|%.2hs|%-4hs|%d>", L"\x20AC\xE9", "b\xE9", "abc", "z", -1);
   EXPECT_EQ(out, "x<?\xE9|b\xE9|ab|z   |-1>");
@@ -148,8 +134,17 @@ TEST(PathsTest, FoldersAreCanonicalAndOnlyTheLeafTakesTheExtension) {
   }
 }
 
-// The random test below covers the case-sensitive grammar; these rows are about folding.
+// Comparing and matching without case fold ASCII letters only. The random
+// test below covers the case-sensitive grammar; these rows are about folding.
 TEST(WildcardTest, NoCaseFoldsAsciiLettersOnlyAndCaptures) {
+  auto sign = [](const char* left, const char* right) {
+    const int result = AString(left).CompareNoCase(AString(right));
+    return (result > 0) - (result < 0);
+  };
+  EXPECT_EQ(sign("TempDirectory", "tempdirectory"), 0);
+  EXPECT_EQ(sign("abc", "ABD"), -1);
+  EXPECT_EQ(sign("abc", "AB"), 1);
+  EXPECT_EQ(sign("@", "`"), -1);
   // Each text differs from its pattern in letter case; "a\\" ends in a lone backslash, and
   // É/é are no ASCII letters.
   for (const auto& [pattern, text, matchNoCase] : {std::tuple{L"A?c", L"abC", true},
