@@ -1,4 +1,5 @@
 // Creating and deleting keys and entries; none of them on the admin side.
+#include "cfgkit/key_path.h"
 #include "registry/function_trace.h"
 #include "registry/morix_registry_impl.h"
 #include "vxcore/tal_debug.h"
@@ -51,8 +52,17 @@ bool MorixRegistryImpl::DeleteRegistryKey(uint32_t top, const AString& section,
     return false;
   }
   const AString topName = GetTopName(top);
-  EnsureMorixRegistryIsLoaded();
   const AString providerName = GetProviderName(provider);
+  // A section that names no key is the level's own key: deleting it would take
+  // every setting of the level (an empty argument is a script's unset variable).
+  if (cfgkit::KeyPathComponents(section.ASCII()).empty()) {
+    TalDebug(1,
+             L"Error: MorixRegistry DeleteRegistryKey: Key not deleted: it is the whole of %s; "
+             L"top=%s, section='%s'.\n",
+             providerName.c_str(), topName.c_str(), section.c_str());
+    return false;
+  }
+  EnsureMorixRegistryIsLoaded();
   AString path = GetProviderKeyPath(top, section, provider);
   StoreKey key;
   if (!GetMorixRegistryKey(key.Out(), path, false)) {

@@ -272,6 +272,9 @@ TEST(CliDelete, KeysEntriesAndLevels) {
       {Delete("desktop/nope"), failed + "desktop/nope> \n", 255},
       {Delete("x"), failed + "/x> \n", 255},
       {Delete("desktop/THEME"), failed + "desktop/THEME> \n", 255},  // not at user_machine
+      // No name, or separators alone, is never the level's whole key.
+      {Delete("", {"-RegistryLevel", "install"}), failed + "/> \n", 255},
+      {Delete("/"), failed + "//> \n", 255},
   });
   // clang-format on
 }
