@@ -140,6 +140,8 @@ class Store {
   // The changed files a save writes or removes and their folders; an
   // error when one of those folders could not be listed.
   Status FilesToSave(std::vector<TopLevelFile*>* changed, std::set<std::string>* dirs);
+  // Whether every file of `changed` may be replaced or removed where it lies.
+  Status ForeseeReplaceFiles(const std::vector<TopLevelFile*>& changed);
   void AddFile(std::string name);
   std::string HomePath(const TopLevelFile& file) const;
   KeyId EnsurePath(KeyId parent, const std::vector<std::string_view>& components, bool* created);

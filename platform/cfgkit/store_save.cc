@@ -25,6 +25,18 @@ bool IsLeftoverOfStoreSave(const std::string& name) {
          name.find(std::string(kStoreFileExtension) + ".") != std::string::npos;
 }
 
+// Whether the lock of the folder `dir` can be taken: a lock file already
+// there must be a plain file, which the lock opens without following a link.
+Status ForeseeLock(FileOps& ops, const std::string& dir) {
+  const std::string path = JoinPath(dir, kLockFileName);
+  FileIdentity lock;
+  Status status = ops.Stat(path, &lock, /*followLinks=*/false);
+  if (status.ok() && lock.exists && lock.kind != FileIdentity::Kind::kRegular) {
+    return Status::IOError(path + ": not a regular file");
+  }
+  return status.ok() ? fsio::ForeseeReplace(ops, path) : status;
+}
+
 }  // namespace
 
 Status Store::FilesToSave(std::vector<TopLevelFile*>* changed, std::set<std::string>* dirs) {
@@ -42,21 +54,24 @@ Status Store::FilesToSave(std::vector<TopLevelFile*>* changed, std::set<std::str
   return Status::OK();
 }
 
+Status Store::ForeseeReplaceFiles(const std::vector<TopLevelFile*>& changed) {
+  for (const TopLevelFile* file : changed) {
+    const std::string& dir = file->deleted ? file->sourceDir : file->homeDir;
+    Status status =
+        fsio::ForeseeReplace(ops_, JoinPath(dir, file->name + std::string(kStoreFileExtension)));
+    if (!status.ok()) return status;
+  }
+  return Status::OK();
+}
+
 Status Store::ForeseeSave() {
   std::vector<TopLevelFile*> changed;
   std::set<std::string> dirs;
   Status status = FilesToSave(&changed, &dirs);
   for (const std::string& dir : dirs) {
-    if (status.ok()) status = fsio::ForeseeReplace(ops_, JoinPath(dir, kLockFileName));
+    if (status.ok()) status = ForeseeLock(ops_, dir);
   }
-  for (const TopLevelFile* file : changed) {
-    const std::string& dir = file->deleted ? file->sourceDir : file->homeDir;
-    if (status.ok()) {
-      status =
-          fsio::ForeseeReplace(ops_, JoinPath(dir, file->name + std::string(kStoreFileExtension)));
-    }
-  }
-  return status;
+  return status.ok() ? ForeseeReplaceFiles(changed) : status;
 }
 
 Status Store::Save() {
@@ -79,6 +94,9 @@ Status Store::Save() {
     if (!status.ok()) return status;
     RemoveLeftovers(dir);
   }
+  // What a dry run foresees fails the save before it writes anything: a
+  // replacement refused halfway would leave its temporary files behind.
+  if (Status status = ForeseeReplaceFiles(changed); !status.ok()) return status;
 
   std::vector<fsio::StagedFile> staged;
   std::vector<std::string> removals;

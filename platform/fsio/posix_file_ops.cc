@@ -97,6 +97,17 @@ Status AccessStatus(const std::string& context, int error) {
   return ErrnoToStatus(context, error);
 }
 
+// Whether the file or folder `path` (not a link's target) has any of the
+// inode flags `flags`; false where the file system keeps none.
+bool HasFlags(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;  // unknown: the rename will tell
+  int held = 0;
+  const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &held) == 0;
+  ::close(fd);
+  return known && (held & flags) != 0;
+}
+
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 constexpr const char* kDefaultAcl = "system.posix_acl_default";
 
@@ -415,6 +426,7 @@ class PosixFileOpsImpl final : public FileOps {
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     struct stat file;
     const bool fileExists = ::lstat(path.c_str(), &file) == 0;
+    const std::string ownFolder = folder;
     // The folders a save would create are as writable as the first that exists.
     struct stat info;
     while (::stat(folder.c_str(), &info) != 0) {
@@ -431,6 +443,9 @@ class PosixFileOpsImpl final : public FileOps {
     if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
       return ErrnoToStatus(folder, errno);
     }
+    // An append-only folder takes new files but no rename: a save there would
+    // only leave its temporary behind. A folder the save creates has no flags.
+    if (folder == ownFolder && HasFlags(folder, FS_APPEND_FL)) return ErrnoToStatus(folder, EPERM);
     if (!fileExists) return Status::OK();
     const uid_t user = ::geteuid();
     if ((info.st_mode & S_ISVTX) != 0 && user != 0 && file.st_uid != user &&
@@ -438,12 +453,7 @@ class PosixFileOpsImpl final : public FileOps {
       return ErrnoToStatus(path, EPERM);
     }
     if (!S_ISREG(file.st_mode)) return Status::OK();
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Status::OK();  // flags unknown: the rename will tell
-    int flags = 0;
-    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    ::close(fd);
-    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) return ErrnoToStatus(path, EPERM);
+    if (HasFlags(path, FS_IMMUTABLE_FL | FS_APPEND_FL)) return ErrnoToStatus(path, EPERM);
     return Status::OK();
   }
 

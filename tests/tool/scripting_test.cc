@@ -473,11 +473,11 @@ TEST(ScriptingImport, ADryRunReportsWhatTheRealRunDoesAndARepeatWritesNothing) {
 }
 
 // Sets or clears the immutable flag; false where the file system has none.
-bool SetImmutable(const fs::path& path, bool on) {
+bool SetFlag(const fs::path& path, int flag, bool on) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   int flags = 0;
   bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  flags = on ? flags | flag : flags & ~flag;
   done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
   if (fd >= 0) ::close(fd);
   return done;
@@ -522,6 +522,19 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       return bool(std::ofstream(in.root_ / folder) << "x");
     };
   };
+  auto flag = [](const fs::path& file, int flag, bool on) {
+    return [=](const Installation& in) { return SetFlag(in.root_ / file, flag, on); };
+  };
+  // What a save left in the admin folder besides its lock.
+  auto leftovers = [](const Installation& in) {
+    std::vector<std::string> names;
+    std::error_code unlisted;
+    for (const auto& item : fs::directory_iterator(in.adminDir(), unlisted)) {
+      const std::string name = item.path().filename();
+      if (name.starts_with('.') && name != ".cfgkit.lock") names.push_back(name);
+    }
+    return names;
+  };
   const std::string config = "home/Documents/Talven/Meridian/config";
   const struct {
     const char* state;
@@ -533,6 +546,15 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
   } states[] = {
       {"healthy", nullptr, nullptr},
       {"install folder not writable by its user", GiveHomeToNobody, nullptr, true},
+      {"another user's install file in a shared folder",
+       [](const Installation& in) {
+         fs::permissions(in.adminDir(), fs::perms::all | fs::perms::sticky_bit);
+         fs::permissions(in.adminDir() / "default.XML", fs::perms::owner_read |
+                         fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write |
+                         fs::perms::others_read | fs::perms::others_write);
+         return GiveHomeToNobody(in);
+       },
+       nullptr, true},
       {"damaged install file",
        [](const Installation& in) {
          WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
@@ -547,13 +569,22 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       {"unlisted user folder", aFileAt(config), nullptr, false, "user", config + "/",
        "cannot be listed: Not a directory"},
       {"user folder cannot be created", aFileAt("home/Documents"), nullptr},
+      {"lock file a folder",
+       [](const Installation& in) { return fs::create_directory(in.adminDir() / ".cfgkit.lock"); },
+       nullptr},
+      {"lock file a link",
+       [](const Installation& in) {
+         fs::create_symlink("lock", in.adminDir() / ".cfgkit.lock");
+         return bool(std::ofstream(in.adminDir() / "lock"));
+       },
+       nullptr},
       // Last: where the file system has no such flag, the test ends here.
-      {"immutable install file",
-       [](const Installation& in) { return SetImmutable(in.adminDir() / "default.XML", true); },
-       [](const Installation& in) { return SetImmutable(in.adminDir() / "default.XML", false); }},
-      {"immutable admin folder",
-       [](const Installation& in) { return SetImmutable(in.adminDir(), true); },
-       [](const Installation& in) { return SetImmutable(in.adminDir(), false); }},
+      {"immutable install file", flag("inst/config/default.XML", FS_IMMUTABLE_FL, true),
+       flag("inst/config/default.XML", FS_IMMUTABLE_FL, false)},
+      {"immutable admin folder", flag("inst/config", FS_IMMUTABLE_FL, true),
+       flag("inst/config", FS_IMMUTABLE_FL, false)},
+      {"append-only admin folder", flag("inst/config", FS_APPEND_FL, true),
+       flag("inst/config", FS_APPEND_FL, false)},
   };
   const std::string body = Key("Desktop", DelValue("FontSize") + Str("Theme", "blue"));
   const std::vector<Args> changes = {
@@ -626,6 +657,7 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
         unwritten.Check("a dry run");
         if (row.undo) row.undo(dry), row.undo(real);
         EXPECT_EQ(dryRun.status, realRun.status);
+        EXPECT_EQ(std::vector<std::string>{}, leftovers(real));
         if (json) {
           const Json dryDoc = Parse(dryRun);
           EXPECT_EQ(true, dryDoc.value("dry_run", Json(true))) << dryRun.out;
