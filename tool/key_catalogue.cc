@@ -119,6 +119,8 @@ class CatalogueReader {
       section = respelledSection_;
       spelled = respelledName_;
     }
+    entry.readAsSibling = atWalk && respelled && spelled != name && section == key.path &&
+                          std::binary_search(key.names.begin(), key.names.end(), spelled);
     const LevelKeys* keys = &key.levels;
     if (!atWalk || (respelled && section != key.path)) {
       elsewhere_.Open(registry_, top_, section, providers_);

@@ -23,6 +23,9 @@ struct ListedEntry {
   bool isKey;                // a key's own line, which has no value
   std::string_view section;  // an entry's, as a Get splits its path
   std::string_view name;
+  // The read takes the spelling of another entry of the same key, whose own
+  // line shows the same setting (a name another syntax file spells otherwise).
+  bool readAsSibling;
   int level;  // where the value was found; 0 for none
   bool isNumber;
   std::string_view text;  // a string value

@@ -306,10 +306,12 @@ TEST(ScriptingExport, ImportIntoAnotherInstallationReproducesEveryValue) {
 
 // A syntax name holding a separator files its value below a key that the
 // walk reaches later: the document keeps each key's values before its subkeys.
+// A name another syntax file spells otherwise is the same setting, written once.
 TEST(ScriptingExport, ANameHoldingASeparatorKeepsValuesBeforeSubkeys) {
   Installation in(/*withSyntax=*/false, /*withValues=*/false);
   WriteStoreFile(in.adminDir(), "RegistrySyntax",
                  Key("S", Str("a/v") + Str("w") + Key("a", Str("x"))));
+  WriteStoreFile(in.adminDir(), "CoreRegistrySyntax", Key("S", Str("W")));
   WriteStoreFile(in.adminDir(), "default",
                  Key("S", Str("w", "2") + Key("a", Str("v", "1") + Str("x", "3"))));
   auto run = in.Run({"-Export", "-ProductName", "Meridian"});

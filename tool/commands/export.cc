@@ -13,7 +13,8 @@ bool PrintDocument(ProductRegistry& product, const CatalogueFilter& filter, int 
                    SettingsDocumentWriter::Order order) {
   SettingsDocumentWriter document(product.client.productName.ASCII(), order);
   BuildKeyCatalogue(product.registry, filter, level, [&](const ListedEntry& entry) {
-    if (entry.isKey || entry.level == 0 || !document.InOrder()) return;
+    // A setting two syntax files spell otherwise is written once, as it is read.
+    if (entry.isKey || entry.level == 0 || entry.readAsSibling || !document.InOrder()) return;
     if (entry.isNumber) {
       document.AddInteger(entry.section, entry.name, entry.number);
     } else {
