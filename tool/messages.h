@@ -141,6 +141,8 @@ inline constexpr const char* kImportTempDirectory =
     "TempDirectory is not a product setting; set it with -Set\n";
 inline constexpr const char* kImportNul =
     "A name or value holding NUL cannot be stored: the store keeps a text up to its first NUL\n";
+inline constexpr const char* kImportSeparator =
+    "A value name holding / or \\ cannot be read back: a path splits at its last separator\n";
 inline constexpr const wchar_t* kImportCollision =
     L"more than one entry of the document names <%s>\n";
 inline constexpr const wchar_t* kImportNothingRefused =

@@ -386,6 +386,14 @@ TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
     refusals.push_back(entry.value("refused", Json("")));
   EXPECT_EQ((std::vector<Json>{"", "", why}), refusals);
   unwritten.Check("a refused import");
+
+  // A value name holding a separator names what no Get of its path reads back.
+  const std::string split =
+      "A value name holding / or \\ cannot be read back: a path splits at its last separator";
+  text = in.Run(Import(Document(in, DelValue("Solver/Threads") + Key("Desktop", Str("a\\b")))));
+  EXPECT_EQ(Refusals({{"Solver/Threads", split}, {"Desktop/a\\b", split}}) + "|255",
+            text.out + "|" + std::to_string(text.status));
+  unwritten.Check("a refused import");
 }
 
 TEST(ScriptingImport, AKilledImportLeavesNoneOrAllOfTheDocument) {

@@ -42,13 +42,17 @@ bool IsTempDirectory(const AString& section, const AString& entry) {
 }
 
 // Why no Set could store the entry as the document gives it, or null: the
-// store keeps a text up to its first NUL, and TempDirectory is no product
-// setting, in a deletion as in a value.
+// store keeps a text up to its first NUL, a path splits at its last
+// separator, and TempDirectory is no product setting, in a deletion as in a
+// value.
 const char* EntryRefusal(const PlannedChange& change) {
   const bool holdsNul = change.section.find(L'\0') != AString::npos ||
                         change.entry.find(L'\0') != AString::npos ||
                         change.value.find(L'\0') != AString::npos;
   if (holdsNul) return msg::kImportNul;
+  if (!change.removesKey && change.entry.find_first_of(L"/\\") != AString::npos) {
+    return msg::kImportSeparator;
+  }
   return IsTempDirectory(change.section, change.entry) ? msg::kImportTempDirectory : nullptr;
 }
 
