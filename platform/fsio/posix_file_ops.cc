@@ -242,7 +242,20 @@ class PosixFileOpsImpl final : public FileOps {
   }
 
   Status MakeDir(const std::string& dir, uint32_t mode) override {
-    if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) return ErrnoToStatus(dir, errno);
+    if (::mkdir(dir.c_str(), mode) != 0) {
+      return errno == EEXIST ? Status::OK() : ErrnoToStatus(dir, errno);
+    }
+    // Made by root in another user's folder (a user's home, under sudo), it
+    // is that user's, or the user could no longer save in it.
+    if (::geteuid() == 0) {
+      const std::string folder = dir.substr(0, dir.find_last_not_of('/') + 1);
+      const size_t slash = folder.rfind('/');
+      const std::string parent = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+      struct stat info;
+      if (::stat(parent.c_str(), &info) == 0 && info.st_uid != 0) {
+        static_cast<void>(::lchown(dir.c_str(), info.st_uid, info.st_gid));
+      }
+    }
     return Status::OK();
   }
 

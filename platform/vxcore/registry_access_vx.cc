@@ -60,9 +60,9 @@ bool RegistryAccessVx::CreateDirRecursive(const AString& folder) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     // Failures along the way show up in the final test; an existing parent is the common case.
-    ::mkdir(path.substr(0, slash).c_str(), 0777);
+    fsio::PosixFileOps().MakeDir(path.substr(0, slash), 0777).IgnoreError();
   }
-  ::mkdir(path.c_str(), 0777);
+  fsio::PosixFileOps().MakeDir(path, 0777).IgnoreError();
   return IsFolder(path);
 }
 

@@ -403,6 +403,22 @@ TEST(CliGetKeys, EntriesReadAsAGetOfTheirPath) {
   }
 }
 
+// Root running with a user's home (sudo) leaves the user folder it creates
+// the user's, who can then still save there.
+TEST(CliUserFolder, MadeByRootInAUsersHomeStaysTheUsers) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run as another user";
+  Installation in(/*withSyntax=*/true);
+  fs::remove_all(in.home() + "/Documents");
+  ASSERT_TRUE(GiveHomeToNobody(in));
+  EXPECT_EQ(255, in.Run(Get("Desktop/Theme")).status);
+  for (fs::path dir = in.userDir(); dir != in.home(); dir = dir.parent_path()) {
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(dir.c_str(), &info)) << dir;
+    EXPECT_EQ(kNobody, info.st_uid) << dir;
+  }
+  EXPECT_EQ(0, RunAsNobody(in, Set("Desktop/Theme", "blue")).status);
+}
+
 TEST(CliTempDirectory, OwnRegistryByLevel) {
   const std::string refused =
       "Registry level <admin> in not valid for registry entry <TempDirectory>.\n";
