@@ -58,6 +58,8 @@ attributes:
 notes:
   - Check mode fails the host where the real run would, for a misspelt key, a value of the
     wrong type or a level whose store file is damaged (named in the message).
+  - With I(state=absent), a I(key) that names a key at I(level) fails the host, in check
+    mode too, and nothing is removed.
 seealso:
   - module: talven.setwise.setwise_import
   - module: talven.setwise.setwise_info
@@ -194,8 +196,15 @@ def main():
     dry_run = ['/DryRun'] if module.check_mode else []
     if params['state'] == 'absent':
         # Asked even when the read found nothing: a file the read skipped may
-        # hold the entry, and the deletion then fails naming it.
-        deleted = run_tool(module, ['/Delete'] + common + dry_run)
+        # hold the entry, and the deletion then fails naming it. Setwise's
+        # Delete takes a key of that path, with all below it, before an entry:
+        # its dry run tells which, and this module removes entries alone.
+        planned = run_tool(module, ['/Delete'] + common + ['/DryRun'])
+        if planned.get('deleted') == 'key':
+            module.fail_json(msg='%s is a key at level %s, not an entry: a whole key is removed '
+                             'with setwise_import and a <delete type="key"> element'
+                             % (planned.get('key', params['key']), params['level']), **result)
+        deleted = planned if module.check_mode else run_tool(module, ['/Delete'] + common)
         result['outcome'] = deleted.get('outcome', 'absent')
         if result['outcome'] == 'deleted':
             result['changed'] = True
