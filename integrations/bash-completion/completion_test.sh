@@ -53,6 +53,20 @@ expect "" "$S" -Set -RegistryValue -
 expect "$scratch/settings-a.xml $scratch/settings-b.xml" "$S" -Import "$scratch/settings-"
 # Found through PATH, as an installed binary is.
 PATH=$scratch/inst:$PATH expect "Desktop/Theme" Setwise -ProductName Meridian -RegistryKey Desktop/The
+# Names are offered whole, never matched against the files of the current
+# folder; an unknown product offers nothing; nothing is created on the disk.
+syntax=$scratch/inst/config/CoreRegistrySyntax.XML
+sed -i 's|^</key>$|  <key name="Odd"><value name="Star*" type="string"/><value name="Colour: Main" type="string"/><value name="Say \&quot;hi\&quot;" type="string"/></key>\n</key>|' "$syntax"
+printf 'Odd*\n' >> "$scratch/inst/config/ProductList.txt"
+mkdir -p "$scratch/Odd" && touch "$scratch/Odd/Star1" "$scratch/Odd/Star2" "$scratch/OddA"
+cd "$scratch" || exit 1
+expect 'Odd/Colour: Main Odd/Say "hi" Odd/Star*' "$S" -Get -ProductName Meridian -RegistryKey Odd/
+expect "Odd*" "$S" -Get -ProductName Od
+expect "" "$S" -Get -ProductName Bogus -RegistryKey ""
+if [[ -e $HOME/Documents ]]; then
+  echo "FAILED: completing a key path created $HOME/Documents"
+  failures=$((failures + 1))
+fi
 
 if ((failures > 0)); then
   echo "$failures completion case(s) failed"
