@@ -180,6 +180,8 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       {Get("TempDirectory"), 0, {{"found", true}, {"value", "/t"}, {"level", "user_machine"}}},
       {Delete("TempDirectory"), 0, {{"outcome", "deleted"}, {"saved", true}}},
       {Delete("TempDirectory"), 1, {{"outcome", "absent"}}},
+      // The empty text is no value: setting it where there is none changes nothing.
+      {Set("TempDirectory", ""), 0, {{"outcome", "unchanged"}}},
       {Get("TempDirectory", {"-RegistryLevel", "admin"}), 2, {{"error", "bad usage"}}},
       {Get("TempDirectory", {"-AllLevels"}), 2,
        {{"notes", {"The TempDirectory setting is read one level at a time, without -AllLevels"}}}},

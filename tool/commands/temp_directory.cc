@@ -68,6 +68,12 @@ bool WriteTempDirectory(int provider, const AString& value, bool dryRun) {
                                                         value);
 }
 
+// Whether setting `value` leaves the entry as it was: the same text, or the
+// empty text, which counts as no value, where there is none.
+bool Unchanged(const TempReading& before, const wchar_t* value) {
+  return before.found ? before.value.Compare(value) == 0 : value == nullptr || *value == L'\0';
+}
+
 // A real run tells whether it saved; a dry run only that it was one.
 void PutSaved(Json& document, bool saved, bool dryRun) {
   if (dryRun) {
@@ -92,7 +98,7 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bo
     if (before.found) PutValue(document, before.value.ASCII(), kTypeString);
     status = before.found ? JsonDone : JsonNotFound;
   } else if (command == CommandSet) {
-    const bool unchanged = before.found && before.value.Compare(newValue) == 0;
+    const bool unchanged = Unchanged(before, newValue);
     const bool saved = WriteTempDirectory(provider, newValue, dryRun);
     PutValue(document, AString(newValue).ASCII(), kTypeString);
     document["outcome"] = unchanged ? "unchanged" : before.found ? "changed" : "created";
@@ -142,9 +148,9 @@ int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutpu
                     VxProviderName(provider));
     if (written && options.dryRun) {
       ChangeCounts counts;
-      ++(!before.found                         ? counts.created
-         : before.value.Compare(value) == 0 ? counts.unchanged
-                                            : counts.changed);
+      ++(Unchanged(before, value) ? counts.unchanged
+         : before.found           ? counts.changed
+                                  : counts.created);
       PrintDryRunSummary(level, counts);
     }
   } else {
