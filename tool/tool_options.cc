@@ -144,6 +144,13 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
     if (!HasPrefix(argument)) {
       core::PrintWide(msg::kMustStartWithPrefix, argument.c_str());
       record.valueCount = 0;
+      // The parse ends here, but a script that asked for JSON still gets it.
+      for (int later = i + 1; later < count; ++later) {
+        const int flag = HasPrefix(args[later]) ? FindOption(args[later].c_str() + 1) : -1;
+        if (flag >= 0 && OptionTable[flag].kind == KindFlag && OptionTable[flag].code == FlagJson) {
+          record.json = true;
+        }
+      }
       break;
     }
     const wchar_t* name = argument.c_str() + 1;

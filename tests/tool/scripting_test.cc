@@ -170,6 +170,9 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
        {{"error", "bad usage"},
         {"notes",
          {"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel"}}}},
+      // The parse ends at a stray argument; the -Json after it still counts.
+      {Get("Flag", {"stray"}), 2,
+       {{"error", "bad usage"}, {"notes", {"Parameter option <stray> must started with - or /"}}}},
       {Get("Flag", {"-DryRun"}), 2,
        {{"error", "bad usage"},
         {"notes", {"Option -DryRun is valid only with the -Set, -Delete and -Import commands"}}}},
