@@ -123,6 +123,7 @@ bool FinalChecks(ToolOptions& record) {
   }
   if (values[SlotGetKeysPattern] == nullptr && record.caseSensitive) {
     core::PrintWide(msg::kCaseIgnored);
+    record.caseSensitive = false;  // so that no answer claims it
   }
   return true;
 }
