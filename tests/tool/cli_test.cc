@@ -46,6 +46,9 @@ std::string Created(const std::string& key, const std::string& value) {
 std::string SetTo(const std::string& key, const std::string& value) {
   return "Register value <" + key + "> is set to <" + value + ">\n ";
 }
+std::string DryRunAt(const std::string& level, const std::string& counts) {
+  return "Dry run at level <" + level + ">, nothing written: " + counts + ".\n";
+}
 std::string SetFailed(const std::string& key) {
   return "error on to set registry value at <" + key + ">\n";
 }
@@ -214,6 +217,9 @@ TEST(CliSet, OutcomesAndRefusals) {
        {{GetAt("Desktop/Theme", "user_machine"), Found("Desktop/Theme", "42", "string")}}},
       {Set("Solver/Threads", "8"), SetTo("Solver/Threads", "8"), 0,
        {{Get("Solver/Threads"), Found("Solver/Threads", "8", "integer")}}},
+      // The dry run's summary starts a line of its own after the blank.
+      {Set("Solver/Threads", "8", {"-DryRun"}), SetTo("Solver/Threads", "8") + "\n" +
+       DryRunAt("user_machine", "0 created, 1 changed, 0 unchanged, 0 deleted, 0 absent"), 0},
       {Set("Solver/Threads", "-3"), SetTo("Solver/Threads", "-3"), 0,
        {{GetAt("Solver/Threads", "user_machine"),
          Found("Solver/Threads", "4294967293", "integer")}}},
@@ -443,6 +449,9 @@ TEST(CliTempDirectory, OwnRegistryByLevel) {
        "Success deleting registry entry <TempDirectory> from level <user_machine>.\n", 255,
        {{GetAt("TempDirectory", "user_machine"), NotFound("TempDirectory", "user_machine")},
         {GetAt("TempDirectory", "user"), found("/scratch/u", "user")}}},
+      {Delete("TempDirectory", {"-DryRun"}),
+       "Success deleting registry entry <TempDirectory> from level <user_machine>.\n" +
+       DryRunAt("user_machine", "0 created, 0 changed, 0 unchanged, 0 deleted, 1 absent"), 255},
   }, true, /*shared=*/true);
   // clang-format on
 }

@@ -92,17 +92,20 @@ int RunSet(ToolOptions& options, int level, JsonOutput* json) {
     core::PrintWide(msg::kSetFailed, key.c_str());
     return -1;
   }
+  const wchar_t* told = saved && result.outcome == SetCreated ? msg::kCreated : msg::kSetTo;
   if (saved) {
-    core::PrintWide(result.outcome == SetCreated ? msg::kCreated : msg::kSetTo, key.c_str(),
-                    value.c_str());
+    core::PrintWide(told, key.c_str(), value.c_str());
   } else if (result.outcome == SetUnchanged) {
     core::PrintWide(msg::kUnchangedWarning);
-    core::PrintWide(msg::kSetTo, key.c_str(), value.c_str());
+    core::PrintWide(told, key.c_str(), value.c_str());
   } else {
     core::PrintWide(msg::kSaveFailed);
     return -1;
   }
   if (options.dryRun) {
+    // The set-to message leaves a blank after its line break: the summary
+    // gets a line of its own.
+    if (told == msg::kSetTo) core::PrintBytes("\n");
     const SetOutcome outcome = ToldOutcome(result);
     ChangeCounts counts;
     ++(outcome == SetCreated   ? counts.created

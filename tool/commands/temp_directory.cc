@@ -68,10 +68,24 @@ bool WriteTempDirectory(int provider, const AString& value, bool dryRun) {
                                                         value);
 }
 
-// Whether setting `value` leaves the entry as it was: the same text, or the
-// empty text, which counts as no value, where there is none.
-bool Unchanged(const TempReading& before, const wchar_t* value) {
-  return before.found ? before.value.Compare(value) == 0 : value == nullptr || *value == L'\0';
+enum TempOutcome { TempCreated, TempChanged, TempUnchanged, TempDeleted, TempAbsent };
+
+const char* const kTempOutcomeNames[] = {"created", "changed", "unchanged", "deleted", "absent"};
+
+// What a Set of `value`, or a Delete, does to the entry as `before` holds
+// it: the empty text counts as no value.
+TempOutcome OutcomeOf(const TempReading& before, int32_t command, const wchar_t* value) {
+  if (command != CommandSet) return before.found ? TempDeleted : TempAbsent;
+  if (before.found) return before.value.Compare(value) == 0 ? TempUnchanged : TempChanged;
+  return value == nullptr || *value == L'\0' ? TempUnchanged : TempCreated;
+}
+
+void PrintDryRunSummary(int level, TempOutcome outcome) {
+  ChangeCounts counts;
+  int* const byOutcome[] = {&counts.created, &counts.changed, &counts.unchanged, &counts.deleted,
+                            &counts.absent};
+  ++*byOutcome[outcome];
+  PrintDryRunSummary(level, counts);
 }
 
 // A real run tells whether it saved; a dry run only that it was one.
@@ -97,22 +111,22 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bo
     document["found"] = before.found;
     if (before.found) PutValue(document, before.value.ASCII(), kTypeString);
     status = before.found ? JsonDone : JsonNotFound;
-  } else if (command == CommandSet) {
-    const bool unchanged = Unchanged(before, newValue);
-    const bool saved = WriteTempDirectory(provider, newValue, dryRun);
-    PutValue(document, AString(newValue).ASCII(), kTypeString);
-    document["outcome"] = unchanged ? "unchanged" : before.found ? "changed" : "created";
-    PutSaved(document, saved, dryRun);
-    status = saved || unchanged ? JsonDone : JsonNotSaved;
-  } else if (!before.found) {
-    document["outcome"] = "absent";
-    status = JsonNotFound;
   } else {
-    const bool saved = WriteTempDirectory(provider, AString(), dryRun);
-    document["outcome"] = "deleted";
-    document["deleted"] = "value";
-    PutSaved(document, saved, dryRun);
-    status = saved ? JsonDone : JsonNotSaved;
+    const TempOutcome outcome = OutcomeOf(before, command, newValue);
+    document["outcome"] = kTempOutcomeNames[outcome];
+    if (command == CommandSet) {
+      const bool saved = WriteTempDirectory(provider, newValue, dryRun);
+      PutValue(document, AString(newValue).ASCII(), kTypeString);
+      PutSaved(document, saved, dryRun);
+      status = saved || outcome == TempUnchanged ? JsonDone : JsonNotSaved;
+    } else if (outcome == TempAbsent) {
+      status = JsonNotFound;
+    } else {
+      const bool saved = WriteTempDirectory(provider, AString(), dryRun);
+      document["deleted"] = "value";
+      PutSaved(document, saved, dryRun);
+      status = saved ? JsonDone : JsonNotSaved;
+    }
   }
   json.Print(std::move(document));
   return status;
@@ -146,18 +160,14 @@ int RunTempDirectory(int32_t command, ToolOptions& options, int level, JsonOutpu
     bool written = WriteTempDirectory(provider, value, options.dryRun);
     core::PrintWide(written ? msg::kTempSet : msg::kTempSetFailed, entry, value,
                     VxProviderName(provider));
-    if (written && options.dryRun) {
-      ChangeCounts counts;
-      ++(Unchanged(before, value) ? counts.unchanged
-         : before.found           ? counts.changed
-                                  : counts.created);
-      PrintDryRunSummary(level, counts);
-    }
+    if (written && options.dryRun) PrintDryRunSummary(level, OutcomeOf(before, command, value));
   } else {
+    // Only a dry run's summary needs what was there.
+    const TempReading before = options.dryRun ? ReadTempDirectory(provider) : TempReading{};
     bool cleared = WriteTempDirectory(provider, AString(), options.dryRun);
     core::PrintWide(cleared ? msg::kTempDeleted : msg::kTempDeleteFailed, entry,
                     VxProviderName(provider));
-    if (cleared && options.dryRun) PrintDryRunSummary(level, {0, 0, 0, 1, 0});
+    if (cleared && options.dryRun) PrintDryRunSummary(level, OutcomeOf(before, command, nullptr));
   }
   return -1;
 }
