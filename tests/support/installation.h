@@ -176,11 +176,13 @@ class Installation {
     return testsupport::Run("/bin/sh", args, home(), root_, Args(), input);
   }
 
-  // Files that saves left behind in the store folders; the lock file is meant to stay.
+  // Files that saves left behind in the store folders; the lock file is meant
+  // to stay. A folder that cannot be listed holds none.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> names;
+    std::error_code unlisted;
     for (const fs::path& dir : {adminDir(), userDir()}) {
-      for (const auto& item : fs::directory_iterator(dir)) {
+      for (const auto& item : fs::directory_iterator(dir, unlisted)) {
         const std::string name = item.path().filename();
         if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
       }

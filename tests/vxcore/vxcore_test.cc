@@ -52,11 +52,11 @@ TEST(AStringTest, IsNumberAcceptsWholeDecimalTextInThe32BitRange) {
     if (AString(text).IsNumber(value)) return std::to_string(value);
     return value == 12345 ? "no" : "changed";
   };
-  EXPECT_EQ(parse(L"-1"), "-1");
-  EXPECT_EQ(parse(L"2147483647"), "2147483647");
-  EXPECT_EQ(parse(L"2147483648"), "-2147483648");
-  EXPECT_EQ(parse(L"4294967295"), "-1");
-  EXPECT_EQ(parse(L"-2147483648"), "-2147483648");
+  for (const auto& [text, value] : {std::pair{L"-1", "-1"}, {L"2147483647", "2147483647"},
+                                     {L"2147483648", "-2147483648"}, {L"4294967295", "-1"},
+                                     {L"-2147483648", "-2147483648"}}) {
+    EXPECT_EQ(parse(text), value) << text;
+  }
   // The 23 digits overflow 64 bits too.
   for (const wchar_t* text : {L"4294967296", L"-2147483649", L"99999999999999999999999", L"", L"-",
                               L"+1", L" 1", L"1 "}) {
