@@ -1,15 +1,20 @@
 #include "tool/driver.h"
 
+#include <unistd.h>
+
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tool/commands/commands.h"
 #include "tool/json_output.h"
 #include "tool/messages.h"
+#include "tool/setting_json.h"
 #include "vxcore/astring.h"
 #include "vxcore/console_output.h"
 #include "vxcore/large_pages.h"
+#include "vxcore/posix_io.h"
 
 namespace {
 
@@ -152,7 +157,16 @@ int SetwiseMain(int argc, char** argv) {
   const bool spoilsExport = options.command == CommandExport && output.HoldsNotes();
   if (!options.json) output.Release();
   if (argc < 3 || spoilsExport) return BadUsage(options, output);
-  return RunCommand(options, output);
+  const int status = RunCommand(options, output);
+  if (!UsesNewOptions(options)) return status;
+  // A document or an export cut short by a full disk is no success; standard
+  // output is what failed, so the reason goes to standard error.
+  core::FlushOutput();
+  if (core::OutputError() == 0) return status;
+  const std::string reason =
+      Formatted(msg::kOutputLost, std::strerror(core::OutputError())) + "\n";
+  static_cast<void>(core::WriteAll(STDERR_FILENO, reason));
+  return OutputLost;
 }
 
 int OutOfMemoryStatus() { return outOfMemoryStatus; }

@@ -19,6 +19,7 @@ enum JsonStatus {
   JsonNotFound = 1,   // not found, nothing to delete, nothing matched
   JsonRefused = 2,    // bad usage or a refused value
   JsonNotSaved = 3,   // the change could not be saved
+  OutputLost = 4,     // standard output failed: what was printed is not all there
 };
 
 class JsonOutput : public core::OutputSink {

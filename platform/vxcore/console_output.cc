@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,13 @@ namespace {
 OutputSink* currentSink = nullptr;
 
 constexpr size_t kBufferLimit = 64 * 1024;
+
+// The error of the first write to standard output that failed, or 0.
+int outputError = 0;
+
+void WriteOut(std::string_view bytes) {
+  if (!WriteAll(STDOUT_FILENO, bytes) && outputError == 0) outputError = errno;
+}
 
 std::string& Buffer() {
   static std::string buffer;
@@ -46,7 +54,7 @@ void WriteWhatFits() {
   if (room >= buffer.size()) {
     FlushOutput();
   } else if (room > 0) {
-    WriteAll(STDOUT_FILENO, std::string_view(buffer).substr(0, room));
+    WriteOut(std::string_view(buffer).substr(0, room));
     buffer.erase(0, room);
   }
 }
@@ -67,7 +75,7 @@ void Emit(const char* data, size_t size) {
   // A print as large as the buffer goes out as it is, without a copy.
   if (size >= kBufferLimit && RoomWithoutWaiting() >= buffer.size() + size) {
     FlushOutput();
-    WriteAll(STDOUT_FILENO, std::string_view(data, size));
+    WriteOut(std::string_view(data, size));
     return;
   }
   buffer.append(data, size);
@@ -82,10 +90,11 @@ void Emit(const char* data, size_t size) {
 
 void FlushOutput() {
   std::string& buffer = Buffer();
-  // A failed write to stdout has nowhere to be reported; the output is lost.
-  WriteAll(STDOUT_FILENO, buffer);
+  WriteOut(buffer);
   buffer.clear();
 }
+
+int OutputError() { return outputError; }
 
 OutputSink* SetOutputSink(OutputSink* sink) {
   OutputSink* previous = currentSink;

@@ -27,6 +27,10 @@ OutputSink* SetOutputSink(OutputSink* sink);
 // Writes out what the standard-output buffer holds.
 void FlushOutput();
 
+// The error (an errno) of the first write to standard output that failed, so
+// that some output was lost; 0 while all of it went out.
+int OutputError();
+
 // Formats with the wide formatter (see wide_format.h: "%s" takes const wchar_t*), narrows the
 // result byte by byte like AString::ASCII and writes it.
 void PrintWide(const wchar_t* format, ...);

@@ -330,6 +330,26 @@ TEST(ScriptingExport, ANameHoldingASeparatorKeepsValuesBeforeSubkeys) {
             "</key>\n");
 }
 
+// A document or an export that standard output could not take is no
+// success; the classic commands keep their status and silence.
+TEST(ScriptingOutput, AnAnswerStandardOutputCannotTakeFailsTheRun) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  Installation in(/*withSyntax=*/true);
+  const std::pair<Args, int> runs[] = {{{"-Export", "-ProductName", "Meridian"}, 4},
+                                       {Keys({"-Json"}), 4},
+                                       {Get("Desktop/Theme", {"-AllLevels"}), 4},
+                                       {Keys(), 255}};
+  for (const auto& [args, status] : runs) {
+    Args shell = {"-c", "exec \"$0\" \"$@\" >/dev/full", in.binary()};
+    shell.insert(shell.end(), args.begin(), args.end());
+    const auto run = testsupport::Run("/bin/sh", shell, in.home(), in.root_);
+    EXPECT_EQ(status, run.status) << Show(args);
+    EXPECT_EQ(status == 4 ? "Setwise: standard output could not be written: No space left on device\n"
+                          : "",
+              run.err);
+  }
+}
+
 // Among the refusals: one entry named twice, in other letter case, by a Set
 // and a Set or by a deletion and a Set.
 TEST(ScriptingImport, ARefusalAnywhereWritesNothingAndEveryRefusalIsReported) {
