@@ -362,14 +362,6 @@ KeyId Store::EnsurePath(KeyId parent, const std::vector<std::string_view>& compo
 }
 
 void Store::SetValue(KeyId key, Value value) {
-  // The value it already holds is no change: its file keeps its bytes, and an
-  // administrator's comments in it, unless something else changes it.
-  const Value* held = tree_.FindValue(key, value.name);
-  if (held != nullptr && held->type == value.type &&
-      (value.type == ValueType::kString ? held->text == value.text
-                                        : held->number == value.number)) {
-    return;
-  }
   tree_.SetValue(key, value);
   Record(key, Change::Kind::kSetValue, std::move(value));
 }

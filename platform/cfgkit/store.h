@@ -60,8 +60,7 @@ class Store {
   // REQUIRES: `components` is not empty when `parent` is the root.
   KeyId Create(KeyId parent, const std::vector<std::string_view>& components, CreateError* error);
 
-  // Adds or replaces a value of `key`; the value it holds already changes
-  // nothing. REQUIRES: `key` is live, not the root.
+  // Adds or replaces a value of `key`. REQUIRES: `key` is live, not the root.
   void SetValue(KeyId key, Value value);
 
   // False when `key` has no value called `name`.

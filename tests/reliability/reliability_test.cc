@@ -158,6 +158,7 @@ TEST(ReliabilityTest, EveryFailedWriteStepLeavesTheFileAsItWas) {
 TEST(ReliabilityTest, AFileSizeLimitFailsEverySaveAndKeepsTheFiles) {
   Installation in;
   ASSERT_EQ(0, in.Run(Set("Big", std::string(4000, 'x'))).status);  // outgrows the limit
+  ASSERT_EQ(0, in.Run(Set("Same", "v")).status);
   const auto before = in.Snapshot();
   auto limited = [&](Args args, int status) {
     auto run = in.RunLimited("-f 1", args);
@@ -166,6 +167,10 @@ TEST(ReliabilityTest, AFileSizeLimitFailsEverySaveAndKeepsTheFiles) {
     return run.out;
   };
   EXPECT_EQ(kNotSaved + "\n", limited(Set("Old", "new"), 255));
+  // The value in place is written again all the same: its failed save warns.
+  EXPECT_EQ("warning: New register value is same as the existing value\n"
+            "Register value <S/Same> is set to <v>\n ",
+            limited(Set("Same", "v"), 0));
   const std::string document = testsupport::Document(in, Key("S", Str("Old", "imported")));
   const std::pair<Args, const char*> jsonRuns[] = {
       {Set("Old", "new"), "saved"}, {Delete("S/Old"), "saved"}, {Import(document), "written"}};
