@@ -53,6 +53,7 @@ expect "" "$S" -Set -RegistryValue -
 expect "$scratch/settings-a.xml $scratch/settings-b.xml" "$S" -Import "$scratch/settings-"
 # Found through PATH, as an installed binary is.
 PATH=$scratch/inst:$PATH expect "Desktop/Theme" Setwise -ProductName Meridian -RegistryKey Desktop/The
+HOME=$scratch expect "Desktop/Theme" '~/inst/Setwise' -ProductName Meridian -RegistryKey Desktop/The
 # Names are offered whole, never matched against the files of the current
 # folder; an unknown product offers nothing; nothing is created on the disk.
 syntax=$scratch/inst/config/CoreRegistrySyntax.XML
