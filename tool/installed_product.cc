@@ -12,8 +12,12 @@ bool CheckInstalledProduct(ToolOptions& record) {
   if (productName == nullptr) return false;
   // Read as the store files are: a FIFO or device in its place must not
   // hang every command, so it counts as no list.
+  // Without its own folder (no /proc, a path too long) the tool knows no
+  // installation: every store path would start at the file system's root.
+  const AString installation = core::GetExeDirPath();
+  if (installation.empty()) return false;
   std::string bytes;
-  const std::string path = (core::GetExeDirPath() + L"/config/ProductList.txt").ASCII();
+  const std::string path = (installation + L"/config/ProductList.txt").ASCII();
   if (!fsio::PosixFileOps().ReadFile(path, &bytes, nullptr).ok()) return true;
   // Split by hand: a stream would set up the locales, a tenth of a warm Get.
   for (size_t start = 0, end; start < bytes.size(); start = end + 1) {

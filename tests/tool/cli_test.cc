@@ -137,6 +137,19 @@ TEST(CliOptions, UsageAndOptionErrors) {
         installation.home(), installation.root_);
     EXPECT_EQ(NotFound("Flag") + "|255", run.out + "|" + std::to_string(run.status)) << fifo;
   }
+  // An executable whose folder the system cannot name (its path is longer
+  // than a path may be) knows no installation, rather than using /config.
+  Installation deep(true);
+  const std::string folder(250, 'd');
+  const auto lost = testsupport::Run(
+      "/bin/bash",
+      {"-c", "cd '" + deep.root_.string() + "' && for i in $(seq 18); do mkdir " + folder + " && cd " + folder +
+                 " || exit 9; done; cp \"$0\" . && ./Setwise \"$@\"",
+       deep.binary(), "-Set", "-ProductName", "Meridian", "-RegistryKey", "Desktop/Theme",
+       "-RegistryValue", "x", "-RegistryLevel", "install"},
+      deep.home(), deep.root_);
+  EXPECT_EQ("<Meridian> is not an installed product\n" + kUsage + "|255",
+            lost.out + "|" + std::to_string(lost.status));
 }
 
 // Each key's every level read alone, all at once (-AllLevels) and by
