@@ -1,6 +1,9 @@
 #include "vxcore/personal_folder.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "fsio/file_ops.h"
 
@@ -30,6 +33,33 @@ bool ParseAssignment(std::string_view line, std::string_view name, std::string& 
   return false;
 }
 
+// HOME, or where it is unset or empty (a service, a cron job) the effective
+// user's home in /etc/passwd, read by hand: the static binary has no name
+// service. Empty when neither names an absolute folder.
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  std::string users;
+  if (!fsio::PosixFileOps().ReadFile("/etc/passwd", &users, nullptr).ok()) return std::string();
+  const std::string uid = std::to_string(::geteuid());
+  std::string_view rest = users;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    // name:password:uid:gid:comment:home:shell
+    std::string_view fields[7];
+    size_t count = 0;
+    for (; count < 7 && !line.empty(); ++count) {
+      const size_t colon = line.find(':');
+      fields[count] = line.substr(0, colon);
+      line.remove_prefix(colon == std::string_view::npos ? line.size() : colon + 1);
+    }
+    if (count >= 6 && fields[2] == uid && fields[5].starts_with('/')) return std::string(fields[5]);
+  }
+  return std::string();
+}
+
 }  // namespace
 
 bool DocumentsFolderFromUserDirs(std::string_view userDirs, const std::string& home,
@@ -55,8 +85,8 @@ bool DocumentsFolderFromUserDirs(std::string_view userDirs, const std::string& h
 }
 
 bool FindPersonalFolder(std::string& folder) {
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
+  const std::string home = HomeFolder();
+  if (home.empty()) {
     folder.clear();
     return false;
   }
@@ -64,13 +94,13 @@ bool FindPersonalFolder(std::string& folder) {
   const char* configHome = std::getenv("XDG_CONFIG_HOME");
   const std::string configFolder = configHome != nullptr && configHome[0] == '/'
                                        ? std::string(configHome)
-                                       : std::string(home) + "/.config";
+                                       : home + "/.config";
   std::string userDirs;
   if (fsio::PosixFileOps().ReadFile(configFolder + "/user-dirs.dirs", &userDirs, nullptr).ok() &&
       DocumentsFolderFromUserDirs(userDirs, home, folder)) {
     return true;
   }
-  folder = std::string(home) + "/Documents";
+  folder = home + "/Documents";
   return true;
 }
 

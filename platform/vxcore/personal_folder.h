@@ -15,7 +15,8 @@ bool DocumentsFolderFromUserDirs(std::string_view userDirs, const std::string& h
                                  std::string& folder);
 
 // $XDG_CONFIG_HOME/user-dirs.dirs (default $HOME/.config/user-dirs.dirs) decides, else
-// $HOME/Documents. False, with `folder` cleared, when HOME is unset or empty.
+// $HOME/Documents; without HOME the user's home in /etc/passwd stands for it.
+// False, with `folder` cleared, when neither names one.
 bool FindPersonalFolder(std::string& folder);
 
 }  // namespace core

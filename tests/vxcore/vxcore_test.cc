@@ -4,6 +4,7 @@
 // registry of the TempDirectory setting.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -372,10 +373,12 @@ TEST_F(RegistryTest, PersonalFolderFollowsUserDirs) {
   ScopedEnv configHome("XDG_CONFIG_HOME", dir_.path + "/xdg");
   WriteFile(dir_.path + "/xdg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Elsewhere\"\n");
   EXPECT_EQ(personalDir(), home_ + "/Elsewhere");
+  // Without HOME (a service, a cron job) the password database names the home.
+  const std::string passwdHome = getpwuid(geteuid())->pw_dir;
   ScopedEnv emptyHome("HOME", "");
-  EXPECT_EQ(personalDir(), "(false)");
+  EXPECT_EQ(personalDir(), passwdHome + "/Elsewhere");
   ScopedEnv noHome("HOME", std::nullopt);
-  EXPECT_EQ(personalDir(), "(false)");
+  EXPECT_EQ(personalDir(), passwdHome + "/Elsewhere");
 }
 
 TEST_F(RegistryTest, ProvidersUseTheDocumentedFiles) {
