@@ -6,7 +6,10 @@ namespace cfgkit {
 
 Status StoreLock::Acquire(const std::string& dir) {
   Release();
-  return ops_.LockFile(fsio::JoinPath(dir, kLockFileName), &fd_);
+  const std::string path = fsio::JoinPath(dir, kLockFileName);
+  // No save may even lock a folder reached through another user's link.
+  if (Status status = fsio::CheckLinksOnTheWay(ops_, path); !status.ok()) return status;
+  return ops_.LockFile(path, &fd_);
 }
 
 void StoreLock::Release() {

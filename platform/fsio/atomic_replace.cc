@@ -153,15 +153,16 @@ Status WriteNewFile(FileOps& ops, const std::string& path, std::string_view byte
   return status;
 }
 
+bool Trusted(const FileIdentity& identity) {
+  return identity.owner == ::geteuid() || identity.owner == 0;
+}
+
 // The file a save of `path` replaces: the target of a symbolic link there,
 // followed only while the link and its target's folder belong to this user
 // or to root, so that nobody can make a save write where it did not mean to.
 Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target) {
   constexpr int kMaxLinks = 40;  // as the kernel allows
-  const uint32_t user = ::geteuid();
-  auto trusted = [user](const FileIdentity& identity) {
-    return identity.owner == user || identity.owner == 0;
-  };
+  if (Status status = CheckLinksOnTheWay(ops, path); !status.ok()) return status;
   std::string current = path;
   for (int links = 0; links < kMaxLinks; ++links) {
     FileIdentity identity;
@@ -171,7 +172,7 @@ Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target)
       *target = std::move(current);
       return Status::OK();
     }
-    if (!trusted(identity)) return Status::IOError(current + ": a link of another user");
+    if (!Trusted(identity)) return Status::IOError(current + ": a link of another user");
     std::string linked;
     status = ops.ReadLink(current, &linked);
     if (!status.ok()) return status;
@@ -181,7 +182,7 @@ Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target)
     const std::string dir = DirOf(current);
     status = ops.Stat(dir.empty() ? "." : dir, &folder);
     if (!status.ok()) return status;
-    if (!folder.exists || !trusted(folder)) {
+    if (!folder.exists || !Trusted(folder)) {
       return Status::IOError(current + ": links into a folder of another user");
     }
   }
@@ -189,6 +190,20 @@ Status ResolveTarget(FileOps& ops, const std::string& path, std::string* target)
 }
 
 }  // namespace
+
+Status CheckLinksOnTheWay(FileOps& ops, const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    FileIdentity folder;
+    const std::string way = path.substr(0, slash);
+    Status status = ops.Stat(way, &folder, /*followLinks=*/false);
+    if (!status.ok()) return status;
+    if (folder.kind == FileIdentity::Kind::kSymlink && !Trusted(folder)) {
+      return Status::IOError(way + ": a link of another user");
+    }
+  }
+  return Status::OK();
+}
 
 Status ForeseeReplace(FileOps& ops, const std::string& path) {
   std::string target;

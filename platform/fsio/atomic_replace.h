@@ -83,6 +83,11 @@ class StagedFile {
 Status ReplaceAll(FileOps& ops, std::vector<StagedFile>& files,
                   const std::vector<std::string>& removals = {});
 
+// Whether every symbolic link on the way to `path`'s folder belongs to this
+// user or to root: a folder link of another user could send a save anywhere,
+// root's with that user's HOME above all.
+Status CheckLinksOnTheWay(FileOps& ops, const std::string& path);
+
 // Whether replacing or removing `path` by ReplaceAll would be let through:
 // the file a link there leads to, and the access to it and its folder
 // (FileOps::MayReplace). Changes nothing.

@@ -312,6 +312,16 @@ TEST_F(SaveTest, ALinkedStoreFileIsSavedIntoItsTargetWhenTheLinkIsTrusted) {
     }
     EXPECT_EQ((Names{"a.XML"}), ListNames(shared));
   }
+  // A folder reached through a link of nobody, as root running with nobody's
+  // HOME reaches it: no save, not even its lock, goes where the link points.
+  const std::string linked = root + "/linked";
+  ASSERT_EQ(0, ::chown(shared.c_str(), 0, 0));
+  ASSERT_EQ(0, ::symlink(shared.c_str(), linked.c_str()));
+  ASSERT_EQ(0, ::lchown(linked.c_str(), 65534, 65534));
+  ASSERT_EQ(0, _LoadPathsA(admin.c_str(), (linked + "/").c_str()));
+  ASSERT_EQ(kTalRegOk, TalRegSetStringValueA(Create("user"), "v", "x"));
+  EXPECT_EQ(kTalRegIoError, TalRegSave());
+  EXPECT_EQ((Names{"a.XML"}), ListNames(shared));
 }
 
 // A missing folder fails the save and is not made; one folder reached by two
