@@ -684,6 +684,8 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
           const Json dryDoc = Parse(dryRun);
           EXPECT_EQ(true, dryDoc.value("dry_run", Json(true))) << dryRun.out;
           EXPECT_EQ(ComparableDocument(dry, dryDoc), ComparableDocument(real, Parse(realRun)));
+          // A change that could not be saved says why.
+          if (realRun.status == 3) EXPECT_TRUE(Parse(realRun).contains("error")) << realRun.out;
         } else {
           EXPECT_EQ(Comparable(dry, dryRun.out), Comparable(real, realRun.out));
           // A TempDirectory Set ends 255 even when it went through.

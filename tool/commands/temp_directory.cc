@@ -88,13 +88,15 @@ void PrintDryRunSummary(int level, TempOutcome outcome) {
   PrintDryRunSummary(level, counts);
 }
 
-// A real run tells whether it saved; a dry run only that it was one.
-void PutSaved(Json& document, bool saved, bool dryRun) {
+// A real run tells whether it saved; a dry run only that it was one. A save
+// that fails, or would, gives the text form's line as the error.
+void PutSaved(Json& document, bool saved, bool dryRun, const AString& failure) {
   if (dryRun) {
     document["dry_run"] = true;
   } else {
     document["saved"] = saved;
   }
+  if (!saved) document["error"] = MessageText(failure.ASCII());
 }
 
 // The JSON forms: as for a product setting, the value always a string.
@@ -117,14 +119,19 @@ int TempDirectoryJson(int32_t command, int provider, const wchar_t* newValue, bo
     if (command == CommandSet) {
       const bool saved = WriteTempDirectory(provider, newValue, dryRun);
       PutValue(document, AString(newValue).ASCII(), kTypeString);
-      PutSaved(document, saved, dryRun);
+      AString failure;
+      failure.Format(msg::kTempSetFailed, kTempDirectoryEntry.c_str(), newValue,
+                     VxProviderName(provider));
+      PutSaved(document, saved, dryRun, failure);
       status = saved || outcome == TempUnchanged ? JsonDone : JsonNotSaved;
     } else if (outcome == TempAbsent) {
       status = JsonNotFound;
     } else {
       const bool saved = WriteTempDirectory(provider, AString(), dryRun);
       document["deleted"] = "value";
-      PutSaved(document, saved, dryRun);
+      AString failure;
+      failure.Format(msg::kTempDeleteFailed, kTempDirectoryEntry.c_str(), VxProviderName(provider));
+      PutSaved(document, saved, dryRun, failure);
       status = saved ? JsonDone : JsonNotSaved;
     }
   }
