@@ -16,14 +16,34 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
+// The descriptor a document is read from as a stream, or -1 for a file by
+// name: "-" and /dev/stdin are standard input, and /dev/fd/N is what a
+// shell's process substitution names, which opening by name would refuse.
+int StreamOf(const std::string& path) {
+  if (path == "-" || path == "/dev/stdin") return STDIN_FILENO;
+  constexpr std::string_view kDescriptors = "/dev/fd/";
+  if (!path.starts_with(kDescriptors) || path.size() == kDescriptors.size() ||
+      path.size() > kDescriptors.size() + 9) {
+    return -1;
+  }
+  int fd = 0;
+  for (char digit : std::string_view(path).substr(kDescriptors.size())) {
+    if (digit < '0' || digit > '9') return -1;
+    fd = fd * 10 + (digit - '0');
+  }
+  return fd;
+}
+
 }  // namespace
 
 DocumentProblem ReadSettingsDocument(const std::string& path, std::vector<DocumentEntry>* entries) {
   entries->clear();
   cfgkit::FileOps& ops = cfgkit::PosixFileOps();
   std::string bytes;
-  cfgkit::Status status = path == "-" ? ops.ReadStream(STDIN_FILENO, "standard input", &bytes)
-                                      : ops.ReadFile(path, &bytes, nullptr);
+  const int stream = StreamOf(path);
+  cfgkit::Status status =
+      stream < 0 ? ops.ReadFile(path, &bytes, nullptr)
+                 : ops.ReadStream(stream, path == "-" ? "standard input" : path, &bytes);
   if (!status.ok()) return {status.IsCorruption(), status.message()};
   // An empty document is nothing to do.
   if (IsBlank(bytes)) return {};
