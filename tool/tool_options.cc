@@ -139,6 +139,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   record.allLevels = false;
   record.dryRun = false;
   record.misplacedOption = false;
+  bool valueMissing = false;
 
   for (int i = 0; i < count; ++i) {
     AString& argument = args[i];
@@ -170,6 +171,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       if (anyValue) record.command = CommandImport;
       if (!hasNext || (!anyValue && !args[i + 1].empty() && args[i + 1][0] == argument[0])) {
         core::PrintWide(msg::kValueMissing, name);
+        valueMissing = true;
       } else {
         record.values[OptionTable[row].code] = args[i + 1].data();
         ++record.valueCount;
@@ -187,6 +189,10 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       }
     }
   }
+  // The classic commands go on without the value, as they always have; a
+  // newer one is bad usage rather than a change at the default level, which
+  // is what an unquoted empty shell variable would otherwise make.
+  if (valueMissing && UsesNewOptions(record)) record.misplacedOption = true;
   if (!FinalChecks(record)) record.valueCount = 0;
   return record;
 }

@@ -170,6 +170,9 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       // The parse ends at a stray argument; the -Json after it still counts.
       {Get("Flag", {"stray"}), 2,
        {{"error", "bad usage"}, {"notes", {"Parameter option <stray> must started with - or /"}}}},
+      // A value left out (an empty shell variable) is no change at the default level.
+      {Set("Desktop/Theme", "x", {"-RegistryLevel", "-DryRun"}), 2,
+       {{"error", "bad usage"}, {"notes", {"Value for option <RegistryLevel> is missing"}}}},
       {Get("Flag", {"-DryRun"}), 2,
        {{"error", "bad usage"},
         {"notes", {"Option -DryRun is valid only with the -Set, -Delete and -Import commands"}}}},
