@@ -1,6 +1,7 @@
 #include "tool/store_reports.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "tool/messages.h"
 #include "tool/set_setting.h"
@@ -38,30 +39,21 @@ std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
   std::vector<TalRegFileReport> folders;
   registry.GetUnlistedFolders(folders);
   for (const TalRegFileReport& unlisted : folders) {
-    if (unlisted.path == folder) {
-      return Formatted(msg::kImportStoreUnlisted, unlisted.path.c_str(), unlisted.reason.c_str());
-    }
+    if (unlisted.path == folder) return SkippedText({true, false, unlisted.path, unlisted.reason});
   }
   TalRegFileReport report;
   if (registry.GetProviderFileReport(static_cast<uint32_t>(level), report) &&
       report.status != kTalRegOk) {
-    return Formatted(
-        report.status == kTalRegProtected ? msg::kImportStoreDamaged : msg::kImportStoreUnreadable,
-        report.path.c_str(), report.reason.c_str());
+    return SkippedText({false, report.status == kTalRegProtected, report.path, report.reason});
   }
   return std::string();
 }
 
-Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels) {
-  Json warnings = Json::array();
+void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> levels,
+                    const std::function<void(const SkippedPart&)>& visit) {
   std::vector<TalRegFileReport> folders;
   registry.GetUnlistedFolders(folders);
-  for (const TalRegFileReport& folder : folders) {
-    Json warning = Json::object();
-    PutBytes(warning, "folder", folder.path);
-    PutBytes(warning, "reason", folder.reason);
-    warnings.push_back(std::move(warning));
-  }
+  for (const TalRegFileReport& folder : folders) visit({true, false, folder.path, folder.reason});
   std::vector<RegistryFileReport> files;
   registry.GetRegistryFileReports(files);
   for (const RegistryFileReport& file : files) {
@@ -69,11 +61,25 @@ Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> level
         file.provider == ProviderRegistrySyntax ||
         std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) != levels.end();
     if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
-    Json warning = Json::object();
-    PutBytes(warning, "file", file.report.path);
-    warning["problem"] = file.report.status == kTalRegProtected ? "damaged" : "unreadable";
-    PutBytes(warning, "reason", file.report.reason);
-    warnings.push_back(std::move(warning));
+    visit({false, file.report.status == kTalRegProtected, file.report.path, file.report.reason});
   }
+}
+
+std::string SkippedText(const SkippedPart& part) {
+  const char* format = part.isFolder  ? msg::kImportStoreUnlisted
+                       : part.damaged ? msg::kImportStoreDamaged
+                                      : msg::kImportStoreUnreadable;
+  return Formatted(format, part.path.c_str(), part.reason.c_str());
+}
+
+Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels) {
+  Json warnings = Json::array();
+  ForEachSkipped(registry, levels, [&warnings](const SkippedPart& part) {
+    Json warning = Json::object();
+    PutBytes(warning, part.isFolder ? "folder" : "file", part.path);
+    if (!part.isFolder) warning["problem"] = part.damaged ? "damaged" : "unreadable";
+    PutBytes(warning, "reason", part.reason);
+    warnings.push_back(std::move(warning));
+  });
   return warnings.empty() ? Json() : warnings;
 }

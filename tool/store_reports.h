@@ -2,6 +2,7 @@
 // cannot take a change, and which files and folders a read skipped.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -13,6 +14,22 @@
 // folder cannot be listed; empty when it can. A missing file is no reason: it
 // is created.
 std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level);
+
+// One file or folder of the store that a read skipped.
+struct SkippedPart {
+  bool isFolder;  // a folder that could not be listed, else a file
+  bool damaged;   // a damaged file, else one that could not be read
+  std::string path;
+  std::string reason;
+};
+
+// Calls `visit` for each part of the store a read of the syntax and of
+// `levels` skipped, folders first.
+void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> levels,
+                    const std::function<void(const SkippedPart&)>& visit);
+
+// The line Import refuses with for `part`, without its line break.
+std::string SkippedText(const SkippedPart& part);
 
 // What the run skipped of the store: each damaged or unreadable file of the
 // syntax or of `levels` (with the reason or the system's error), each folder

@@ -336,9 +336,10 @@ TEST(ScriptingExport, ANameHoldingASeparatorKeepsValuesBeforeSubkeys) {
             "</key>\n");
 }
 
-// A document or an export that standard output could not take is no
-// success; the classic commands keep their status and silence.
-TEST(ScriptingOutput, AnAnswerStandardOutputCannotTakeFailsTheRun) {
+// A document or an export that standard output could not take, or an export
+// that left part of the store out, is no success; the classic commands keep
+// their status and silence.
+TEST(ScriptingOutput, AnAnswerThatIsNotWholeFailsTheRun) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   Installation in(/*withSyntax=*/true);
   const std::pair<Args, int> runs[] = {{{"-Export", "-ProductName", "Meridian"}, 4},
@@ -354,6 +355,14 @@ TEST(ScriptingOutput, AnAnswerStandardOutputCannotTakeFailsTheRun) {
                           : "",
               run.err);
   }
+  const fs::path install = in.adminDir() / "default.XML";
+  std::ofstream(install, std::ios::app) << "<x/>";
+  const auto partial = in.Run({"-Export", "-ProductName", "Meridian"});
+  EXPECT_EQ(1, partial.status);
+  EXPECT_TRUE(partial.out.starts_with("<?xml")) << partial.out;
+  EXPECT_EQ("Setwise: left out of the export: Store file <" + install.string() +
+                "> is damaged: line 3, column 2: a second root element\n",
+            partial.err);
 }
 
 // Among the refusals: one entry named twice, in other letter case, by a Set

@@ -1,8 +1,12 @@
+#include <unistd.h>
+
 #include "registry/settings_document.h"
 #include "tool/commands/commands.h"
 #include "tool/key_catalogue.h"
+#include "tool/store_reports.h"
 #include "tool/tool_registry_access.h"
 #include "vxcore/console_output.h"
+#include "vxcore/posix_io.h"
 #include "vxcore/tal_debug.h"
 
 namespace {
@@ -38,5 +42,19 @@ int RunExport(ToolOptions& options, int level) {
   if (logged || !PrintDocument(product, filter, level, SettingsDocumentWriter::Order::kWalk)) {
     PrintDocument(product, filter, level, SettingsDocumentWriter::Order::kAny);
   }
-  return 0;
+  // A backup that left a part of the store out is no success: standard error
+  // names each part, beside the document of what could be read.
+  int status = 0;
+  auto name = [&status](const SkippedPart& part) {
+    const std::string line = "Setwise: left out of the export: " + SkippedText(part) + "\n";
+    static_cast<void>(core::WriteAll(STDERR_FILENO, line));
+    status = 1;
+  };
+  if (level == ProviderNone) {
+    ForEachSkipped(product.registry,
+                   {ProviderUserMachine, ProviderUser, ProviderInstallMachine, ProviderInstall}, name);
+  } else {
+    ForEachSkipped(product.registry, {level}, name);
+  }
+  return status;
 }
