@@ -193,8 +193,8 @@ inline constexpr const wchar_t* kTempDeleted =
 inline constexpr const wchar_t* kTempDeleteFailed =
     L"Error deleting registry entry <%s> from level <%s>.\n";
 
-// The one line ever written to standard error: when standard output failed
-// under the newer options, nothing else can say why their status is 4.
+// Standard error's line when standard output failed under the newer
+// options: nothing else can say why their status is 4.
 inline constexpr const char* kOutputLost = "Setwise: standard output could not be written: %s\n";
 
 }  // namespace msg
