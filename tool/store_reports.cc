@@ -57,8 +57,9 @@ void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> leve
   std::vector<RegistryFileReport> files;
   registry.GetRegistryFileReports(files);
   for (const RegistryFileReport& file : files) {
+    // Every load reads the admin file: it tells a store of many products.
     const bool read =
-        file.provider == ProviderRegistrySyntax ||
+        file.provider == ProviderRegistrySyntax || file.provider == ProviderAdmin ||
         std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) != levels.end();
     if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
     visit({false, file.report.status == kTalRegProtected, file.report.path, file.report.reason});

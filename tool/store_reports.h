@@ -24,7 +24,8 @@ struct SkippedPart {
 };
 
 // Calls `visit` for each part of the store a read of the syntax and of
-// `levels` skipped, folders first.
+// `levels` skipped (the admin file, which every load reads, included),
+// folders first.
 void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> levels,
                     const std::function<void(const SkippedPart&)>& visit);
 

@@ -599,6 +599,14 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
        },
        nullptr, false, "install", "inst/config/default.XML",
        "is damaged: line 2, column 61: duplicate value"},
+      // Every run reads the admin file, so every document names it.
+      {"damaged admin file",
+       [](const Installation& in) {
+         WriteStoreFile(in.adminDir(), "admin", Str("A", "1") + Str("A", "2"));
+         return true;
+       },
+       nullptr, false, "admin", "inst/config/admin.XML",
+       "is damaged: line 2, column 59: duplicate value"},
       {"unreadable install file", unreadable("inst/config/default.XML"), nullptr, false, "install",
        "inst/config/default.XML", "cannot be read: not a regular file"},
       {"unreadable user file", unreadable(config + "/user.XML"), nullptr, false, "user",
