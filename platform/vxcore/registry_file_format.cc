@@ -83,8 +83,12 @@ bool ParseLine(std::string_view line, std::string& section, RegistryContents& co
       !Unescape(line.substr(equals + 1), value)) {
     return false;
   }
-  contents[section][entry] = std::move(value);
-  return true;
+  // One entry twice, in any letter case, is one too many to write back: a
+  // rewrite would keep only the last.
+  auto [held, added] = contents[section].try_emplace(std::move(entry), value);
+  if (added) return true;
+  held->second = std::move(value);
+  return false;
 }
 
 }  // namespace

@@ -24,8 +24,9 @@ struct NoCaseLess {
 using RegistrySection = std::map<std::string, std::string, NoCaseLess>;
 using RegistryContents = std::map<std::string, RegistrySection, NoCaseLess>;
 
-// Parses `text` into `contents` (replacing it). False when a line is malformed: the file is
-// damaged, and `contents` then holds what could be read.
+// Parses `text` into `contents` (replacing it). False when a line is malformed or repeats an
+// entry of its section in any letter case: the file is damaged, and `contents` then holds
+// what could be read (a repeated entry's last value).
 bool ParseRegistryText(std::string_view text, RegistryContents& contents);
 
 std::string FormatRegistryText(const RegistryContents& contents);

@@ -429,11 +429,14 @@ TEST_F(RegistryTest, PrecedenceSearchesUserMachineFirst) {
 
 TEST_F(RegistryTest, WritesWithoutAUsableFileFailAndTouchNothing) {
   const std::string path = Registry::GetRegistryFilePath(0).ASCII();
-  const std::string damaged = "[s]\r\ngood=1\r\nno separator\nbad=\\q\n";
-  WriteFile(path, damaged);
-  EXPECT_EQ(Read(0, "S", "GOOD"), "1");
-  EXPECT_FALSE(Write(0, "s", "good", "2"));
-  EXPECT_EQ(ReadFile(path), damaged);
+  // A rewrite would keep one of an entry written twice, in any letter case.
+  for (const std::string damaged : {"[s]\r\ngood=1\r\nno separator\nbad=\\q\n",
+                                    "[s]\ngood=1\n[t]\nKeep=1\nkeep=2\n"}) {
+    WriteFile(path, damaged);
+    EXPECT_EQ(Read(0, "S", "GOOD"), "1");
+    EXPECT_FALSE(Write(0, "s", "good", "2"));
+    EXPECT_EQ(ReadFile(path), damaged);
+  }
 
   application_.installDirectory = L"";  // must not fall back to /config
   EXPECT_FALSE(Write(0, "", "e", "v"));
