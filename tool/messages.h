@@ -28,6 +28,8 @@ inline constexpr const wchar_t* kUnknownLevel = L"unknown RegistryLevel <%s>\n";
 inline constexpr const wchar_t* kOptionOnlyWith = L"Option -%s is valid only with the -%s command\n";
 inline constexpr const wchar_t* kDryRunOnlyWithChanges =
     L"Option -DryRun is valid only with the -Set, -Delete and -Import commands\n";
+inline constexpr const wchar_t* kTwoCommands =
+    L"A command line with a newer option gives one command, not two or more\n";
 inline constexpr const wchar_t* kAllLevelsWithLevel =
     L"Option -AllLevels shows every level; it cannot be combined with -RegistryLevel\n";
 inline constexpr const wchar_t* kExportIsJsonFree =

@@ -140,6 +140,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   record.dryRun = false;
   record.misplacedOption = false;
   bool valueMissing = false;
+  bool twoCommands = false;
 
   for (int i = 0; i < count; ++i) {
     AString& argument = args[i];
@@ -168,7 +169,10 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
     } else if (OptionTable[row].kind == KindValue) {
       // The file of -Import is taken whatever it begins with: "-" is standard input.
       bool anyValue = OptionTable[row].code == SlotImportFile;
-      if (anyValue) record.command = CommandImport;
+      if (anyValue) {
+        if (record.command != CommandNone && record.command != CommandImport) twoCommands = true;
+        record.command = CommandImport;
+      }
       if (!hasNext || (!anyValue && !args[i + 1].empty() && args[i + 1][0] == argument[0])) {
         core::PrintWide(msg::kValueMissing, name);
         valueMissing = true;
@@ -180,7 +184,9 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
     } else if (OptionTable[row].kind == KindFlag) {
       SetFlag(record, OptionTable[row].code);
     } else {
-      record.command = OptionTable[row].code;
+      const int32_t command = OptionTable[row].code;
+      if (record.command != CommandNone && record.command != command) twoCommands = true;
+      record.command = command;
       bool takesPattern = record.command == CommandGetKeys || record.command == CommandExport;
       if (takesPattern && hasNext && !HasPrefix(args[i + 1])) {
         record.values[SlotGetKeysPattern] = args[i + 1].data();
@@ -193,6 +199,11 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   // newer one is bad usage rather than a change at the default level, which
   // is what an unquoted empty shell variable would otherwise make.
   if (valueMissing && UsesNewOptions(record)) record.misplacedOption = true;
+  // So is a second command, where the classic ones take the last.
+  if (twoCommands && UsesNewOptions(record)) {
+    core::PrintWide(msg::kTwoCommands);
+    record.misplacedOption = true;
+  }
   if (!FinalChecks(record)) record.valueCount = 0;
   return record;
 }

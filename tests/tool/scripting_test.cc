@@ -173,6 +173,9 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       // A value left out (an empty shell variable) is no change at the default level.
       {Set("Desktop/Theme", "x", {"-RegistryLevel", "-DryRun"}), 2,
        {{"error", "bad usage"}, {"notes", {"Value for option <RegistryLevel> is missing"}}}},
+      {Get("Flag", {"-Delete"}), 2,
+       {{"error", "bad usage"},
+        {"notes", {"A command line with a newer option gives one command, not two or more"}}}},
       {Get("Flag", {"-DryRun"}), 2,
        {{"error", "bad usage"},
         {"notes", {"Option -DryRun is valid only with the -Set, -Delete and -Import commands"}}}},
