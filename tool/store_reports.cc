@@ -1,6 +1,5 @@
 #include "tool/store_reports.h"
 
-#include <algorithm>
 #include <functional>
 
 #include "tool/messages.h"
@@ -49,7 +48,7 @@ std::string LevelStoreRefusal(MorixRegistryImpl& registry, int level) {
   return std::string();
 }
 
-void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> levels,
+void ForEachSkipped(MorixRegistryImpl& registry, int level,
                     const std::function<void(const SkippedPart&)>& visit) {
   std::vector<TalRegFileReport> folders;
   registry.GetUnlistedFolders(folders);
@@ -58,9 +57,8 @@ void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> leve
   registry.GetRegistryFileReports(files);
   for (const RegistryFileReport& file : files) {
     // Every load reads the admin file: it tells a store of many products.
-    const bool read =
-        file.provider == ProviderRegistrySyntax || file.provider == ProviderAdmin ||
-        std::find(levels.begin(), levels.end(), static_cast<int>(file.provider)) != levels.end();
+    const bool read = file.provider == ProviderRegistrySyntax || file.provider == ProviderAdmin ||
+                      level == ProviderNone || static_cast<int>(file.provider) == level;
     if (!read || file.report.path.empty() || file.report.status == kTalRegOk) continue;
     visit({false, file.report.status == kTalRegProtected, file.report.path, file.report.reason});
   }
@@ -73,9 +71,9 @@ std::string SkippedText(const SkippedPart& part) {
   return Formatted(format, part.path.c_str(), part.reason.c_str());
 }
 
-Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels) {
+Json StoreWarnings(MorixRegistryImpl& registry, int level) {
   Json warnings = Json::array();
-  ForEachSkipped(registry, levels, [&warnings](const SkippedPart& part) {
+  ForEachSkipped(registry, level, [&warnings](const SkippedPart& part) {
     Json warning = Json::object();
     PutBytes(warning, part.isFolder ? "folder" : "file", part.path);
     if (!part.isFolder) warning["problem"] = part.damaged ? "damaged" : "unreadable";

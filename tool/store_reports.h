@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 
 #include "registry/morix_registry_impl.h"
@@ -23,17 +22,17 @@ struct SkippedPart {
   std::string reason;
 };
 
-// Calls `visit` for each part of the store a read of the syntax and of
-// `levels` skipped (the admin file, which every load reads, included),
-// folders first.
-void ForEachSkipped(MorixRegistryImpl& registry, std::initializer_list<int> levels,
+// Calls `visit` for each part of the store a read at `level` skipped, folders
+// first: of the syntax, the admin file (every load reads it) and that level,
+// or with ProviderNone every level, as a read by precedence does.
+void ForEachSkipped(MorixRegistryImpl& registry, int level,
                     const std::function<void(const SkippedPart&)>& visit);
 
 // The line Import refuses with for `part`, without its line break.
 std::string SkippedText(const SkippedPart& part);
 
-// What the run skipped of the store: each damaged or unreadable file of the
-// syntax or of `levels` (with the reason or the system's error), each folder
-// that could not be listed. Null when nothing was skipped, so that a healthy
-// store's documents keep their shape.
-Json StoreWarnings(MorixRegistryImpl& registry, std::initializer_list<int> levels);
+// What a read at `level` skipped of the store, as ForEachSkipped finds it:
+// each damaged or unreadable file (with the reason or the system's error),
+// each folder that could not be listed. Null when nothing was skipped, so
+// that a healthy store's documents keep their shape.
+Json StoreWarnings(MorixRegistryImpl& registry, int level);

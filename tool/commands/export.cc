@@ -50,11 +50,6 @@ int RunExport(ToolOptions& options, int level) {
     static_cast<void>(core::WriteAll(STDERR_FILENO, line));
     status = 1;
   };
-  if (level == ProviderNone) {
-    ForEachSkipped(product.registry,
-                   {ProviderUserMachine, ProviderUser, ProviderInstallMachine, ProviderInstall}, name);
-  } else {
-    ForEachSkipped(product.registry, {level}, name);
-  }
+  ForEachSkipped(product.registry, level, name);
   return status;
 }

@@ -49,10 +49,7 @@ int RunGet(ToolOptions& options, int level, JsonOutput* json) {
     Json document = SettingJson(key, reading.found ? reading.level : level);
     document["found"] = reading.found;
     if (reading.found) PutValue(document, reading.value.ASCII(), reading.type);
-    Json warnings = level == ProviderNone
-                        ? StoreWarnings(registry, {ProviderUserMachine, ProviderUser,
-                                                   ProviderInstallMachine, ProviderInstall})
-                        : StoreWarnings(registry, {level});
+    Json warnings = StoreWarnings(registry, level);
     if (!warnings.is_null()) document["warnings"] = std::move(warnings);
     json->Print(std::move(document));
     return reading.found ? JsonDone : JsonNotFound;
@@ -90,8 +87,7 @@ int RunGetAllLevels(ToolOptions& options, JsonOutput* json) {
     document["found"] = anyFound;
     document["get_finds"] = effective.found ? Json(LevelName(effective.level).ASCII())
                                             : Json();
-    Json warnings = StoreWarnings(registry, {ProviderUserMachine, ProviderUser,
-                                             ProviderInstallMachine, ProviderInstall, ProviderAdmin});
+    Json warnings = StoreWarnings(registry, ProviderNone);
     if (!warnings.is_null()) document["warnings"] = std::move(warnings);
     json->Print(std::move(document));
     return anyFound ? JsonDone : JsonNotFound;

@@ -57,10 +57,7 @@ int PrintJsonListing(MorixRegistryImpl& registry, const CatalogueFilter& filter,
         }
       });
   out.Put("]"sv);
-  const Json warnings = level == ProviderNone
-                            ? StoreWarnings(registry, {ProviderUserMachine, ProviderUser,
-                                                       ProviderInstallMachine, ProviderInstall})
-                            : StoreWarnings(registry, {level});
+  const Json warnings = StoreWarnings(registry, level);
   if (!warnings.is_null()) out.Put(",\"warnings\":"sv, JsonText(warnings));
   Json notes = json.TakeNotes();
   if (!notes.empty()) out.Put(",\"notes\":"sv, JsonText(notes));
