@@ -1,5 +1,7 @@
 #include "tool/tool_options.h"
 
+#include <utility>
+
 #include "tool/installed_product.h"
 #include "tool/messages.h"
 #include "vxcore/console_output.h"
@@ -87,6 +89,21 @@ void CheckNewOptions(ToolOptions& record) {
     record.misplacedOption = true;
   }
   if (record.allUsage && command != CommandHelp) misplaced(L"All", L"Help");
+  // The newer commands name no key, value or type, and Check reads every level.
+  if (command == CommandExport || command == CommandImport || command == CommandCheck) {
+    const wchar_t* name =
+        command == CommandExport ? L"Export" : command == CommandImport ? L"Import" : L"Check";
+    const std::pair<ValueSlot, const wchar_t*> takenByNone[] = {{SlotRegistryKey, L"RegistryKey"},
+                                                                {SlotRegistryValue, L"RegistryValue"},
+                                                                {SlotValueType, L"ValueType"},
+                                                                {SlotRegistryLevel, L"RegistryLevel"}};
+    for (const auto& [slot, option] : takenByNone) {
+      if (record.values[slot] == nullptr) continue;
+      if (slot == SlotRegistryLevel && command != CommandCheck) continue;
+      core::PrintWide(msg::kOptionNotWith, option, name);
+      record.misplacedOption = true;
+    }
+  }
   if (record.json && record.command == CommandExport) {
     core::PrintWide(msg::kExportIsJsonFree);
     record.misplacedOption = true;

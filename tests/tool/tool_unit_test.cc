@@ -90,6 +90,10 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
       {"-Import - -ProductName P -DryRun", CommandImport, false, false, true, false},
       {"-ProductName P -Import -Json", CommandImport, false, false, false, false},
       {"-GetKeys -ProductName P -AllLevels", CommandGetKeys, false, true, false, true},
+      {"-Check -ProductName P -RegistryLevel user", CommandCheck, false, false, false, true},
+      {"-Export -ProductName P -RegistryKey K", CommandExport, false, false, false, true},
+      {"-Import f -ProductName P -ValueType 2", CommandImport, false, false, false, true},
+      {"-Import f -ProductName P -RegistryLevel user /json", CommandImport, true, false, false, false},
   };
   for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
     Parsed parsed(line);
