@@ -15,18 +15,20 @@ source "$source/integrations/bash-completion/Setwise"
 
 failures=0
 # expect "<expected replies, sorted, blank-separated>" word...: completes the
-# last word, or with CWORD set the word at that index.
+# last word, or with CWORD set the word at that index, the words typed as
+# given and joined by blanks.
 expect() {
-  local expected=$1
+  local expected=$1 cword
   shift
-  COMP_WORDS=("$@")
-  COMP_CWORD=${CWORD:-$((${#COMP_WORDS[@]} - 1))}
+  cword=${CWORD:-$(($# - 1))}
+  COMP_LINE="$*"
+  COMP_POINT=$(($(printf '%s ' "${@:1:cword + 1}" | wc -c) - 1))
   COMPREPLY=()
   _setwise
   local got
   got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd ' ')
   if [[ $got != "$expected" ]]; then
-    echo "FAILED: ${COMP_WORDS[*]}: expected <$expected>, got <$got>"
+    echo "FAILED: $COMP_LINE: expected <$expected>, got <$got>"
     failures=$((failures + 1))
   fi
 }
@@ -61,8 +63,16 @@ sed -i 's|^</key>$|  <key name="Odd"><value name="Star*" type="string"/><value n
 printf 'Odd*\n' >> "$scratch/inst/config/ProductList.txt"
 mkdir -p "$scratch/Odd" && touch "$scratch/Odd/Star1" "$scratch/Odd/Star2" "$scratch/OddA"
 cd "$scratch" || exit 1
-expect 'Odd/Colour: Main Odd/Say "hi" Odd/Star*' "$S" -Get -ProductName Meridian -RegistryKey Odd/
-expect "Odd*" "$S" -Get -ProductName Od
+# Offered quoted as the word was begun, so that the shell passes them whole.
+expect 'Odd/Colour:\ Main Odd/Say\ \"hi\" Odd/Star\*' "$S" -Get -ProductName Meridian -RegistryKey Odd/
+# Readline replaces what follows the ':' (a word break) alone.
+expect '\ Main' "$S" -Get -ProductName Meridian -RegistryKey 'Odd/Colour:\ M'
+expect 'Odd/Colour: Main' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Col'
+expect 'Odd/Say \"hi\"' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Say \"'
+expect 'Desktop/Theme' "$S" -ProductName '"Meridian"' -RegistryKey Desktop/The
+expect 'Colour: Main' "$S" -ProductName Meridian -RegistryKey 'Odd/"Col'
+expect 'odd/star*' "$S" -Get -ProductName Meridian -RegistryKey "'odd/st"
+expect 'Odd\*' "$S" -Get -ProductName Od
 expect "" "$S" -Get -ProductName Bogus -RegistryKey ""
 if [[ -e $HOME/Documents ]]; then
   echo "FAILED: completing a key path created $HOME/Documents"
