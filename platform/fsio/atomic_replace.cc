@@ -95,7 +95,14 @@ Status CopyAccess(FileOps& ops, int fd, const std::string& path, const std::stri
                   const FileIdentity& like) {
   std::string acl;
   if (!like.exists) {
-    Status status = Kept(ops.ReadAcl(DirOfPath(path), /*folderDefault=*/true, &acl));
+    const std::string folder = DirOfPath(path);
+    // Made by root in a user's folder (a user's settings, set for them), it
+    // is the folder owner's, as the folders and the lock made there are.
+    FileIdentity owner;
+    if (::geteuid() == 0 && ops.Stat(folder, &owner).ok() && owner.owner != 0) {
+      ops.ChangeOwner(fd, owner.owner, owner.group).IgnoreError();
+    }
+    Status status = Kept(ops.ReadAcl(folder, /*folderDefault=*/true, &acl));
     if (!status.ok()) return status;
     if (!acl.empty()) return Kept(ops.WriteAcl(fd, AclOfNewFile(std::move(acl))));
     return Kept(ops.ChangeMode(fd, 0666 & ~ops.Umask()));

@@ -436,6 +436,12 @@ TEST(CliUserFolder, MadeByRootInAUsersHomeStaysTheUsers) {
     EXPECT_EQ(kNobody, info.st_uid) << dir;
   }
   EXPECT_EQ(0, RunAsNobody(in, Set("Desktop/Theme", "blue")).status);
+  // A file root makes there is the user's too, to edit by hand.
+  fs::remove(in.userDir() / "user.XML");
+  EXPECT_EQ(0, in.Run(Set("Desktop/Theme", "red", {"-RegistryLevel", "user"})).status);
+  struct stat made {};
+  ASSERT_EQ(0, ::stat((in.userDir() / "user.XML").c_str(), &made));
+  EXPECT_EQ(kNobody, made.st_uid);
 }
 
 TEST(CliTempDirectory, OwnRegistryByLevel) {
