@@ -136,7 +136,6 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       {Keys({"Opt", "-Case"}), 0,
        {{"pattern", "Opt"}, {"case_sensitive", true}, {"entries", options}}},
       {Keys({"opt", "-Case"}), 1, {{"entries", Json::array()}}},
-      {Keys({}), 0, {{"case_sensitive", false}}},
       // At one level, admin included: what that level holds.
       {Keys({"Units", "-RegistryLevel", "install"}), 0,
        {{"level", "install"},
@@ -565,6 +564,13 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       return fs::create_directory(in.root_ / file);
     };
   };
+  // The store file of the admin folder's key `key`, holding one value twice.
+  auto damaged = [](const char* key) {
+    return [key](const Installation& in) {
+      WriteStoreFile(in.adminDir(), key, Str("A", "1") + Str("A", "2"));
+      return true;
+    };
+  };
   // A file where the folder `folder` belongs.
   auto aFileAt = [](const fs::path& folder) {
     return [folder](const Installation& in) {
@@ -595,20 +601,10 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
          return GiveHomeToNobody(in);
        },
        nullptr, true},
-      {"damaged install file",
-       [](const Installation& in) {
-         WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
-         return true;
-       },
-       nullptr, false, "install", "inst/config/default.XML",
-       "is damaged: line 2, column 61: duplicate value"},
+      {"damaged install file", damaged("default"), nullptr, false, "install",
+       "inst/config/default.XML", "is damaged: line 2, column 61: duplicate value"},
       // Every run reads the admin file, so every document names it.
-      {"damaged admin file",
-       [](const Installation& in) {
-         WriteStoreFile(in.adminDir(), "admin", Str("A", "1") + Str("A", "2"));
-         return true;
-       },
-       nullptr, false, "admin", "inst/config/admin.XML",
+      {"damaged admin file", damaged("admin"), nullptr, false, "admin", "inst/config/admin.XML",
        "is damaged: line 2, column 59: duplicate value"},
       {"unreadable install file", unreadable("inst/config/default.XML"), nullptr, false, "install",
        "inst/config/default.XML", "cannot be read: not a regular file"},
@@ -818,7 +814,6 @@ TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
                    std::string("hostname ") + host + " && exec \"$0\" \"$@\"", in.binary()});
       return testsupport::Run("/usr/bin/unshare", args, in.home(), in.root_);
     };
-    const Args level = {"-RegistryLevel", "install_machine"};
     Unwritten unwritten{in};
     const auto set =
         runOn(Set("Desktop/Theme", "x", {"-RegistryLevel", "install_machine", "-Json"}));
@@ -827,7 +822,7 @@ TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
                                 host + ">, which is also that of " + owner;
     EXPECT_EQ(2, set.status);
     EXPECT_EQ(refusal, Parse(set).value("refused", "")) << set.out;
-    Args import = Import(document, level);
+    Args import = Import(document, {"-RegistryLevel", "install_machine"});
     const auto imported = runOn(import);
     EXPECT_EQ(255, imported.status);
     EXPECT_NE(std::string::npos, imported.out.find(refusal)) << imported.out;
