@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,6 +16,8 @@
 namespace cfgtest {
 
 using testsupport::FaultyFileOps;
+using testsupport::Leftovers;
+using testsupport::ListNames;
 using testsupport::ReadFile;
 using testsupport::StoreFile;
 using testsupport::WriteFile;
@@ -35,16 +36,6 @@ inline void ReplaceIn(const std::string& path, const std::string& from, const st
 inline uint32_t ModeOf(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : ~0u;
-}
-
-// Sorted, without the lock file: it stays, while anything else a save leaves is a fault.
-inline std::vector<std::string> ListNames(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error))
-    if (entry.path().filename() != ".cfgkit.lock") names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // What the store logged, as level and line.

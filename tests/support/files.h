@@ -6,11 +6,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -53,6 +56,26 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   std::error_code ignored;
   std::filesystem::create_directories(path.parent_path(), ignored);
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Sorted, without the lock file: it stays, while anything else a save leaves is a fault.
+// A folder that cannot be listed holds none.
+inline std::vector<std::string> ListNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error))
+    if (entry.path().filename() != ".cfgkit.lock") names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What dead or failed writes left in `dirs`: their temporary files all begin with '.'.
+inline std::vector<std::string> Leftovers(std::initializer_list<std::filesystem::path> dirs) {
+  std::vector<std::string> names;
+  for (const std::filesystem::path& dir : dirs)
+    for (const std::string& name : ListNames(dir))
+      if (name[0] == '.') names.push_back(dir / name);
+  return names;
 }
 
 inline std::string Key(const std::string& name, const std::string& body = "") {

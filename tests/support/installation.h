@@ -88,8 +88,6 @@ class Installation {
  public:
   explicit Installation(bool withSyntax, bool withValues = true,
                         const char* setwise = SETWISE_BINARY) {
-    char pattern[] = "/tmp/setwise_cli.XXXXXX";
-    root_ = mkdtemp(pattern);
     fs::create_directories(adminDir());
     fs::create_directories(userDir());
     std::error_code linkFailed;  // a link is much faster than a copy of the binary
@@ -122,7 +120,6 @@ class Installation {
     for (const auto& [path, body] : files)
       WriteStoreFile(path.parent_path(), path.filename(), body);
   }
-  ~Installation() { fs::remove_all(root_); }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
@@ -176,21 +173,12 @@ class Installation {
     return testsupport::Run("/bin/sh", args, home(), root_, Args(), input);
   }
 
-  // Files that saves left behind in the store folders; the lock file is meant
-  // to stay. A folder that cannot be listed holds none.
   std::vector<std::string> Leftovers() const {
-    std::vector<std::string> names;
-    std::error_code unlisted;
-    for (const fs::path& dir : {adminDir(), userDir()}) {
-      for (const auto& item : fs::directory_iterator(dir, unlisted)) {
-        const std::string name = item.path().filename();
-        if (name[0] == '.' && name != ".cfgkit.lock") names.push_back(dir / name);
-      }
-    }
-    return names;
+    return testsupport::Leftovers({adminDir(), userDir()});
   }
 
-  fs::path root_;
+  TempDir temp_;
+  fs::path root_ = temp_.path;
 };
 
 // Command lines of the product Meridian.
@@ -222,9 +210,8 @@ inline Args Import(const std::string& file, Args more = {}) {
 // Writes a settings document into the installation's folder; its path.
 inline std::string Document(const Installation& in, const std::string& body,
                             const std::string& name = "doc.xml") {
-  const fs::path path = in.root_ / name;
-  std::ofstream(path, std::ios::binary) << Key("Document", body);
-  return path;
+  WriteFile(in.root_ / name, Key("Document", body));
+  return in.root_ / name;
 }
 
 // A run's arguments, each cut short, for failure messages.

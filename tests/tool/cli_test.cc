@@ -223,13 +223,9 @@ TEST(CliSet, OutcomesAndRefusals) {
   const std::string large(130000, 'x');
   // clang-format off
   RunSteps({
-      {Set("Desktop/Theme", "blue"), Created("Desktop/Theme", "blue"), 0,
-       {{Get("Desktop/Theme"), Found("Desktop/Theme", "blue", "string")}}},
       // Declared a string, so 42 stays one; the message uses the declared spelling.
       {Set("desktop/theme", "42"), Created("Desktop/Theme", "42"), 0,
        {{GetAt("Desktop/Theme", "user_machine"), Found("Desktop/Theme", "42", "string")}}},
-      {Set("Solver/Threads", "8"), SetTo("Solver/Threads", "8"), 0,
-       {{Get("Solver/Threads"), Found("Solver/Threads", "8", "integer")}}},
       // The dry run's summary starts a line of its own after the blank.
       {Set("Solver/Threads", "8", {"-DryRun"}), SetTo("Solver/Threads", "8") + "\n" +
        DryRunAt("user_machine", "0 created, 1 changed, 0 unchanged, 0 deleted, 0 absent"), 0},
@@ -314,12 +310,9 @@ TEST(CliGetKeys, ListingAndPatterns) {
       "Solver/Threads: value is <-1> at level <user_machine>\n";
   // clang-format off
   RunSteps({
-      {Keys({}), "Registry keys:\n" + all, 255},
       {Keys({"-Case"}), "Option -Case ignored; it is valid only if a pattern is specified with the "
                         "-GetKeys command\nRegistry keys:\n" + all, 255},
       {Keys({"/x"}), "Unkown option <x> is ignored\nRegistry keys:\n" + all, 255},
-      {Keys({"Opt", "-Case"}), "Registry keys matching pattern <Opt> case sensitively:\n" + options,
-       255},
       // A level, even one that is none, is ignored.
       {Keys({"Opt", "-Case", "-RegistryLevel", "machine"}),
        "Registry keys matching pattern <Opt> case sensitively:\n" + options, 255},

@@ -117,7 +117,37 @@ TEST(ScriptingJson, AwkwardBytesRoundTripThroughEveryDocument) {
   EXPECT_NE(std::string::npos, in.Run(Get("Nul/V")).out.find("has value <a> of type"));
 }
 
-TEST(ScriptingJson, ExitStatusesAndNotes) {
+// The example README.md gives of a command's document, with its
+// placeholders ("...", P, "a"\|"b") made JSON; null when there is none.
+Json ReadmeExample(const std::string& readme, const std::string& start) {
+  const size_t at = readme.find(start);
+  if (at == std::string::npos) return Json();
+  const size_t open = readme.find('{', at);
+  std::string text = readme.substr(open, readme.find('`', open) - open);
+  const std::pair<std::regex, const char*> placeholders[] = {
+      {std::regex(R"(\\\|"[^"]*")"), ""},  // alternatives: the first
+      {std::regex(R"(:(\.\.\.|[A-Z]+)(?=[,}\]]))"), ":null"},
+      {std::regex(R"(,\.\.\.)"), ""},
+      {std::regex(R"(\[\.\.\.\])"), "[]"},
+  };
+  for (const auto& [pattern, replacement] : placeholders) {
+    text = std::regex_replace(text, pattern, replacement);
+  }
+  return Json::parse(text, nullptr, /*allow_exceptions=*/false);
+}
+
+std::vector<std::string> FieldsOf(const Json& document) {
+  std::vector<std::string> fields;
+  for (const auto& [field, value] : document.items()) {
+    if (field != "notes" && field != "warnings") fields.push_back(field);
+  }
+  return fields;
+}
+
+// Each run's status and some fields of its document; where README.md gives an
+// example of the command's document, the example's fields, no more and no fewer.
+TEST(ScriptingJson, ExitStatusesNotesAndTheShapesReadmeGives) {
+  const std::string readme = ReadFile(SETWISE_README);
   Installation in(/*withSyntax=*/true);
   const std::string empty = in.root_ / "empty.xml";
   std::ofstream(empty) << "";
@@ -131,12 +161,12 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
     int status;
     Json expected;  // fields the document must have
     std::string input = "";
+    const char* example = nullptr;  // where README.md's example of the document begins
   } rows[] = {
       // clang-format off
       {Keys({"Opt", "-Case"}), 0,
-       {{"pattern", "Opt"}, {"case_sensitive", true}, {"entries", options}}},
+       {{"pattern", "Opt"}, {"case_sensitive", true}, {"entries", options}}, "", "| GetKeys |"},
       {Keys({"opt", "-Case"}), 1, {{"entries", Json::array()}}},
-      {Keys({}), 0, {{"case_sensitive", false}}},
       // At one level, admin included: what that level holds.
       {Keys({"Units", "-RegistryLevel", "install"}), 0,
        {{"level", "install"},
@@ -146,14 +176,17 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
        {{"entries", {{{"path", "Logging/File"}, {"type", "string"}, {"value", "/var/log/m.log"},
                       {"level", "admin"}}}}}},
       {Keys({"-RegistryLevel", "machine"}), 2, {{"notes", {"unknown RegistryLevel <machine>"}}}},
-      {Set("Desktop/Theme", "blue"), 0, {{"outcome", "created"}, {"saved", true}}},
+      {Set("Desktop/Theme", "blue"), 0, {{"outcome", "created"}, {"saved", true}}, "", "| Set |"},
       {Set("desktop/THEME", "blue"), 0, {{"key", "Desktop/Theme"}, {"outcome", "unchanged"}}},
       {Set("", "x"), 2, {{"key", ""}, {"refused", "error on to set registry value at <>"}}},
-      {Delete("Desktop/Theme"), 0, {{"outcome", "deleted"}, {"deleted", "value"}}},
+      {Delete("Desktop/Theme"), 0, {{"outcome", "deleted"}, {"deleted", "value"}}, "",
+       "| Delete |"},
+      {Get("Desktop/Theme", {"-AllLevels"}), 0, {{"get_finds", "user"}}, "", "| Get -AllLevels |"},
       {Delete("desktop/options"), 0, {{"key", "Desktop/Options"}, {"deleted", "key"}}},
       // The option parser's notes, also from the listing, which writes its own document.
       {Get("Flag", {"-Foo", "bar"}), 0,
-       {{"value", "on"}, {"notes", {"Unkown option <Foo> and its value <bar> are ignored"}}}},
+       {{"value", "on"}, {"notes", {"Unkown option <Foo> and its value <bar> are ignored"}}}, "",
+       "| Get |"},
       {Keys({"-Case", "-\xff"}), 0,
        {{"case_sensitive", false},
         {"notes",
@@ -191,12 +224,13 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       {Get("TempDirectory", {"-AllLevels"}), 2,
        {{"notes", {"The TempDirectory setting is read one level at a time, without -AllLevels"}}}},
       {{"-Help"}, 0, Json::object()},
+      {{"-Check", "-ProductName", "Meridian"}, 1, {{"files_checked", 6}}, "", "JSON:\n"},
       {Import("no/such.xml"), 2,
        {{"file", "no/such.xml"}, {"error", "no/such.xml: No such file or directory"}}},
       {Import(empty), 0, {{"entries", Json::array()}, {"written", false}}},
       {Import("-"), 0, {{"entries", Json::array()}, {"written", false}}, empty},
       {Import("-"), 0, {{"level", "user_machine"}, {"dry_run", false}, {"written", true}},
-       Document(in, Key("Desktop", Str("Theme", "green")), "good.xml")},
+       Document(in, Key("Desktop", Str("Theme", "green")), "good.xml"), "| Import |"},
       // What a shell's <(...) names: a descriptor, read as a stream.
       {Import("/dev/fd/0"), 0, {{"written", true}},
        Document(in, Key("Desktop", Str("Theme", "teal")), "teal.xml")},
@@ -210,6 +244,10 @@ TEST(ScriptingJson, ExitStatusesAndNotes) {
       EXPECT_EQ(value, document[field]) << field << " of " << document;
     }
     EXPECT_FALSE(document.contains("warnings")) << "a healthy store: " << document;
+    if (row.example == nullptr) continue;
+    const Json example = ReadmeExample(readme, row.example);
+    ASSERT_TRUE(example.is_object()) << "no example in README.md";
+    EXPECT_EQ(FieldsOf(example), FieldsOf(document));
   }
 }
 
@@ -565,6 +603,13 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
       return fs::create_directory(in.root_ / file);
     };
   };
+  // The store file of the admin folder's key `key`, holding one value twice.
+  auto damaged = [](const char* key) {
+    return [key](const Installation& in) {
+      WriteStoreFile(in.adminDir(), key, Str("A", "1") + Str("A", "2"));
+      return true;
+    };
+  };
   // A file where the folder `folder` belongs.
   auto aFileAt = [](const fs::path& folder) {
     return [folder](const Installation& in) {
@@ -595,20 +640,10 @@ TEST(ScriptingDryRun, EndsAsTheRealRunOverEveryStoreState) {
          return GiveHomeToNobody(in);
        },
        nullptr, true},
-      {"damaged install file",
-       [](const Installation& in) {
-         WriteStoreFile(in.adminDir(), "default", Str("A", "1") + Str("A", "2"));
-         return true;
-       },
-       nullptr, false, "install", "inst/config/default.XML",
-       "is damaged: line 2, column 61: duplicate value"},
+      {"damaged install file", damaged("default"), nullptr, false, "install",
+       "inst/config/default.XML", "is damaged: line 2, column 61: duplicate value"},
       // Every run reads the admin file, so every document names it.
-      {"damaged admin file",
-       [](const Installation& in) {
-         WriteStoreFile(in.adminDir(), "admin", Str("A", "1") + Str("A", "2"));
-         return true;
-       },
-       nullptr, false, "admin", "inst/config/admin.XML",
+      {"damaged admin file", damaged("admin"), nullptr, false, "admin", "inst/config/admin.XML",
        "is damaged: line 2, column 59: duplicate value"},
       {"unreadable install file", unreadable("inst/config/default.XML"), nullptr, false, "install",
        "inst/config/default.XML", "cannot be read: not a regular file"},
@@ -749,57 +784,6 @@ TEST(ScriptingDryRun, CreatesNoUserFolderNorDoReadsForScripts) {
   EXPECT_TRUE(fs::is_directory(in.userDir()));
 }
 
-// The example README.md gives of a command's document, with its
-// placeholders ("...", P, "a"\|"b") made JSON; null when there is none.
-Json ReadmeExample(const std::string& readme, const std::string& start) {
-  const size_t at = readme.find(start);
-  if (at == std::string::npos) return Json();
-  const size_t open = readme.find('{', at);
-  std::string text = readme.substr(open, readme.find('`', open) - open);
-  const std::pair<std::regex, const char*> placeholders[] = {
-      {std::regex(R"(\\\|"[^"]*")"), ""},  // alternatives: the first
-      {std::regex(R"(:(\.\.\.|[A-Z]+)(?=[,}\]]))"), ":null"},
-      {std::regex(R"(,\.\.\.)"), ""},
-      {std::regex(R"(\[\.\.\.\])"), "[]"},
-  };
-  for (const auto& [pattern, replacement] : placeholders) {
-    text = std::regex_replace(text, pattern, replacement);
-  }
-  return Json::parse(text, nullptr, /*allow_exceptions=*/false);
-}
-
-std::vector<std::string> FieldsOf(const Json& document) {
-  std::vector<std::string> fields;
-  for (const auto& [field, value] : document.items()) {
-    if (field != "notes" && field != "warnings") fields.push_back(field);
-  }
-  return fields;
-}
-
-// Each command's document has the fields of its example in README.md, no
-// more and no fewer.
-TEST(ScriptingJson, DocumentsHaveTheShapesReadmeGives) {
-  const std::string readme = ReadFile(SETWISE_README);
-  Installation in(/*withSyntax=*/true);
-  const std::pair<std::string, Args> rows[] = {
-      // {where the example's row begins, its run}
-      {"| Get |", GetAt("Desktop/Theme", "install")},
-      {"| Get -AllLevels |", Get("Desktop/Theme", {"-AllLevels"})},
-      {"| GetKeys |", Keys({"Options"})},
-      {"| Set |", Set("Desktop/FontSize", "8")},
-      {"| Delete |", Delete("Desktop/FontSize")},
-      {"| Import |", Import(Document(in, Key("Desktop", Str("Theme", "t") + DelValue("Recent"))),
-                            {"-RegistryLevel", "install"})},
-      {"JSON:\n", {"-Check", "-ProductName", "Meridian"}},
-  };
-  for (const auto& [start, args] : rows) {
-    SCOPED_TRACE(start);
-    const Json example = ReadmeExample(readme, start);
-    ASSERT_TRUE(example.is_object()) << "no example in README.md";
-    EXPECT_EQ(FieldsOf(example), FieldsOf(RunJson(in, args).doc));
-  }
-}
-
 // On a host named after another level's file or a syntax root, a change at
 // install_machine would land in that file: refused, naming both. The classic
 // text Set is left as it always was.
@@ -818,7 +802,6 @@ TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
                    std::string("hostname ") + host + " && exec \"$0\" \"$@\"", in.binary()});
       return testsupport::Run("/usr/bin/unshare", args, in.home(), in.root_);
     };
-    const Args level = {"-RegistryLevel", "install_machine"};
     Unwritten unwritten{in};
     const auto set =
         runOn(Set("Desktop/Theme", "x", {"-RegistryLevel", "install_machine", "-Json"}));
@@ -827,7 +810,7 @@ TEST(ScriptingJson, AHostNamedAfterAnotherFileIsRefused) {
                                 host + ">, which is also that of " + owner;
     EXPECT_EQ(2, set.status);
     EXPECT_EQ(refusal, Parse(set).value("refused", "")) << set.out;
-    Args import = Import(document, level);
+    Args import = Import(document, {"-RegistryLevel", "install_machine"});
     const auto imported = runOn(import);
     EXPECT_EQ(255, imported.status);
     EXPECT_NE(std::string::npos, imported.out.find(refusal)) << imported.out;
