@@ -1,7 +1,5 @@
 #include "tool/tool_options.h"
 
-#include <utility>
-
 #include "tool/installed_product.h"
 #include "tool/messages.h"
 #include "vxcore/console_output.h"
@@ -71,6 +69,36 @@ void SetFlag(ToolOptions& record, int32_t flag) {
   }
 }
 
+const wchar_t* NameOf(OptionKind kind, int32_t code) {
+  for (const OptionSpec& option : OptionTable) {
+    if (option.kind == kind && option.code == code) return option.name.c_str();
+  }
+  return L"";
+}
+
+const wchar_t* NameOfCommand(int32_t command) {
+  return command == CommandImport ? L"Import" : NameOf(KindCommand, command);
+}
+
+// The value options `command` reads, one bit per ValueSlot.
+uint32_t SlotsTakenBy(int32_t command) {
+  constexpr uint32_t key = 1u << SlotRegistryKey, value = 1u << SlotRegistryValue,
+                     type = 1u << SlotValueType, level = 1u << SlotRegistryLevel;
+  switch (command) {
+    case CommandSet:
+      return key | value | type | level;
+    case CommandGet:
+    case CommandDelete:
+      return key | level;
+    case CommandGetKeys:
+    case CommandExport:
+    case CommandImport:
+      return level;
+    default:
+      return 0;
+  }
+}
+
 // The new options that do not belong to the command; each gets a note.
 void CheckNewOptions(ToolOptions& record) {
   auto misplaced = [&record](const wchar_t* option, const wchar_t* command) {
@@ -89,18 +117,14 @@ void CheckNewOptions(ToolOptions& record) {
     record.misplacedOption = true;
   }
   if (record.allUsage && command != CommandHelp) misplaced(L"All", L"Help");
-  // The newer commands name no key, value or type, and Check reads every level.
-  if (command == CommandExport || command == CommandImport || command == CommandCheck) {
-    const wchar_t* name =
-        command == CommandExport ? L"Export" : command == CommandImport ? L"Import" : L"Check";
-    const std::pair<ValueSlot, const wchar_t*> takenByNone[] = {{SlotRegistryKey, L"RegistryKey"},
-                                                                {SlotRegistryValue, L"RegistryValue"},
-                                                                {SlotValueType, L"ValueType"},
-                                                                {SlotRegistryLevel, L"RegistryLevel"}};
-    for (const auto& [slot, option] : takenByNone) {
-      if (record.values[slot] == nullptr) continue;
-      if (slot == SlotRegistryLevel && command != CommandCheck) continue;
-      core::PrintWide(msg::kOptionNotWith, option, name);
+  // A line with a newer option is read strictly: a value the command would
+  // ignore is a mistake to report, not to pass over.
+  if (UsesNewOptions(record) && command != CommandNone) {
+    const uint32_t taken = SlotsTakenBy(command);
+    for (const ValueSlot slot :
+         {SlotRegistryKey, SlotRegistryValue, SlotValueType, SlotRegistryLevel}) {
+      if (record.values[slot] == nullptr || (taken & 1u << slot) != 0) continue;
+      core::PrintWide(msg::kOptionNotWith, NameOf(KindValue, slot), NameOfCommand(command));
       record.misplacedOption = true;
     }
   }
@@ -158,6 +182,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   record.misplacedOption = false;
   bool valueMissing = false;
   bool twoCommands = false;
+  bool newerCommand = false;  // anywhere on the line, not only the last command
 
   for (int i = 0; i < count; ++i) {
     AString& argument = args[i];
@@ -187,8 +212,12 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       // The file of -Import is taken whatever it begins with: "-" is standard input.
       bool anyValue = OptionTable[row].code == SlotImportFile;
       if (anyValue) {
-        if (record.command != CommandNone && record.command != CommandImport) twoCommands = true;
+        if (record.command != CommandNone &&
+            (record.command != CommandImport || record.values[SlotImportFile] != nullptr)) {
+          twoCommands = true;
+        }
         record.command = CommandImport;
+        newerCommand = true;
       }
       if (!hasNext || (!anyValue && !args[i + 1].empty() && args[i + 1][0] == argument[0])) {
         core::PrintWide(msg::kValueMissing, name);
@@ -204,6 +233,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       const int32_t command = OptionTable[row].code;
       if (record.command != CommandNone && record.command != command) twoCommands = true;
       record.command = command;
+      newerCommand |= command == CommandExport || command == CommandCheck;
       bool takesPattern = record.command == CommandGetKeys || record.command == CommandExport;
       if (takesPattern && hasNext && !HasPrefix(args[i + 1])) {
         record.values[SlotGetKeysPattern] = args[i + 1].data();
@@ -215,9 +245,9 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   // The classic commands go on without the value, as they always have; a
   // newer one is bad usage rather than a change at the default level, which
   // is what an unquoted empty shell variable would otherwise make.
-  if (valueMissing && UsesNewOptions(record)) record.misplacedOption = true;
+  if (valueMissing && (UsesNewOptions(record) || newerCommand)) record.misplacedOption = true;
   // So is a second command, where the classic ones take the last.
-  if (twoCommands && UsesNewOptions(record)) {
+  if (twoCommands && (UsesNewOptions(record) || newerCommand)) {
     core::PrintWide(msg::kTwoCommands);
     record.misplacedOption = true;
   }

@@ -90,10 +90,16 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
       {"-Import - -ProductName P -DryRun", CommandImport, false, false, true, false},
       {"-ProductName P -Import -Json", CommandImport, false, false, false, false},
       {"-GetKeys -ProductName P -AllLevels", CommandGetKeys, false, true, false, true},
+      // With a newer option, a value the command would ignore and a second
+      // command anywhere on the line are mistakes; the classic lines go on.
       {"-Check -ProductName P -RegistryLevel user", CommandCheck, false, false, false, true},
       {"-Export -ProductName P -RegistryKey K", CommandExport, false, false, false, true},
       {"-Import f -ProductName P -ValueType 2", CommandImport, false, false, false, true},
       {"-Import f -ProductName P -RegistryLevel user /json", CommandImport, true, false, false, false},
+      {"-Get -ProductName P -RegistryKey K -Json -RegistryValue v", CommandGet, true, false, false, true},
+      {"-Get -ProductName P -RegistryKey K -RegistryValue v", CommandGet, false, false, false, false},
+      {"-Import f -Set -ProductName P -RegistryKey K -RegistryValue v", CommandSet, false, false, false, true},
+      {"-Import f -Import g -ProductName P -DryRun", CommandImport, false, false, true, true},
   };
   for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
     Parsed parsed(line);
