@@ -16,13 +16,14 @@ source "$source/integrations/bash-completion/Setwise"
 failures=0
 # expect "<expected replies, sorted, blank-separated>" word...: completes the
 # last word, or with CWORD set the word at that index, the words typed as
-# given and joined by blanks.
+# given and joined by blanks; the cursor ends the word, or stands BACK
+# characters before its end.
 expect() {
   local expected=$1 cword
   shift
   cword=${CWORD:-$(($# - 1))}
   COMP_LINE="$*"
-  COMP_POINT=$(($(printf '%s ' "${@:1:cword + 1}" | wc -c) - 1))
+  COMP_POINT=$(($(printf '%s ' "${@:1:cword + 1}" | wc -c) - 1 - ${BACK:-0}))
   COMPREPLY=()
   _setwise
   local got
@@ -59,16 +60,21 @@ HOME=$scratch expect "Desktop/Theme" '~/inst/Setwise' -ProductName Meridian -Reg
 # Names are offered whole, never matched against the files of the current
 # folder; an unknown product offers nothing; nothing is created on the disk.
 syntax=$scratch/inst/config/CoreRegistrySyntax.XML
-sed -i 's|^</key>$|  <key name="Odd"><value name="Star*" type="string"/><value name="Colour: Main" type="string"/><value name="Say \&quot;hi\&quot;" type="string"/></key>\n</key>|' "$syntax"
+sed -i 's|^</key>$|  <key name="Odd"><value name="Star*" type="string"/><value name="Colour: Main" type="string"/><value name="Say \&quot;hi\&quot;" type="string"/><value name="it\&apos;s" type="string"/><value name="Bang!x" type="string"/></key>\n</key>|' "$syntax"
 printf 'Odd*\n' >> "$scratch/inst/config/ProductList.txt"
 mkdir -p "$scratch/Odd" && touch "$scratch/Odd/Star1" "$scratch/Odd/Star2" "$scratch/OddA"
 cd "$scratch" || exit 1
 # Offered quoted as the word was begun, so that the shell passes them whole.
-expect 'Odd/Colour:\ Main Odd/Say\ \"hi\" Odd/Star\*' "$S" -Get -ProductName Meridian -RegistryKey Odd/
+expect "Odd/Bang\\!x Odd/Colour:\\ Main Odd/Say\\ \\\"hi\\\" Odd/Star\\* Odd/it\\'s" \
+  "$S" -Get -ProductName Meridian -RegistryKey Odd/
 # Readline replaces what follows the ':' (a word break) alone.
 expect '\ Main' "$S" -Get -ProductName Meridian -RegistryKey 'Odd/Colour:\ M'
 expect 'Odd/Colour: Main' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Col'
-expect 'Odd/Say \"hi\"' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Say \"'
+expect 'Odd/Say \"hi\""' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Say \"'
+expect 'Odd/Bang"\!"x' "$S" -Get -ProductName Meridian -RegistryKey '"Odd/Ba'
+expect "Odd/it'\\''s" "$S" -Get -ProductName Meridian -RegistryKey "'Odd/it"
+CWORD=3 BACK=1 expect 'Odd/Colour: Main' "$S" -Get -RegistryKey '"Odd/Colou"' -ProductName Meridian
+expect 'Desktop/Theme' "'$S'" -ProductName Meridian -RegistryKey Desktop/The
 expect 'Desktop/Theme' "$S" -ProductName '"Meridian"' -RegistryKey Desktop/The
 expect 'Colour: Main' "$S" -ProductName Meridian -RegistryKey 'Odd/"Col'
 expect 'odd/star*' "$S" -Get -ProductName Meridian -RegistryKey "'odd/st"
