@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Drives the completion function as bash would (COMP_WORDS, COMP_CWORD,
+# Drives the completion function as bash would (COMP_LINE, COMP_POINT,
 # COMPREPLY) against a copy of the demo installation.
 # Usage: completion_test.sh SETWISE_BINARY SOURCE_DIR
 set -uo pipefail
