@@ -27,6 +27,7 @@ inline constexpr const wchar_t* kUnknownLevel = L"unknown RegistryLevel <%s>\n";
 // The options beyond the four classic commands.
 inline constexpr const wchar_t* kOptionOnlyWith = L"Option -%s is valid only with the -%s command\n";
 inline constexpr const wchar_t* kOptionNotWith = L"Option -%s is not valid with the -%s command\n";
+inline constexpr const wchar_t* kOptionTwice = L"Option -%s is given more than once\n";
 inline constexpr const wchar_t* kDryRunOnlyWithChanges =
     L"Option -DryRun is valid only with the -Set, -Delete and -Import commands\n";
 inline constexpr const wchar_t* kTwoCommands =

@@ -183,6 +183,7 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   bool valueMissing = false;
   bool twoCommands = false;
   bool newerCommand = false;  // anywhere on the line, not only the last command
+  const wchar_t* repeated = nullptr;  // the first value option given twice
 
   for (int i = 0; i < count; ++i) {
     AString& argument = args[i];
@@ -223,6 +224,9 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
         core::PrintWide(msg::kValueMissing, name);
         valueMissing = true;
       } else {
+        if (!anyValue && record.values[OptionTable[row].code] != nullptr && repeated == nullptr) {
+          repeated = OptionTable[row].name.c_str();
+        }
         record.values[OptionTable[row].code] = args[i + 1].data();
         ++record.valueCount;
         ++i;
@@ -249,6 +253,11 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   // So is a second command, where the classic ones take the last.
   if (twoCommands && (UsesNewOptions(record) || newerCommand)) {
     core::PrintWide(msg::kTwoCommands);
+    record.misplacedOption = true;
+  }
+  // And a value given twice, of which the classic commands take the last.
+  if (repeated != nullptr && (UsesNewOptions(record) || newerCommand)) {
+    core::PrintWide(msg::kOptionTwice, repeated);
     record.misplacedOption = true;
   }
   if (!FinalChecks(record)) record.valueCount = 0;

@@ -100,6 +100,8 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
       {"-Get -ProductName P -RegistryKey K -RegistryValue v", CommandGet, false, false, false, false},
       {"-Import f -Set -ProductName P -RegistryKey K -RegistryValue v", CommandSet, false, false, false, true},
       {"-Import f -Import g -ProductName P -DryRun", CommandImport, false, false, true, true},
+      {"-Get -ProductName P -RegistryKey K -RegistryKey L /JSON", CommandGet, true, false, false, true},
+      {"-Get -ProductName P -RegistryKey K -RegistryKey L", CommandGet, false, false, false, false},
   };
   for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
     Parsed parsed(line);
