@@ -104,7 +104,9 @@ int RunCommand(ToolOptions& options, JsonOutput& output) {
                     command == CommandExport || command == CommandImport ||
                     (command == CommandGetKeys && options.json);
   int level = takesLevel ? ResolveLevel(options) : 0;
-  if (command == CommandHelp) {
+  // Help with a mistake of the newer options (a second command, a value
+  // left out) is bad usage like any other.
+  if (command == CommandHelp && !options.misplacedOption) {
     if (options.json) {
       output.Print({{"usage", UsageLines(options.allUsage)}});
     } else {

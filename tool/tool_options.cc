@@ -69,6 +69,19 @@ void SetFlag(ToolOptions& record, int32_t flag) {
   }
 }
 
+// Whether `option` is one of those beyond the four classic commands.
+bool IsNewer(const OptionSpec& option) {
+  switch (option.kind) {
+    case KindCommand:
+      return option.code == CommandExport || option.code == CommandCheck;
+    case KindValue:
+      return option.code == SlotImportFile;
+    case KindFlag:
+      return option.code != FlagCase;
+  }
+  return false;
+}
+
 const wchar_t* NameOf(OptionKind kind, int32_t code) {
   for (const OptionSpec& option : OptionTable) {
     if (option.kind == kind && option.code == code) return option.name.c_str();
@@ -190,12 +203,14 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
     if (!HasPrefix(argument)) {
       core::PrintWide(msg::kMustStartWithPrefix, argument.c_str());
       record.valueCount = 0;
-      // The parse ends here, but a script that asked for JSON still gets it.
+      // The parse ends here, but a script that asked for JSON still gets it,
+      // and a line with any newer option the newer answer.
       for (int later = i + 1; later < count; ++later) {
-        const int flag = HasPrefix(args[later]) ? FindOption(args[later].c_str() + 1) : -1;
-        if (flag >= 0 && OptionTable[flag].kind == KindFlag && OptionTable[flag].code == FlagJson) {
-          record.json = true;
-        }
+        const int row = HasPrefix(args[later]) ? FindOption(args[later].c_str() + 1) : -1;
+        if (row < 0) continue;
+        const OptionSpec& option = OptionTable[row];
+        if (option.kind == KindFlag && option.code == FlagJson) record.json = true;
+        if (IsNewer(option)) record.misplacedOption = true;
       }
       break;
     }
@@ -235,7 +250,8 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       SetFlag(record, OptionTable[row].code);
     } else {
       const int32_t command = OptionTable[row].code;
-      if (record.command != CommandNone && record.command != command) twoCommands = true;
+      // Even the same one again: a second GetKeys or Export would replace the pattern.
+      if (record.command != CommandNone) twoCommands = true;
       record.command = command;
       newerCommand |= command == CommandExport || command == CommandCheck;
       bool takesPattern = record.command == CommandGetKeys || record.command == CommandExport;

@@ -102,6 +102,10 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
       {"-Import f -Import g -ProductName P -DryRun", CommandImport, false, false, true, true},
       {"-Get -ProductName P -RegistryKey K -RegistryKey L /JSON", CommandGet, true, false, false, true},
       {"-Get -ProductName P -RegistryKey K -RegistryKey L", CommandGet, false, false, false, false},
+      {"-Get -Get -ProductName P -RegistryKey K /json", CommandGet, true, false, false, true},
+      {"-Get -Get -ProductName P -RegistryKey K", CommandGet, false, false, false, false},
+      {"-Get -ProductName P -RegistryKey K -Json -Help", CommandHelp, true, false, false, true},
+      {"-Get -ProductName P -RegistryKey K stray -AllLevels", CommandGet, false, false, false, true},
   };
   for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
     Parsed parsed(line);
