@@ -76,6 +76,15 @@ expect "Odd/it'\\''s" "$S" -Get -ProductName Meridian -RegistryKey "'Odd/it"
 CWORD=3 BACK=1 expect 'Odd/Colour: Main' "$S" -Get -RegistryKey '"Odd/Colou"' -ProductName Meridian
 expect 'Desktop/Theme' "'$S'" -ProductName Meridian -RegistryKey Desktop/The
 expect 'Desktop/Theme' "$S" -ProductName '"Meridian"' -RegistryKey Desktop/The
+expect 'Desktop/Theme' "$S" -ProductName Meridian -RegistryKey '"Desktop"/The'
+expect '-ProductName' "$S" -P
+# A completion step that ends false leaves a shell under set -e running.
+survived=$(set -e; COMP_LINE="$S -ProductName Meridian -RegistryKey Desktop/The"
+  COMP_POINT=${#COMP_LINE}; _setwise; echo yes)
+if [[ $survived != yes ]]; then
+  echo "FAILED: a completion ended a shell under set -e"
+  failures=$((failures + 1))
+fi
 expect 'Colour: Main' "$S" -ProductName Meridian -RegistryKey 'Odd/"Col'
 expect 'odd/star*' "$S" -Get -ProductName Meridian -RegistryKey "'odd/st"
 expect 'Odd\*' "$S" -Get -ProductName Od
