@@ -149,8 +149,8 @@ void CheckNewOptions(ToolOptions& record) {
 
 bool FinalChecks(ToolOptions& record) {
   const auto& values = record.values;
-  if (record.command == CommandHelp) return false;
   CheckNewOptions(record);
+  if (record.command == CommandHelp) return false;
   if (values[SlotProductName] == nullptr) {
     core::PrintWide(msg::kMissingProductName);
     return false;

@@ -105,6 +105,9 @@ TEST(NewOptions, NameTheirCommandAndFlagsAndFlagWhatDoesNotBelong) {
       {"-Get -Get -ProductName P -RegistryKey K /json", CommandGet, true, false, false, true},
       {"-Get -Get -ProductName P -RegistryKey K", CommandGet, false, false, false, false},
       {"-Get -ProductName P -RegistryKey K -Json -Help", CommandHelp, true, false, false, true},
+      {"-Help -DryRun", CommandHelp, false, false, true, true},
+      {"-Help -All -RegistryValue v", CommandHelp, false, false, false, true},
+      {"-Help -RegistryValue v", CommandHelp, false, false, false, false},
       {"-Get -ProductName P -RegistryKey K stray -AllLevels", CommandGet, false, false, false, true},
   };
   for (const auto& [line, command, json, allLevels, dryRun, misplaced] : rows) {
