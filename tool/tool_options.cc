@@ -195,7 +195,8 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
   record.misplacedOption = false;
   bool valueMissing = false;
   bool twoCommands = false;
-  bool newerCommand = false;  // anywhere on the line, not only the last command
+  bool newerOption = false;  // anywhere on the line, whatever command comes last
+  bool stray = false;        // a word that is no option ended the parse
   const wchar_t* repeated = nullptr;  // the first value option given twice
 
   for (int i = 0; i < count; ++i) {
@@ -210,13 +211,15 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
         if (row < 0) continue;
         const OptionSpec& option = OptionTable[row];
         if (option.kind == KindFlag && option.code == FlagJson) record.json = true;
-        if (IsNewer(option)) record.misplacedOption = true;
+        newerOption |= IsNewer(option);
       }
+      stray = true;
       break;
     }
     const wchar_t* name = argument.c_str() + 1;
     bool hasNext = i + 1 < count;
     int row = FindOption(name);
+    if (row >= 0) newerOption |= IsNewer(OptionTable[row]);
     if (row < 0) {
       if (hasNext && !HasPrefix(args[i + 1])) {
         core::PrintWide(msg::kUnknownOptionWithValue, name, args[i + 1].c_str());
@@ -233,7 +236,6 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
           twoCommands = true;
         }
         record.command = CommandImport;
-        newerCommand = true;
       }
       if (!hasNext || (!anyValue && !args[i + 1].empty() && args[i + 1][0] == argument[0])) {
         core::PrintWide(msg::kValueMissing, name);
@@ -253,7 +255,6 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       // Even the same one again: a second GetKeys or Export would replace the pattern.
       if (record.command != CommandNone) twoCommands = true;
       record.command = command;
-      newerCommand |= command == CommandExport || command == CommandCheck;
       bool takesPattern = record.command == CommandGetKeys || record.command == CommandExport;
       if (takesPattern && hasNext && !HasPrefix(args[i + 1])) {
         record.values[SlotGetKeysPattern] = args[i + 1].data();
@@ -262,17 +263,19 @@ ToolOptions& ParseOptions(ToolOptions& record, int count, AString* args) {
       }
     }
   }
-  // The classic commands go on without the value, as they always have; a
-  // newer one is bad usage rather than a change at the default level, which
-  // is what an unquoted empty shell variable would otherwise make.
-  if (valueMissing && (UsesNewOptions(record) || newerCommand)) record.misplacedOption = true;
+  // The classic commands go on without the value, or stop at a stray word,
+  // as they always have; a line with a newer option is bad usage rather than
+  // a change at the default level, which is what an unquoted empty shell
+  // variable would otherwise make.
+  const bool strict = UsesNewOptions(record) || newerOption;
+  if ((valueMissing || stray) && strict) record.misplacedOption = true;
   // So is a second command, where the classic ones take the last.
-  if (twoCommands && (UsesNewOptions(record) || newerCommand)) {
+  if (twoCommands && strict) {
     core::PrintWide(msg::kTwoCommands);
     record.misplacedOption = true;
   }
   // And a value given twice, of which the classic commands take the last.
-  if (repeated != nullptr && (UsesNewOptions(record) || newerCommand)) {
+  if (repeated != nullptr && strict) {
     core::PrintWide(msg::kOptionTwice, repeated);
     record.misplacedOption = true;
   }
